@@ -1,0 +1,100 @@
+#include "log_files.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+namespace {
+const QString kLogRoot = QStringLiteral("log");
+
+QString logPath(const QString &relativePath)
+{
+    return kLogRoot + QLatin1Char('/') + relativePath;
+}
+
+// Removes path and its parents while they are empty, stopping below the log
+// root so that a purge never climbs out of the log tree.
+void removeEmptyUpToLogRoot(const QString &path)
+{
+    const QString root = QDir(kLogRoot).absolutePath();
+    QDir dir(path);
+    while (QDir::cleanPath(dir.absolutePath()) != root
+           && dir.absolutePath().startsWith(root + QLatin1Char('/'))) {
+        const QString name = dir.dirName();
+        if (!dir.cdUp() || !dir.rmdir(name))
+            break;
+    }
+}
+
+// Returns true when this directory must stay because it holds a "main.log".
+bool clearDirectory(const QString &path)
+{
+    bool keep = false;
+    QDir dir(path);
+    const QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        const QString entryPath = path + QLatin1Char('/') + entry.fileName();
+        if (entry.isDir() && !entry.isSymLink()) {
+            clearLogTree(entryPath);
+        } else if (entry.fileName() == QLatin1String("main.log")) {
+            keep = true;
+        } else if (QFile::remove(entryPath)) {
+            qDebug() << "Remove file:" << entryPath;
+        }
+    }
+    return keep;
+}
+}  // namespace
+
+QStringList readLogFile(const QString &relativePath)
+{
+    QStringList lines;
+    const QString path = logPath(relativePath);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        qCritical() << "Failed to open log file:" << path;
+        return lines;
+    }
+    qDebug() << "Open log file:" << path;
+    QTextStream in(&file);
+    while (!in.atEnd())
+        lines << in.readLine();
+    return lines;
+}
+
+void removeLogFile(const QString &relativePath)
+{
+    const QString path = logPath(relativePath);
+    if (QFile::exists(path) && QFile::remove(path))
+        qDebug() << "Remove log file:" << path;
+}
+
+void clearLogTree(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    if (!QFileInfo(path).isDir()) {
+        qCritical() << "Dir not existed" << path;
+        return;
+    }
+    if (clearDirectory(path))
+        return;
+    removeEmptyUpToLogRoot(path);
+    qDebug() << "Remove dir:" << path;
+}
+
+void purgeLogDirs(const QString &cutoff)
+{
+    const QDir root(kLogRoot);
+    const QFileInfoList days = root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo &day : days) {
+        const QString name = day.fileName();
+        if (name.isEmpty())
+            continue;
+        if (cutoff.isEmpty() || name > cutoff)
+            clearLogTree(day.absoluteFilePath());
+    }
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Console-side access to the log tree: read or remove one burn's log, and
+// purge the burn logs of chosen days while each day's "main.log" stays.
+
+#include <QString>
+#include <QStringList>
+
+// Relative paths are taken below "log" in the current working directory.
+QStringList readLogFile(const QString &relativePath);
+void removeLogFile(const QString &relativePath);
+
+// Clears every day directory whose name is greater than the cutoff
+// ("yyyy-MM-dd"), or every day directory when the cutoff is empty.
+void purgeLogDirs(const QString &cutoff);
+
+// Deletes every file below path except files named "main.log"; directories
+// left without a "main.log" are removed, with parents that became empty, up
+// to but never including the "log" root.
+void clearLogTree(const QString &path);

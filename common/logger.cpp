@@ -1,0 +1,141 @@
+#include "logger.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+QFile *g_logFile = nullptr;
+QTextStream *g_logStream = nullptr;
+QMutex g_logLock;
+
+// Enters dir/name, creating it when needed.
+bool enterOrCreate(QDir &dir, const QString &name)
+{
+    if (dir.cd(name))
+        return true;
+    // Another process may have created it between the two calls.
+    dir.mkdir(name);
+    return dir.cd(name);
+}
+
+void openLog(const QString *board, const QString &name)
+{
+    Logger::close();
+    QDir dir = QDir::current();
+    if (!enterOrCreate(dir, QStringLiteral("log"))) {
+        qCritical() << "Failed to create log path!";
+        return;
+    }
+    if (!enterOrCreate(dir, QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")))) {
+        qCritical() << "Failed to create date log path!";
+        return;
+    }
+    if (board) {
+        QString boardDir = *board;
+        boardDir.replace(QLatin1Char(':'), QLatin1Char('#'));
+        if (!enterOrCreate(dir, boardDir)) {
+            qCritical() << "Failed to create dev path!";
+            return;
+        }
+    }
+    const QString path = dir.absoluteFilePath(name + QStringLiteral(".log"));
+    qDebug() << "Log file:" << path;
+
+    auto *file = new QFile(path);
+    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        qWarning() << "Failed to open logfile:" << path;
+        delete file;
+        return;
+    }
+    g_logFile = file;
+    g_logStream = new QTextStream(g_logFile);
+}
+}  // namespace
+
+Logger::Logger(const QString &name)
+{
+    openLog(nullptr, name);
+}
+
+Logger::Logger(const QString &board, const QString &name)
+{
+    openLog(&board, name);
+}
+
+Logger::~Logger()
+{
+    close();
+}
+
+void Logger::close()
+{
+    QMutexLocker locker(&g_logLock);
+    delete g_logStream;
+    g_logStream = nullptr;
+    if (g_logFile) {
+        g_logFile->flush();
+        g_logFile->close();
+        delete g_logFile;
+        g_logFile = nullptr;
+    }
+}
+
+bool Logger::isOpen()
+{
+    QMutexLocker locker(&g_logLock);
+    return g_logStream != nullptr;
+}
+
+const char *logLevelPrefix(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return "[debug] ";
+    case QtWarningMsg:
+        return "[warn ] ";
+    case QtCriticalMsg:
+        return "[error] ";
+    case QtFatalMsg:
+        return "[fatal] ";
+    case QtInfoMsg:
+        return "[info ] ";
+    }
+    return "[debug] ";
+}
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    QMutexLocker locker(&g_logLock);
+    if (!g_logStream)
+        return;
+
+    // Leading line feeds move in front of the prefix, so "\nX" gives an
+    // empty line, then the prefixed X.
+    int feeds = 0;
+    while (feeds < message.size() && message.at(feeds) == QLatin1Char('\n'))
+        ++feeds;
+    const QString prefix = QString(feeds, QLatin1Char('\n')) + QLatin1String(logLevelPrefix(type));
+    const QString text = message.mid(feeds);
+
+    std::printf("%s%s\n", prefix.toLatin1().constData(), text.toLatin1().constData());
+    std::fflush(stdout);
+
+    const QString stamp = QLatin1Char('[')
+        + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+        + QStringLiteral("] ");
+    *g_logStream << prefix << stamp << text << '\n';
+    g_logStream->flush();
+}
+
+void installLogMessageHandler()
+{
+    qInstallMessageHandler(logMessageHandler);
+}

@@ -1,0 +1,30 @@
+#pragma once
+// The process-wide log file below "log"/<date>/ and the message handler that
+// writes every Qt message, prefixed and time-stamped, to it and to stdout.
+
+#include <QString>
+#include <QtGlobal>
+
+class Logger
+{
+public:
+    // Console form: opens log/<date>/<name>.log (the console passes "main").
+    explicit Logger(const QString &name);
+    // Worker form: opens log/<date>/<board with ':' as '#'>/<name>.log.
+    Logger(const QString &board, const QString &name);
+    // Closes the log.
+    ~Logger();
+    Logger(const Logger &) = delete;
+    Logger &operator=(const Logger &) = delete;
+
+    // Destroys the stream, flushes and closes the file. Safe when nothing is open.
+    static void close();
+    static bool isOpen();
+};
+
+// Installed right after the log has been opened; drops messages while no log is open.
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+void installLogMessageHandler();
+
+// "[debug] ", "[info ] ", "[warn ] ", "[error] " or "[fatal] ".
+const char *logLevelPrefix(QtMsgType type);

@@ -1,0 +1,42 @@
+#include "zelupg_log.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+zelupg_log_hook g_hook = nullptr;
+constexpr int kLineSize = 1024;
+constexpr int kPrefixColumns = 40;
+}  // namespace
+
+void zelupg_set_log_hook(zelupg_log_hook hook)
+{
+    g_hook = hook;
+}
+
+int zelupg_log(int level, const char *func, int line, const char *fmt, ...)
+{
+    if (!g_hook)
+        return 0;
+
+    char buf[kLineSize];
+    std::memset(buf, 0, sizeof(buf));
+    int used = 0;
+    if (func) {
+        used = std::snprintf(buf, sizeof(buf), "%s()%d: ", func, line);
+        if (used < 0)
+            used = 0;
+        if (used >= kLineSize)
+            used = kLineSize - 1;
+        while (used < kPrefixColumns)
+            buf[used++] = ' ';
+    }
+
+    va_list args;
+    va_start(args, fmt);
+    int len = std::vsnprintf(buf + used, sizeof(buf) - used, fmt, args);
+    va_end(args);
+
+    g_hook(level, buf);
+    return len;
+}

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds from scratch where needed and runs the whole
+# suite twice: a normal build and an AddressSanitizer + UBSan build. The fuzz
+# targets run first, for a bounded time each, when the fuzz build exists.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+if [ -f fuzz/run.sh ]; then
+  scripts/build.sh fuzz >/dev/null
+  fuzz/run.sh build-fuzz
+fi
+
+for variant in normal asan; do
+  dir=build; [ "$variant" = asan ] && dir=build-asan
+  echo "== $variant build =="
+  scripts/build.sh "$variant" >/dev/null
+  (cd "$dir" && ctest --output-on-failure -j2 --timeout 300)
+done

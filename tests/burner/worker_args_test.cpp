@@ -1,0 +1,57 @@
+#include "worker_args.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+WorkerArgs parse(std::vector<const char *> args)
+{
+    args.insert(args.begin(), "ZelBurner");
+    return parseWorkerArgs(static_cast<int>(args.size()), args.data());
+}
+}  // namespace
+
+TEST(WorkerArgs, TheConsoleCommandLineDecodes)
+{
+    const WorkerArgs a = parse({"-i", "2", "-f", "C%3A%2Fimg%2Fa.img", "-d", "1:3", "-t", "42"});
+    EXPECT_EQ(a.slotIndex, 2);
+    EXPECT_EQ(a.imagePath, QStringLiteral("C:/img/a.img"));
+    EXPECT_EQ(a.usbPosition, QStringLiteral("1:3"));
+    EXPECT_EQ(a.logName, QStringLiteral("42"));
+    EXPECT_TRUE(a.usable());
+
+    const WorkerArgs chinese =
+        parse({"-i", "0", "-f", "%2Fdata%2F%E5%9B%BA%E4%BB%B6.img", "-d", "1:2"});
+    EXPECT_EQ(chinese.imagePath, QStringLiteral("/data/固件.img"));
+}
+
+TEST(WorkerArgs, ScanMovesOneStepAndLaterOccurrencesWin)
+{
+    EXPECT_EQ(parse({"-i", "x", "-f", "a", "-d", "1"}).slotIndex, 0);
+    EXPECT_EQ(parse({"-i", "3", "-i", "5"}).slotIndex, 5);
+    // "-i -d" takes "-d" as the value (not a number: 0), then "-d 7" is still seen.
+    const WorkerArgs stepped = parse({"-i", "-d", "7"});
+    EXPECT_EQ(stepped.slotIndex, 0);
+    EXPECT_EQ(stepped.usbPosition, QStringLiteral("7"));
+    // An option as the very last argument has no value.
+    EXPECT_TRUE(parse({"-f", "a", "-d"}).usbPosition.isEmpty());
+    EXPECT_EQ(parse({"-I", "4"}).slotIndex, -1);
+}
+
+TEST(WorkerArgs, MissingOrNegativeOptionsAreNotUsable)
+{
+    EXPECT_FALSE(parse({}).usable());
+    EXPECT_FALSE(parse({"-i", "-1", "-f", "a", "-d", "1:2"}).usable());
+    EXPECT_FALSE(parse({"-i", "0", "-f", "", "-d", "1:2"}).usable());
+    EXPECT_FALSE(parse({"-i", "0", "-f", "a"}).usable());
+    EXPECT_TRUE(parse({"-i", "0", "-f", "a", "-d", "1:2"}).logName.isEmpty());
+}
+
+TEST(WorkerArgs, OddBytesAreKeptByteForByte)
+{
+    const WorkerArgs a = parse({"-i", "1", "-f", "%ZZ%e5", "-d", "1:\xff", "-t", "\x01"});
+    EXPECT_EQ(a.usbPosition, QString::fromLatin1("1:\xff"));
+    EXPECT_EQ(a.logName, QString::fromLatin1("\x01"));
+    EXPECT_FALSE(a.imagePath.isEmpty());
+}

@@ -1,0 +1,128 @@
+#include "logger.h"
+#include "temp_cwd.h"
+
+#include <QDate>
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+namespace {
+QString today()
+{
+    return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+}
+}  // namespace
+
+class LoggerTest : public TempCwdTest
+{
+protected:
+    void SetUp() override
+    {
+        TempCwdTest::SetUp();
+        installLogMessageHandler();
+    }
+    void TearDown() override
+    {
+        Logger::close();
+        qInstallMessageHandler(nullptr);
+        TempCwdTest::TearDown();
+    }
+};
+
+TEST_F(LoggerTest, WorkerFormWritesPrefixedStampedLinesUnderTheBoardDirectory)
+{
+    {
+        Logger logger(QStringLiteral("1:3"), QStringLiteral("42"));
+        ASSERT_TRUE(Logger::isOpen());
+        qDebug() << "\n\nX";
+        qInfo() << "info" << 7;
+        qWarning() << "warn";
+        qCritical() << "crit";
+    }
+    EXPECT_FALSE(Logger::isOpen());
+    const QString file = path(QStringLiteral("log/%1/1#3/42.log").arg(today()));
+    ASSERT_TRUE(QFileInfo::exists(file));
+    const QStringList lines = fileLines(file);
+    const QRegularExpression stamped(
+        QStringLiteral("^\\[(debug|info |warn |error)\\] \\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] "));
+    ASSERT_GE(lines.size(), 6);
+    // Leading line feeds move in front of the prefix.
+    EXPECT_EQ(lines[0], QString());
+    EXPECT_EQ(lines[1], QString());
+    EXPECT_TRUE(stamped.match(lines[2]).hasMatch());
+    EXPECT_TRUE(lines[2].startsWith(QStringLiteral("[debug] [")));
+    EXPECT_TRUE(lines[2].endsWith(QStringLiteral("] X")));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("[info ] ")) && lines[3].endsWith(QStringLiteral("] info 7")));
+    EXPECT_TRUE(lines[4].startsWith(QStringLiteral("[warn ] ")) && lines[4].endsWith(QStringLiteral("] warn")));
+    EXPECT_TRUE(lines[5].startsWith(QStringLiteral("[error] ")) && lines[5].endsWith(QStringLiteral("] crit")));
+}
+
+TEST_F(LoggerTest, MissingLogNameGivesDotLogAndTwoWorkersAppend)
+{
+    {
+        Logger first(QStringLiteral("2:1:1"), QString());
+        qInfo().noquote() << "first";
+    }
+    {
+        Logger second(QStringLiteral("2:1:1"), QString());
+        qInfo().noquote() << "second";
+    }
+    const QStringList lines = fileLines(path(QStringLiteral("log/%1/2#1#1/.log").arg(today())));
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("first")));
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("second")));
+}
+
+TEST_F(LoggerTest, ConsoleFormOpensMainLogOfTheDay)
+{
+    Logger logger(QStringLiteral("main"));
+    qWarning().noquote() << "设备 ok";
+    Logger::close();
+    const QStringList lines = fileLines(path(QStringLiteral("log/%1/main.log").arg(today())));
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral("设备 ok")));
+}
+
+TEST_F(LoggerTest, AfterCloseAndWithoutALogMessagesAreDropped)
+{
+    qWarning() << "nothing open";
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("log"))));
+    {
+        Logger logger(QStringLiteral("main"));
+    }
+    qWarning() << "after close";
+    const QString file = path(QStringLiteral("log/%1/main.log").arg(today()));
+    EXPECT_EQ(QFileInfo(file).size(), 0);
+}
+
+TEST_F(LoggerTest, UnwritableLogRootLeavesTheProgramRunningWithoutLog)
+{
+    QFile blocker(path(QStringLiteral("log")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.write("a file where the log directory should be");
+    blocker.close();
+    Logger logger(QStringLiteral("1:2"), QStringLiteral("7"));
+    EXPECT_FALSE(Logger::isOpen());
+    qCritical() << "still running";
+    EXPECT_EQ(QFileInfo(path(QStringLiteral("log"))).size(), 40);
+}
+
+TEST(LogLevelPrefix, EveryLevelHasAnEightCharacterPrefix)
+{
+    EXPECT_STREQ(logLevelPrefix(QtDebugMsg), "[debug] ");
+    EXPECT_STREQ(logLevelPrefix(QtInfoMsg), "[info ] ");
+    EXPECT_STREQ(logLevelPrefix(QtWarningMsg), "[warn ] ");
+    EXPECT_STREQ(logLevelPrefix(QtCriticalMsg), "[error] ");
+    EXPECT_STREQ(logLevelPrefix(QtFatalMsg), "[fatal] ");
+}

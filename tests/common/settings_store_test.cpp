@@ -1,0 +1,148 @@
+#include "settings_store.h"
+#include "temp_cwd.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTextCodec>
+
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QString probe(const char *group, const char *key)
+{
+    QProcess process;
+    process.start(QStringLiteral(SETTINGS_PROBE), {QString::fromUtf8(group), QString::fromUtf8(key)});
+    EXPECT_TRUE(process.waitForFinished(10000));
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+}  // namespace
+
+class SettingsStoreTest : public TempCwdTest
+{
+};
+
+TEST_F(SettingsStoreTest, GridSizesDefaultAndWriteBackOnlyWhenZero)
+{
+    {
+        SettingsStore store;
+        EXPECT_EQ(store.maxDevCount(), 8);
+        EXPECT_EQ(store.devColumnCount(), 2);
+    }
+    const QByteArray written = fileBytes(path("Veldmark.ini"));
+    EXPECT_TRUE(written.contains("[common]"));
+    EXPECT_TRUE(written.contains("max_dev_count=8"));
+    EXPECT_TRUE(written.contains("dev_column_count=2"));
+
+    writeFile(path("Veldmark.ini"), "[common]\nmax_dev_count=12\ndev_column_count=abc\n");
+    SettingsStore store;
+    EXPECT_EQ(store.maxDevCount(), 12);
+    EXPECT_EQ(store.devColumnCount(), 2);
+    EXPECT_EQ(store.value("common", "dev_column_count"), QStringLiteral("2"));
+}
+
+TEST_F(SettingsStoreTest, RefusedGridSizesLeaveTheFileAsItWas)
+{
+    SettingsStore store;
+    EXPECT_TRUE(store.setMaxDevCount(16));
+    EXPECT_TRUE(store.setDevColumnCount(3));
+    const QByteArray before = fileBytes(path("Veldmark.ini"));
+    EXPECT_FALSE(store.setMaxDevCount(10));
+    EXPECT_FALSE(store.setMaxDevCount(3));
+    EXPECT_FALSE(store.setDevColumnCount(4));
+    EXPECT_FALSE(store.setDevColumnCount(8));
+    EXPECT_EQ(fileBytes(path("Veldmark.ini")), before);
+    EXPECT_EQ(store.maxDevCount(), 16);
+    EXPECT_EQ(store.devColumnCount(), 3);
+}
+
+TEST_F(SettingsStoreTest, OnlyTheTextOneIsTrue)
+{
+    writeFile(path("Veldmark.ini"), "[system]\ndb_created=true\n[debug]\nis_verbose=yes\n");
+    SettingsStore store;
+    EXPECT_FALSE(store.dbCreated());
+    EXPECT_FALSE(store.isVerbose());
+    store.setDbCreated(true);
+    EXPECT_TRUE(store.dbCreated());
+    store.setValue("debug", "is_verbose", QStringLiteral(" 1"));
+    EXPECT_FALSE(store.isVerbose());
+    store.setValue("debug", "is_verbose", QStringLiteral("1"));
+    EXPECT_TRUE(store.isVerbose());
+}
+
+TEST_F(SettingsStoreTest, EmptyGroupOrKeyNeitherReadsNorWrites)
+{
+    SettingsStore store;
+    store.setValue(QString(), "k", QStringLiteral("v"));
+    store.setValue("g", QString(), QStringLiteral("v"));
+    EXPECT_FALSE(QFile::exists(path("Veldmark.ini")));
+    EXPECT_EQ(store.value(QString(), "k"), QString());
+}
+
+TEST_F(SettingsStoreTest, CountersAreReadModifyWrite)
+{
+    writeFile(path("Veldmark.ini"), "[statistic]\ntotal_count=41\nsuccess_count=7\nfail_count=junk\n");
+    SettingsStore store;
+    store.countResult(true);
+    EXPECT_EQ(store.totalCount(), 42);
+    EXPECT_EQ(store.successCount(), 8);
+    EXPECT_EQ(store.failCount(), 0);
+    store.countResult(false);
+    EXPECT_EQ(store.totalCount(), 43);
+    EXPECT_EQ(store.failCount(), 1);
+    store.resetCounters();
+    EXPECT_EQ(probe("statistic", "total_count"), QStringLiteral("0"));
+    EXPECT_EQ(probe("statistic", "success_count"), QStringLiteral("0"));
+    EXPECT_EQ(probe("statistic", "fail_count"), QStringLiteral("0"));
+}
+
+TEST_F(SettingsStoreTest, ChineseImagePathIsStoredAsGb2312AndSeenByAnotherProcess)
+{
+    const QString image = QStringLiteral("/data/固件/量产镜像.img");
+    QTextCodec *gb2312 = QTextCodec::codecForName("GB2312");
+    ASSERT_NE(gb2312, nullptr);
+    {
+        SettingsStore store;
+        store.setImagePath(image);
+        PortMapping mapping{{"1:2", 0}, {"1:3:4", 5}};
+        store.setPortMapping(mapping);
+        EXPECT_EQ(store.portMapping(), mapping);
+        // Visible to a second process while this one still runs.
+        EXPECT_EQ(probe("common", "image_path"), image);
+    }
+    const QByteArray bytes = fileBytes(path("Veldmark.ini"));
+    EXPECT_TRUE(bytes.contains(gb2312->fromUnicode(image)));
+    EXPECT_FALSE(bytes.contains(image.toUtf8()));
+    EXPECT_TRUE(bytes.contains("0_1:2#5_1:3:4"));
+    SettingsStore reopened;
+    EXPECT_EQ(reopened.imagePath(), image);
+}
+
+TEST_F(SettingsStoreTest, GarbageOrDirectoryInPlaceOfTheFileGivesDefaults)
+{
+    writeFile(path("Veldmark.ini"), QByteArray("\xff\xfe\x00garbage=[[[\n\x01\x02", 18));
+    {
+        SettingsStore store;
+        EXPECT_EQ(store.totalCount(), 0);
+        EXPECT_TRUE(store.portMapping().isEmpty());
+    }
+    QFile::remove(path("Veldmark.ini"));
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Veldmark.ini")));
+    SettingsStore store;
+    EXPECT_EQ(store.maxDevCount(), 8);
+    store.setTotalCount(3);
+    EXPECT_TRUE(QFileInfo(path("Veldmark.ini")).isDir());
+}
