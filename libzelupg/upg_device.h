@@ -1,0 +1,90 @@
+#pragma once
+// Boards in upgrade mode on USB: finding them by physical position (bus and
+// port path, stable while a board re-enumerates), opening one as an
+// upg_device, and listing the boards that are plugged in.
+
+#include <cstdint>
+
+struct libusb_context;
+struct libusb_device;
+struct libusb_device_handle;
+struct libuart_conn;
+
+enum {
+    UPG_USB_VID = 0x33C3,
+    UPG_USB_PID = 0x6677,
+    // Bus number meaning "any position": open the first board found.
+    UPG_BUS_ANY = 255,
+    UPG_PORT_PATH_LEN = 7,
+    UPG_DEV_TABLE_SIZE = 16,
+};
+
+enum {
+    UPG_TRANSPORT_USB = 0,
+    UPG_TRANSPORT_SERIAL = 1,
+};
+
+// One open board. The transport kind comes first because the same handle type
+// also stands for a board on a serial port.
+struct upg_device {
+    uint32_t transport;
+    uint8_t reserved[32];
+    uint8_t bus;
+    uint8_t port_path[UPG_PORT_PATH_LEN];  // from the root hub down, zero behind the last
+    uint8_t dev_addr;                      // list-opened boards only
+    uint8_t dev_class;                     // list-opened boards only
+    uint32_t ids;                          // vendor id low half, product id high half
+    libusb_device_handle *usb;             // null for serial
+    uint8_t ep_out;
+    uint8_t ep_in;
+    int32_t last_error;  // libusb result of the most recent bulk transfer
+    libuart_conn *uart;  // null for USB
+};
+
+// One entry of the table upg_usb_dev_get_list hands out; 10 bytes, no padding.
+struct upg_usb_dev_entry {
+    uint8_t bus;
+    uint8_t port_path[UPG_PORT_PATH_LEN];
+    uint8_t dev_addr;
+    uint8_t dev_class;
+};
+static_assert(sizeof(upg_usb_dev_entry) == 10, "device table entries are 10 bytes");
+
+// Initialises the library once (clears the packet tag and the FWC-meta-sent
+// flag, creates the libusb context). Returns 0 or the libusb error code.
+int libzelupg_init(void);
+// Releases the libusb context and clears the packet tag and FWC-meta-sent flag.
+void libzelupg_exit(void);
+// The library's libusb context; null while not initialised.
+libusb_context *zelupg_usb_context(void);
+
+// Diagnostic switches, both off unless a program turns them on: report open
+// errors makes upg_usb_dev_open log its failures; verbose scan makes the
+// rescanning burn procedure print its attempts.
+void upg_set_report_open_errors(int on);
+int upg_report_open_errors(void);
+void upg_set_verbose_scan(int on);
+int upg_verbose_scan(void);
+
+// Port numbers of dev into buf (zero-filled behind them). Returns their count,
+// or -1 when libusb fails or they do not fit in len.
+int upg_usb_get_port_numbers(libusb_device *dev, uint8_t *buf, int len);
+
+// Opens the board at bus and 7-byte port path (bus UPG_BUS_ANY: the first
+// board), claims interface 0 and finds the bulk endpoints. Null on failure.
+upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path);
+
+// Lists the boards that can be opened into the library-owned table of
+// UPG_DEV_TABLE_SIZE entries, valid until the next call. Returns their count,
+// or -1 when there is none or the system list fails; *table is set whenever
+// the system list could be read.
+int upg_usb_dev_get_list(upg_usb_dev_entry **table);
+
+// Copies the handle's bus and 7-byte port path. -1 for a null argument, else 0.
+int upg_dev_get_port(const upg_device *dev, uint8_t *bus, uint8_t *port_path);
+
+// libusb result of the handle's most recent bulk transfer; 0 for null.
+int upg_dev_last_error(const upg_device *dev);
+
+// Releases interface 0, closes the USB handle and frees the record. Null is ignored.
+void upg_dev_close(upg_device *dev);
