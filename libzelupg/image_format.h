@@ -83,9 +83,3 @@ upg_partition *image_partition_read(const char *path, const char *key, uint32_t 
 // 512-byte entry is fine). Text fields are NUL-terminated in the result.
 void image_header_decode(const uint8_t *raw, image_header *hdr);
 void fwc_meta_decode(const uint8_t *raw, fwc_meta *meta);
-
-// 32-bit little-endian load, for the code that reads file or wire bytes.
-inline uint32_t upg_le32(const uint8_t *p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}

@@ -1,0 +1,20 @@
+#pragma once
+// Internal helpers shared by the image readers and tools: 64-bit file length,
+// positioned reads, the magic and bounds checks. Not part of the library's API.
+
+#include "image_format.h"
+
+#include <cstdint>
+#include <cstdio>
+
+// Length of an open file, or false when it cannot be taken.
+bool image_file_length(FILE *fp, uint64_t *length);
+
+// Reads exactly count bytes at offset; false on a seek error or short read.
+bool image_read_at(FILE *fp, uint64_t offset, void *buf, size_t count);
+
+// Compares the first 7 raw header bytes with "ZEL.FW" and its NUL.
+bool image_magic_ok(const uint8_t *raw);
+
+// True when the entry's bytes lie inside a file of the given length.
+bool image_fwc_in_file(const fwc_meta *meta, uint64_t file_length);

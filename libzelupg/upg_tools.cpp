@@ -1,0 +1,263 @@
+#include "upg_tools.h"
+
+#include "image_file.h"
+#include "image_format.h"
+#include "zelupg_log.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr size_t kCopyPiece = 2048;
+constexpr int kMaxPortDepth = 7;
+
+// Address text as "0x" and the pointer in fixed-width upper-case hex.
+void print_address(const void *p)
+{
+    std::printf("0x%0*" PRIXPTR, int(sizeof(void *) * 2), reinterpret_cast<uintptr_t>(p));
+}
+
+// A name that names a file inside the output directory and nothing else.
+bool plain_file_name(const char *name)
+{
+    return name[0] != '\0' && !std::strchr(name, '/') && !std::strchr(name, '\\') &&
+           !std::strchr(name, ':') && !std::strstr(name, "..") && std::strcmp(name, ".") != 0;
+}
+
+// Reads the FWC table behind the header; null (after a message under the
+// caller's name) on failure.
+uint8_t *read_table(FILE *fp, uint32_t count, const char *caller)
+{
+    if (count == 0)
+        return nullptr;
+    const size_t bytes = size_t(count) * FWC_META_DISK_SIZE;
+    uint8_t *raw = static_cast<uint8_t *>(std::malloc(bytes));
+    if (!raw) {
+        upg_err_as(caller, "Error, malloc for meta failed.");
+        return nullptr;
+    }
+    if (!image_read_at(fp, IMAGE_META_OFFSET, raw, bytes)) {
+        upg_err_as(caller, "Error, read meta data failed.");
+        std::free(raw);
+        return nullptr;
+    }
+    return raw;
+}
+
+// Copies one FWC into its own file (the per-file step of image_extract).
+int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char *outdir)
+{
+    if (!plain_file_name(meta->name)) {
+        upg_err("Error, FWC name \"%s\" is not a plain file name, refused.", meta->name);
+        return -1;
+    }
+    if (!image_fwc_in_file(meta, file_length)) {
+        upg_err("Error, FWC %s (offset 0x%X, size %u) runs past the end of the file.",
+                meta->name, meta->offset, meta->size);
+        return -1;
+    }
+    std::string out = outdir ? std::string(outdir) + "/" + meta->name : std::string(meta->name);
+    FILE *of = std::fopen(out.c_str(), "wb");
+    if (!of) {
+        upg_err("Error, failed to create file %s", meta->name);
+        return -1;
+    }
+
+    int ret = 0;
+    uint8_t piece[kCopyPiece];
+    uint64_t done = 0;
+    if (fseeko(fp, off_t(meta->offset), SEEK_SET) != 0)
+        done = meta->size;
+    while (done < meta->size) {
+        size_t want = meta->size - done < kCopyPiece ? size_t(meta->size - done) : kCopyPiece;
+        size_t got = std::fread(piece, 1, want, fp);
+        if (got == 0)
+            break;
+        if (std::fwrite(piece, 1, got, of) != got) {
+            upg_err("Error, failed to write file %s", meta->name);
+            ret = -1;
+            break;
+        }
+        done += got;
+    }
+    if (std::fclose(of) != 0 && ret == 0) {
+        upg_err("Error, failed to write file %s", meta->name);
+        ret = -1;
+    }
+    return ret;
+}
+
+} // namespace
+
+void upg_dump_hex(const char *label, const void *data, size_t count)
+{
+    const uint8_t *bytes = static_cast<const uint8_t *>(data);
+    std::printf("%s @ ", label ? label : "");
+    print_address(data);
+    for (size_t i = 0; i < count; i++) {
+        if (i % 16 == 0) {
+            std::printf("\n");
+            print_address(bytes + i);
+            std::printf(" ");
+        }
+        std::printf("%02X ", bytes[i]);
+    }
+    std::printf("\n");
+}
+
+char *upg_format_port_path(char *buf, size_t bufsize, uint8_t bus, const uint8_t *ports, int len)
+{
+    if (!buf || bufsize == 0)
+        return buf;
+    size_t used = 0;
+    auto append = [&](const char *fmt, unsigned value) {
+        if (used >= bufsize)
+            return;
+        int n = std::snprintf(buf + used, bufsize - used, fmt, value);
+        if (n > 0)
+            used += size_t(n);
+    };
+    buf[0] = '\0';
+    append("Bus:Port %u:", bus);
+    for (int i = 0; ports && i < len && i < kMaxPortDepth && ports[i] != 0; i++)
+        append(i == 0 ? "%u" : "-%u", ports[i]);
+    return buf;
+}
+
+void upg_print_port_path(uint8_t bus, const uint8_t *ports, int len)
+{
+    char text[64];
+    std::fputs(upg_format_port_path(text, sizeof(text), bus, ports, len), stdout);
+}
+
+int image_display_info(const char *path)
+{
+    if (!path)
+        return -1;
+    FILE *fp = std::fopen(path, "rb");
+    if (!fp) {
+        upg_err("Cannot open file %s", path);
+        return -1;
+    }
+
+    int ret = -1;
+    uint8_t raw[IMAGE_HEADER_SIZE];
+    image_header hdr;
+    uint64_t length = 0;
+    uint8_t *table = nullptr;
+    uint32_t count = 0;
+    if (!image_file_length(fp, &length) || !image_read_at(fp, 0, raw, sizeof(raw)))
+        goto out;
+    image_header_decode(raw, &hdr);
+    if (!image_magic_ok(raw)) {
+        upg_err("Error, not supportted image file.");
+        goto out;
+    }
+    if (length != uint64_t(IMAGE_HEADER_SIZE) + hdr.meta_size + hdr.file_size + hdr.ex_size) {
+        upg_err("Error, file size is illegal.");
+        goto out;
+    }
+    count = hdr.meta_size >> FWC_META_SHIFT;
+    table = read_table(fp, count, "image_display_info");
+    if (count && !table)
+        goto out;
+
+    std::printf("Image header:\n");
+    std::printf("\tmagic      : %s\n", hdr.magic);
+    std::printf("\tplatform   : %s\n", hdr.platform);
+    std::printf("\tproduct    : %s\n", hdr.product);
+    std::printf("\tversion    : %s\n", hdr.version);
+    std::printf("\tmedia type : %s\n", hdr.media_type);
+    std::printf("\tmedia id   : %s\n", hdr.media_id);
+    std::printf("\tmeta offset: 0x%X\n", hdr.meta_offset);
+    std::printf("\tmeta size  : 0x%X\n", hdr.meta_size);
+    std::printf("\tfile offset: 0x%X\n", hdr.file_offset);
+    std::printf("\tfile size  : 0x%X\n", hdr.file_size);
+    std::printf("\tex flag    : 0x%X\n", hdr.ex_flag);
+    std::printf("\tex offset  : 0x%X\n", hdr.ex_offset);
+    std::printf("\tex size    : 0x%X\n", hdr.ex_size);
+
+    ret = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        fwc_meta meta;
+        fwc_meta_decode(table + size_t(i) * FWC_META_DISK_SIZE, &meta);
+        std::printf("FWC Info %d:\n", int(i));
+        std::printf("\tmagic      : %s\n", meta.magic);
+        std::printf("\tname       : %s\n", meta.name);
+        std::printf("\tpartition  : %s\n", meta.partition);
+        std::printf("\toffset     : 0x%X\n", meta.offset);
+        std::printf("\tsize       : 0x%X\n", meta.size);
+        std::printf("\tCRC        : 0x%X\n", meta.crc);
+        std::printf("\tRAM        : 0x%X\n", meta.ram);
+        std::printf("\tAttributes : %s\n", meta.attributes);
+        if (!image_fwc_in_file(&meta, length)) {
+            upg_err("Error, FWC %d \"%s\" (offset 0x%X, size %u) runs past the end of the file.",
+                    int(i), meta.name, meta.offset, meta.size);
+            ret = -1;
+        }
+    }
+out:
+    std::fflush(stdout);
+    std::free(table);
+    std::fclose(fp);
+    return ret;
+}
+
+int image_extract(const char *path)
+{
+    return image_extract_to(path, nullptr);
+}
+
+int image_extract_to(const char *path, const char *outdir)
+{
+    if (!path)
+        return -1;
+    FILE *fp = std::fopen(path, "rb");
+    if (!fp) {
+        upg_err_as("image_extract", "Cannot open file %s", path);
+        return -1;
+    }
+
+    int ret = -1;
+    uint8_t raw[IMAGE_HEADER_SIZE];
+    image_header hdr;
+    uint64_t length = 0;
+    uint8_t *table = nullptr;
+    uint32_t count = 0;
+    if (!image_file_length(fp, &length) || !image_read_at(fp, 0, raw, sizeof(raw)) ||
+        !image_magic_ok(raw)) {
+        upg_err_as("image_extract", "Error, not supportted image file.");
+        goto out;
+    }
+    image_header_decode(raw, &hdr);
+    if (hdr.meta_size > length - IMAGE_HEADER_SIZE) {
+        upg_err_as("image_extract", "Error, meta size 0x%X is larger than the file.",
+                   hdr.meta_size);
+        goto out;
+    }
+    count = hdr.meta_size >> FWC_META_SHIFT;
+    table = read_table(fp, count, "image_extract");
+    if (count && !table)
+        goto out;
+
+    ret = 0;
+    for (uint32_t i = 0; i < count; i++) {
+        fwc_meta meta;
+        fwc_meta_decode(table + size_t(i) * FWC_META_DISK_SIZE, &meta);
+        std::printf("  %-30s from 0x%x \tsize %u\n", meta.name, meta.offset, meta.size);
+        std::fflush(stdout);
+        if (image_dump(fp, &meta, length, outdir) != 0) {
+            ret = -1;
+            break;
+        }
+    }
+out:
+    std::fflush(stdout);
+    std::free(table);
+    std::fclose(fp);
+    return ret;
+}
