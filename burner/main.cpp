@@ -2,8 +2,11 @@
 // reports to the console. Always exits with status 0; the console learns the
 // outcome from the reports alone.
 
+#include "burner.h"
 #include "logger.h"
 #include "worker_args.h"
+
+#include <memory>
 
 int main(int argc, char *argv[])
 {
@@ -11,8 +14,11 @@ int main(int argc, char *argv[])
     if (!args.usable())
         return 0;
 
-    Logger logger(args.usbPosition, args.logName);
+    auto logger = std::make_unique<Logger>(args.usbPosition, args.logName);
     installLogMessageHandler();
-    Logger::close();
+    auto burner = std::make_unique<Burner>(args.usbPosition, args.imagePath, args.slotIndex);
+    burner->run();
+    logger.reset();
+    burner.reset();
     return 0;
 }

@@ -1,0 +1,41 @@
+#pragma once
+// One burn of one image into one board: construction checks the library and
+// the image, run() sends every component and ends with exactly one result
+// report.
+
+#include <QMutex>
+#include <QString>
+
+#include <cstdio>
+#include <memory>
+
+class DeviceLinker;
+class FirmwareImage;
+struct fwc_meta;
+
+class Burner
+{
+public:
+    // Never fails outright: on any failure it logs and stays not ready.
+    Burner(const QString &usbPosition, const QString &imagePath, int slotIndex);
+    // Shuts the library down.
+    ~Burner();
+    Burner(const Burner &) = delete;
+    Burner &operator=(const Burner &) = delete;
+
+    bool isReady() const { return m_ready; }
+    void run();
+
+private:
+    bool burnAll(std::FILE *file);
+    bool burnComponent(const fwc_meta &entry, const fwc_meta *next, std::FILE *file);
+    bool sendChunk(std::FILE *file, unsigned char *buffer, quint32 readLength, quint32 sendLength);
+    void reportProgress();
+
+    QMutex m_lock;
+    std::unique_ptr<FirmwareImage> m_image;
+    std::unique_ptr<DeviceLinker> m_link;
+    int m_slotIndex;
+    bool m_ready = false;
+    quint32 m_bytesSent = 0;
+};

@@ -1,0 +1,145 @@
+#include "device_linker.h"
+
+#include "image_format.h"
+#include "zelupg_cmd.h"
+#include "zelupg_le.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTime>
+
+#include <cstring>
+
+namespace {
+constexpr qint64 kReconnectDeadlineMs = 10000;
+constexpr unsigned long kReconnectPaceMs = 100;
+
+// The 512-byte entry the board expects: the entry's 216 bytes as they stand
+// in the image, zeros behind.
+void encodeMetaEntry(const fwc_meta &entry, uint8_t *block)
+{
+    std::memset(block, 0, FWC_META_DISK_SIZE);
+    std::memcpy(block + 0, entry.magic, sizeof(entry.magic));
+    std::memcpy(block + 8, entry.name, sizeof(entry.name));
+    std::memcpy(block + 72, entry.partition, sizeof(entry.partition));
+    zelupg_put_le32(block + 136, entry.offset);
+    zelupg_put_le32(block + 140, entry.size);
+    zelupg_put_le32(block + 144, entry.crc);
+    zelupg_put_le32(block + 148, entry.ram);
+    std::memcpy(block + 152, entry.attributes, sizeof(entry.attributes));
+}
+
+QString timeOfDay()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
+}
+}  // namespace
+
+DeviceLinker::DeviceLinker(const QString &name) : m_name(name) {}
+
+DeviceLinker::~DeviceLinker() = default;
+
+bool DeviceLinker::isOpen() const { return false; }
+bool DeviceLinker::probe() { return false; }
+bool DeviceLinker::inUpgradeMode() const { return false; }
+quint32 DeviceLinker::blockSize() const { return m_blockSize; }
+bool DeviceLinker::open() { return false; }
+bool DeviceLinker::close() { return false; }
+
+bool DeviceLinker::send(const void *data, quint32 length)
+{
+    if (!isOpen())
+        return false;
+    const int sent = zelupg_cmd_send_fwc_data_update(m_handle, data, length);
+    if (sent >= 0 && static_cast<quint32>(sent) == length)
+        return true;
+    qCritical() << "Dev" << m_name << "Failed to send data" << length;
+    return false;
+}
+
+bool DeviceLinker::sendMeta(const fwc_meta &entry)
+{
+    if (!isOpen())
+        return false;
+    uint8_t block[FWC_META_DISK_SIZE];
+    encodeMetaEntry(entry, block);
+    if (zelupg_cmd_set_fwc_meta(m_handle, block) != 0) {
+        qCritical() << "Dev" << m_name << "Failed to send meta head!";
+        return false;
+    }
+    const int blockSize = zelupg_cmd_get_block_size(m_handle);
+    if (blockSize <= 0) {
+        qCritical() << "Dev" << m_name << "Failed to get block size!";
+        return false;
+    }
+    m_blockSize = static_cast<quint32>(blockSize);
+    if (zelupg_cmd_send_fwc_data_start(m_handle, entry.size) != 0) {
+        qCritical() << "Dev" << m_name << "Failed to send meta size!";
+        return false;
+    }
+    return true;
+}
+
+bool DeviceLinker::finish(const fwc_meta &entry, const fwc_meta *next, FwcResults *results)
+{
+    if (!isOpen())
+        return false;
+    // The last loader stage restarts the board as it closes, so its closing
+    // response is not awaited; the burner waits for the board instead.
+    const bool lastUpdater = std::strstr(entry.name, "updater")
+        && !(next && std::strstr(next->name, "updater"));
+    if (lastUpdater) {
+        zelupg_cmd_send_fwc_data_final(m_handle);
+        qCritical() << "Don't check the result of" << entry.name;
+        return true;
+    }
+    if (zelupg_cmd_send_fwc_data_final(m_handle) != 0) {
+        qCritical() << "Dev" << m_name << "Failed to send meta end!";
+        return false;
+    }
+    if (zelupg_cmd_get_fwc_crc(m_handle, &results->crc) != 0) {
+        qCritical() << "Dev" << m_name << "Failed to get the CRC!";
+        return false;
+    }
+    if (std::strstr(entry.attributes, "burn")
+        && zelupg_cmd_get_fwc_burn_result(m_handle, &results->burnResult) != 0) {
+        qCritical() << "Dev" << m_name << "Failed to get burn result!";
+        return false;
+    }
+    if (std::strstr(entry.attributes, "run")
+        && zelupg_cmd_get_fwc_run_result(m_handle, &results->runResult) != 0) {
+        qCritical() << "Dev" << m_name << "Failed to get run result!";
+        return false;
+    }
+    return true;
+}
+
+bool DeviceLinker::waitReconnect()
+{
+    qDebug() << "Wait to reconnect dev" << m_name;
+    if (!isOpen())
+        return false;
+    close();
+    qDebug() << timeOfDay() << "Wait for Dev" << m_name << "ready";
+
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (clock.elapsed() >= kReconnectDeadlineMs) {
+            qCritical() << timeOfDay() << "Dev" << m_name << "lost!";
+            return false;
+        }
+        if (open())
+            return true;
+        QThread::msleep(kReconnectPaceMs);
+    }
+}
+
+bool DeviceLinker::reset()
+{
+    if (!isOpen())
+        return false;
+    zelupg_cmd_run_shell(m_handle, "reset");
+    return true;
+}

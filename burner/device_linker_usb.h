@@ -1,0 +1,27 @@
+#pragma once
+// A board on USB, known by its position "bus:port:port...".
+
+#include "device_linker.h"
+
+class DeviceLinkerUSB : public DeviceLinker
+{
+public:
+    // Parses the position; does not touch the board.
+    explicit DeviceLinkerUSB(const QString &name);
+    ~DeviceLinkerUSB() override;
+
+    bool isOpen() const override;
+    // Asks the board's status; rewrites the upgrade-mode flag (0 on failure).
+    bool probe() override;
+    bool inUpgradeMode() const override;
+    bool open() override;
+    bool close() override;
+
+    quint32 busNumber() const { return m_bus; }
+    const quint8 *portPath() const { return m_portPath; }
+
+private:
+    quint8 m_upgradeMode = 0;
+    quint32 m_bus = 0;
+    quint8 m_portPath[7] = {};
+};

@@ -1,0 +1,8 @@
+#include "report.h"
+
+#include "report_channel.h"
+
+void report(ReportKind kind, int slotIndex, int value)
+{
+    deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), buildReportPayload(slotIndex, value));
+}

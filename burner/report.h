@@ -1,0 +1,7 @@
+#pragma once
+// The worker's reports to the console window (looked up anew for every
+// report, so a console restarted mid-burn gets the later ones).
+
+#include "report_protocol.h"
+
+void report(ReportKind kind, int slotIndex, int value);

@@ -1,0 +1,36 @@
+#include "report_protocol.h"
+
+#include <QStringList>
+
+#include <cstring>
+
+QString consoleWindowTitle()
+{
+    return QStringLiteral("Zelkora量产工具") + QStringLiteral(" v")
+        + QStringLiteral("%1.%2.%3").arg(0).arg(1).arg(8);
+}
+
+QByteArray buildReportPayload(int slotIndex, int value)
+{
+    return QStringLiteral("ZEL_%1#%2_TOOL").arg(slotIndex).arg(value).toUtf8();
+}
+
+DecodedReport decodeReportPayload(const char *data, int size)
+{
+    DecodedReport report;
+    if (!data || size <= 0)
+        return report;
+    const void *nul = std::memchr(data, 0, static_cast<size_t>(size));
+    const int length = nul ? static_cast<int>(static_cast<const char *>(nul) - data) : size;
+
+    QString text = QString::fromUtf8(data, length);
+    text.remove(QStringLiteral("ZEL_"));
+    text.remove(QStringLiteral("_TOOL"));
+    const QStringList parts = text.split(QLatin1Char('#'), Qt::KeepEmptyParts);
+    if (parts.size() < 2)
+        return report;
+    report.valid = true;
+    report.slotIndex = parts.at(0).toInt();
+    report.value = parts.at(1).toInt();
+    return report;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// What a worker tells the console: a report kind, and the payload text
+// "ZEL_<slot>#<value>_TOOL", sent to the window titled consoleWindowTitle().
+
+#include <QByteArray>
+#include <QString>
+
+enum ReportKind {
+    ReportProgress = 1,  // bytes sent so far
+    ReportWaiting = 2,   // the board left the bus; waiting for it
+    ReportResumed = 3,   // the wait is over
+    ReportResult = 4,    // 1 success, 0 failure
+};
+
+// "Zelkora量产工具 v0.1.8": the console's title, by which workers find it.
+QString consoleWindowTitle();
+
+QByteArray buildReportPayload(int slotIndex, int value);
+
+struct DecodedReport {
+    bool valid = false;  // false for a payload without "#"
+    int slotIndex = 0;
+    int value = 0;
+};
+
+// Reads at most size bytes and stops early at a NUL. "ZEL_" and "_TOOL" are
+// removed, the rest split at "#"; parts that are not numbers give 0.
+DecodedReport decodeReportPayload(const char *data, int size);
