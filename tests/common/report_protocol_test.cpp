@@ -1,0 +1,58 @@
+#include "report_protocol.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+DecodedReport decode(const QByteArray &bytes)
+{
+    return decodeReportPayload(bytes.constData(), bytes.size());
+}
+}  // namespace
+
+TEST(ReportPayload, BuildsTheTextTheConsoleExpects)
+{
+    EXPECT_EQ(buildReportPayload(3, 1048576), QByteArray("ZEL_3#1048576_TOOL"));
+    EXPECT_EQ(buildReportPayload(0, -1), QByteArray("ZEL_0#-1_TOOL"));
+    EXPECT_EQ(consoleWindowTitle().toUtf8(), QByteArray("Zelkora\xe9\x87\x8f\xe4\xba\xa7\xe5\xb7\xa5\xe5\x85\xb7 v0.1.8"));
+}
+
+TEST(ReportPayload, DecodesWhatWasSentAndToleratesOddPayloads)
+{
+    const DecodedReport plain = decode("ZEL_2#1_TOOL");
+    EXPECT_TRUE(plain.valid);
+    EXPECT_EQ(plain.slotIndex, 2);
+    EXPECT_EQ(plain.value, 1);
+
+    const DecodedReport garbage = decode("ZEL_x#y_TOOL");
+    EXPECT_TRUE(garbage.valid);
+    EXPECT_EQ(garbage.slotIndex, 0);
+    EXPECT_EQ(garbage.value, 0);
+
+    const DecodedReport empty = decode("ZEL_#_TOOL");
+    EXPECT_TRUE(empty.valid);
+    EXPECT_EQ(empty.value, 0);
+
+    // Everything after a NUL is ignored.
+    const DecodedReport nul = decode(QByteArray("ZEL_4#77\0#99_TOOL", 17));
+    EXPECT_EQ(nul.slotIndex, 4);
+    EXPECT_EQ(nul.value, 77);
+
+    // The markers are removed wherever they stand.
+    const DecodedReport markers = decode("ZEL_ZEL_5#_TOOL6");
+    EXPECT_EQ(markers.slotIndex, 5);
+    EXPECT_EQ(markers.value, 6);
+}
+
+TEST(ReportPayload, WithoutHashNothingIsReadBeyondThePayload)
+{
+    EXPECT_FALSE(decode("ZEL_7_TOOL").valid);
+    EXPECT_FALSE(decode("").valid);
+    EXPECT_FALSE(decodeReportPayload(nullptr, 4).valid);
+    // Only the first size bytes count, even when more follow in memory.
+    const char buffer[] = "ZEL_1#2_TOOL";
+    EXPECT_FALSE(decodeReportPayload(buffer, 5).valid);
+    const DecodedReport cut = decodeReportPayload(buffer, 7);
+    EXPECT_TRUE(cut.valid);
+    EXPECT_EQ(cut.slotIndex, 1);
+    EXPECT_EQ(cut.value, 2);
+}
