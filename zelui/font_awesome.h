@@ -16,7 +16,7 @@ public:
         Book = 0xF02D,
         ChevronLeft = 0xF053,
         ChevronRight = 0xF054,
-        FireIcon = 0xF06D,
+        Fire = 0xF06D,
         Cogs = 0xF085,
         Link = 0xF0C1,
         FolderOpenO = 0xF115,

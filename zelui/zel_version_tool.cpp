@@ -20,6 +20,8 @@ ZelVersionTool::ZelVersionTool(QWidget *parent)
       m_network(new QNetworkAccessManager(this)),
       m_serviceUrl(defaultServiceUrl())
 {
+    // Lets receivers queue or record the outcome.
+    qRegisterMetaType<ZelVersionTool::Outcome>();
 }
 
 QUrl ZelVersionTool::defaultServiceUrl()
@@ -39,7 +41,7 @@ void ZelVersionTool::setAppId(int appId)
 
 void ZelVersionTool::setCurVersion(int major, int minor, int patch)
 {
-    m_current = QVersionNumber(major, minor, patch);
+    m_current = {major, minor, patch};
 }
 
 void ZelVersionTool::checkLastVersion()
@@ -66,12 +68,14 @@ void ZelVersionTool::onReplyFinished()
 
     Outcome outcome;
     QString message;
-    if (reply->error() != QNetworkReply::NoError) {
+    // Without a status line the service was never reached; any other failure is its answer.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid()) {
         qWarning() << "Version check failed:" << reply->errorString();
         outcome = Unreachable;
         message = QStringLiteral("无法连接版本服务器，请检查网络后重试");
-    } else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200 ||
-               reply->bytesAvailable() > kMaxReplyBytes) {
+    } else if (status.toInt() != 200 || reply->bytesAvailable() > kMaxReplyBytes) {
+        qWarning() << "Version service answered" << status.toInt() << reply->errorString();
         outcome = InvalidReply;
         message = QStringLiteral("版本服务器返回的信息无效，请稍后重试");
     } else {
@@ -81,21 +85,39 @@ void ZelVersionTool::onReplyFinished()
     ZelDialog::alert(m_window, message, false);
 }
 
+// "major.minor.patch" with decimal numbers only; false for anything else.
+static bool parseVersion(const QString &text, std::array<int, 3> *version)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 3)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        bool ok = false;
+        (*version)[i] = parts[i].toInt(&ok);
+        if (!ok || (*version)[i] < 0 || parts[i].startsWith(QLatin1Char('+')))
+            return false;
+    }
+    return true;
+}
+
+static QString versionText(const std::array<int, 3> &version)
+{
+    return QStringLiteral("%1.%2.%3").arg(version[0]).arg(version[1]).arg(version[2]);
+}
+
 ZelVersionTool::Outcome ZelVersionTool::evaluate(const QByteArray &body, QString *message) const
 {
     const QJsonObject release = QJsonDocument::fromJson(body).object();
-    const QString text = release.value(QStringLiteral("version_no")).toString();
-    int end = 0;
-    const QVersionNumber latest = QVersionNumber::fromString(text, &end);
-    if (latest.isNull() || end != text.size()) {
+    std::array<int, 3> latest{};
+    if (!parseVersion(release.value(QStringLiteral("version_no")).toString(), &latest)) {
         *message = QStringLiteral("版本服务器返回的信息无效，请稍后重试");
         return InvalidReply;
     }
-    if (QVersionNumber::compare(latest, m_current) <= 0) {
-        *message = QStringLiteral("当前已是最新版本 v%1").arg(m_current.toString());
+    if (latest <= m_current) {
+        *message = QStringLiteral("当前已是最新版本 v%1").arg(versionText(m_current));
         return UpToDate;
     }
-    *message = QStringLiteral("发现新版本 v%1（当前版本 v%2）").arg(latest.toString(), m_current.toString());
+    *message = QStringLiteral("发现新版本 v%1（当前版本 v%2）").arg(versionText(latest), versionText(m_current));
     const QString download = release.value(QStringLiteral("download_url")).toString();
     if (!download.isEmpty())
         *message += QStringLiteral("，下载地址：") + download;

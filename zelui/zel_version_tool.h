@@ -8,7 +8,8 @@
 
 #include <QObject>
 #include <QUrl>
-#include <QVersionNumber>
+
+#include <array>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -44,5 +45,6 @@ private:
     QNetworkReply *m_reply = nullptr;
     QUrl m_serviceUrl;
     int m_appId = 0;
-    QVersionNumber m_current;
+    // QVersionNumber is avoided: g++ 12 at -O2 miscompiles its inline storage.
+    std::array<int, 3> m_current{};
 };
