@@ -17,9 +17,13 @@ bool g_report_open_errors = false;
 bool g_verbose_scan = false;
 upg_usb_dev_entry g_table[UPG_DEV_TABLE_SIZE];
 
-bool is_board(const libusb_device_descriptor &desc)
+// True for a board whose descriptor and 7-byte port path could be read.
+bool read_board(libusb_device *d, libusb_device_descriptor *desc, uint8_t *path)
 {
-    return desc.idVendor == UPG_USB_VID && desc.idProduct == UPG_USB_PID;
+    if (libusb_get_device_descriptor(d, desc) != 0 || desc->idVendor != UPG_USB_VID ||
+        desc->idProduct != UPG_USB_PID)
+        return false;
+    return upg_usb_get_port_numbers(d, path, UPG_PORT_PATH_LEN) >= 0;
 }
 
 // Kernel drivers bound to the interface are detached by libusb where the
@@ -87,10 +91,8 @@ libusb_device_handle *open_at(upg_device *dev)
     bool found = false;
     for (libusb_device **it = list; *it && !found; it++) {
         libusb_device_descriptor desc;
-        if (libusb_get_device_descriptor(*it, &desc) != 0 || !is_board(desc))
-            continue;
         uint8_t path[UPG_PORT_PATH_LEN];
-        if (upg_usb_get_port_numbers(*it, path, UPG_PORT_PATH_LEN) < 0)
+        if (!read_board(*it, &desc, path))
             continue;
         if (libusb_get_bus_number(*it) != dev->bus ||
             std::memcmp(path, dev->port_path, UPG_PORT_PATH_LEN) != 0)
@@ -198,10 +200,8 @@ int upg_usb_dev_get_list(upg_usb_dev_entry **table)
     // may come first, and a board listed late must still be seen.
     for (libusb_device **it = list; *it && count < UPG_DEV_TABLE_SIZE; it++) {
         libusb_device_descriptor desc;
-        if (libusb_get_device_descriptor(*it, &desc) != 0 || !is_board(desc))
-            continue;
         uint8_t path[UPG_PORT_PATH_LEN];
-        if (upg_usb_get_port_numbers(*it, path, UPG_PORT_PATH_LEN) < 0)
+        if (!read_board(*it, &desc, path))
             continue;
         upg_device *dev = upg_usb_dev_open(libusb_get_bus_number(*it), path);
         if (!dev) {

@@ -65,12 +65,8 @@ int send_upg_cfg(const char *fn, upg_device *dev, uint8_t code, const uint8_t *c
         return ZELUPG_EFAIL;
     }
     zelupg_resp resp;
-    if (zelupg_cmd_read_resp(fn, dev, &resp) < 0)
+    if (zelupg_cmd_read_resp_ok(fn, dev, &resp, "RESP status is not ok.") < 0)
         return ZELUPG_EFAIL;
-    if (resp.status != 0) {
-        upg_err_as(fn, "RESP status is not ok.");
-        return ZELUPG_EFAIL;
-    }
     return 0;
 }
 
@@ -133,12 +129,8 @@ int zelupg_cmd_write(upg_device *dev, uint32_t addr, const void *data, uint32_t 
         return ZELUPG_EFAIL;
     }
     zelupg_resp resp;
-    if (zelupg_cmd_read_resp(__func__, dev, &resp) < 0)
+    if (zelupg_cmd_read_resp_ok(__func__, dev, &resp, "RESP status is not ok") < 0)
         return ZELUPG_EFAIL;
-    if (resp.status != 0) {
-        upg_err("RESP status is not ok");
-        return ZELUPG_EFAIL;
-    }
     return int(len);
 }
 
@@ -156,12 +148,8 @@ int zelupg_cmd_read(upg_device *dev, uint32_t addr, void *buf, uint32_t len)
         return ZELUPG_EFAIL;
     }
     zelupg_resp resp;
-    if (zelupg_cmd_read_resp(__func__, dev, &resp) < 0)
+    if (zelupg_cmd_read_resp_ok(__func__, dev, &resp, "RESP status is not ok.") < 0)
         return ZELUPG_EFAIL;
-    if (resp.status != 0) {
-        upg_err("RESP status is not ok.");
-        return ZELUPG_EFAIL;
-    }
     if (resp.data_len != len) {
         upg_err("RESP data length is not matched.");
         return ZELUPG_EFAIL;

@@ -96,12 +96,8 @@ int zelupg_cmd_set_fwc_meta(upg_device *dev, const uint8_t *entry)
         return ZELUPG_EFAIL;
     }
     zelupg_resp resp;
-    if (zelupg_cmd_read_resp(__func__, dev, &resp) < 0)
+    if (zelupg_cmd_read_resp_ok(__func__, dev, &resp, "RESP status is not ok.") < 0)
         return ZELUPG_EFAIL;
-    if (resp.status != 0) {
-        upg_err("RESP status is not ok.");
-        return ZELUPG_EFAIL;
-    }
     g_fwc_meta_sent = true;
     return 0;
 }
@@ -242,12 +238,8 @@ int zelupg_cmd_read_fwc_data_start(upg_device *dev, const uint8_t *req)
         return ZELUPG_EFAIL;
     }
     zelupg_resp resp;
-    if (zelupg_cmd_read_resp(__func__, dev, &resp) < 0)
+    if (zelupg_cmd_read_resp_ok(__func__, dev, &resp, "RESP status is not ok") < 0)
         return ZELUPG_EFAIL;
-    if (resp.status != 0) {
-        upg_err("RESP status is not ok");
-        return ZELUPG_EFAIL;
-    }
     const uint64_t size = zelupg_get_le64(req + ZELUPG_READ_FWC_REQ_SIZE_FIELD);
     if (size >> 32 != 0 || resp.data_len != size) {
         upg_err("resp.dDataLength:%u,part.siz:%" PRIu64, resp.data_len, size);

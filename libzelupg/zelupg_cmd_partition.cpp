@@ -34,12 +34,8 @@ int zelupg_cmd_get_partition_table(upg_device *dev, zelupg_part_table_req req,
         return ZELUPG_EFAIL;
     }
     zelupg_resp resp;
-    if (zelupg_cmd_read_resp(__func__, dev, &resp) < 0)
+    if (zelupg_cmd_read_resp_ok(__func__, dev, &resp, "RESP status is not ok") < 0)
         return ZELUPG_EFAIL;
-    if (resp.status != 0) {
-        upg_err("RESP status is not ok");
-        return ZELUPG_EFAIL;
-    }
     if (resp.data_len > zelupg_get_max_packet()) {
         upg_err("RESP data length is not ok");
         return ZELUPG_EFAIL;

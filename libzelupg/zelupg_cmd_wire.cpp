@@ -81,6 +81,18 @@ int zelupg_cmd_read_resp(const char *fn, upg_device *dev, zelupg_resp *resp)
     return 0;
 }
 
+int zelupg_cmd_read_resp_ok(const char *fn, upg_device *dev, zelupg_resp *resp,
+                            const char *status_msg)
+{
+    if (zelupg_cmd_read_resp(fn, dev, resp) < 0)
+        return -1;
+    if (resp->status != 0) {
+        upg_err_as(fn, "%s", status_msg);
+        return -1;
+    }
+    return 0;
+}
+
 int zelupg_cmd_send_u32(upg_device *dev, uint32_t value)
 {
     uint8_t raw[4];

@@ -35,6 +35,11 @@ int zelupg_cmd_recv_resp(upg_device *dev, zelupg_resp *resp);
 // siz = %d" and returns -1, else 0.
 int zelupg_cmd_read_resp(const char *fn, upg_device *dev, zelupg_resp *resp);
 
+// Receives the response header as zelupg_cmd_read_resp does, then fails
+// with status_msg logged when its status is not 0.
+int zelupg_cmd_read_resp_ok(const char *fn, upg_device *dev, zelupg_resp *resp,
+                            const char *status_msg);
+
 // Sends one 32-bit little-endian value as a packet. Returns the transport's result.
 int zelupg_cmd_send_u32(upg_device *dev, uint32_t value);
 
