@@ -1,0 +1,82 @@
+#include "manual_pictures.h"
+
+#include "console_resources.h"
+#include "image_info_row.h"
+#include "zel_device.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
+
+// A white frame carrying the console's style sheet, as the device list gives the slots.
+static bool renderFramed(QWidget *content, const QSize &size, const QString &path)
+{
+    QWidget frame;
+    frame.setObjectName(QStringLiteral("picture_frame"));
+    frame.setAttribute(Qt::WA_StyledBackground);
+    frame.setStyleSheet(consoleStyleSheet() + QStringLiteral("#picture_frame { background: #fff; }"));
+    auto *layout = new QVBoxLayout(&frame);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content);
+    frame.resize(size);
+    frame.show();
+    QApplication::processEvents();
+    const bool saved = frame.grab().save(path, "PNG");
+    if (!saved)
+        qCritical() << "Failed to write" << path;
+    return saved;
+}
+
+static ZelDevice *slotIn(int state, int progress, const QString &port, int number = 1)
+{
+    auto *slot = new ZelDevice(ZelDevice::slotName(number));
+    slot->setPortText(port);
+    if (state != ZelDevice::Disconnected)
+        slot->setState(ZelDevice::Linked);
+    slot->setProgress(progress);
+    slot->setState(state);
+    return slot;
+}
+
+static QWidget *fiveBurningSlots()
+{
+    static const int kProgress[] = {82, 64, 47, 23, 6};
+    auto *grid = new QWidget;
+    auto *rows = new QVBoxLayout(grid);
+    rows->setSpacing(10);
+    QHBoxLayout *row = nullptr;
+    for (int i = 0; i < 5; ++i) {
+        if (i % 2 == 0) {
+            row = new QHBoxLayout;
+            row->setSpacing(10);
+            rows->addLayout(row);
+        }
+        row->addWidget(slotIn(ZelDevice::Burning, kProgress[i], QStringLiteral("1:%1").arg(i + 1), i + 1), 1);
+    }
+    row->addStretch(1);
+    return grid;
+}
+
+bool renderManualPictures(const QString &folder)
+{
+    const QDir dir(folder);
+    const QSize slotSize(420, 80);
+    auto *info = new ImageInfoRow;
+    info->setInfo(QStringLiteral("ZK230"), QStringLiteral("zk230_evb"), QStringLiteral("1.0.3"),
+                  QStringLiteral("SPI NOR"));
+    const QString port = QStringLiteral("1:2");
+    return renderFramed(info, QSize(860, 38), dir.filePath(QStringLiteral("img_info.png"))) &&
+           renderFramed(slotIn(ZelDevice::Disconnected, 0, QString()), slotSize,
+                        dir.filePath(QStringLiteral("status_idle.png"))) &&
+           renderFramed(slotIn(ZelDevice::Linked, 0, port), slotSize,
+                        dir.filePath(QStringLiteral("status_linked.png"))) &&
+           renderFramed(slotIn(ZelDevice::Burning, 36, port), slotSize,
+                        dir.filePath(QStringLiteral("status_buring.png"))) &&
+           renderFramed(slotIn(ZelDevice::Succeeded, 100, port), slotSize,
+                        dir.filePath(QStringLiteral("status_success.png"))) &&
+           renderFramed(slotIn(ZelDevice::Failed, 63, port), slotSize,
+                        dir.filePath(QStringLiteral("status_fail.png"))) &&
+           renderFramed(fiveBurningSlots(), QSize(860, 290), dir.filePath(QStringLiteral("devs_burn.png")));
+}

@@ -1,0 +1,9 @@
+#pragma once
+// The style sheet and the application font are compiled into the console's
+// GUI library; programs that link it call initConsoleResources once first.
+
+#include <QString>
+
+void initConsoleResources();
+// The one application style sheet (":/qss/style.qss"); empty when unreadable.
+QString consoleStyleSheet();

@@ -1,0 +1,104 @@
+#include "veldmark.h"
+
+#include "app_info.h"
+#include "burn_tab.h"
+#include "console_resources.h"
+#include "history_tab.h"
+#include "logger.h"
+#include "manual_tab.h"
+#include "setting_tab.h"
+#include "zel_about.h"
+#include "zel_label.h"
+#include "zel_title_bar.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QStackedLayout>
+#include <QVBoxLayout>
+
+Veldmark::Veldmark(QWidget *parent)
+    : QWidget(parent),
+      m_leftMenu(new QListWidget),
+      m_pages(new QStackedLayout),
+      m_rightContent(new QWidget)
+{
+    setWindowTitle(AppInfo::windowTitle());
+    resize(1024, 600);
+    setMinimumSize(1024, 600);
+
+    m_logger = new Logger(QStringLiteral("main"));
+    installLogMessageHandler();
+
+    setStyleSheet(consoleStyleSheet());
+    ZelTitleBar::setBarIcon(QIcon(QStringLiteral(":/image/veldmark.ico")));
+
+    m_leftMenu->setObjectName(QStringLiteral("left_menu"));
+    m_leftMenu->setFixedWidth(100);
+    connect(m_leftMenu, &QListWidget::itemSelectionChanged, this,
+            [this] { selectTab(m_leftMenu->currentRow()); });
+
+    auto *aboutButton = new ZelLabel;
+    aboutButton->setObjectName(QStringLiteral("about_btn"));
+    aboutButton->setFixedSize(100, 55);
+    aboutButton->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    aboutButton->setCursor(Qt::PointingHandCursor);
+    FontAwesome::setLabelIcon(aboutButton, FontAwesome::QuestionCircleO);
+    connect(aboutButton, &ZelLabel::clicked, this, &Veldmark::showAbout);
+
+    auto *leftColumn = new QWidget;
+    auto *leftLayout = new QVBoxLayout(leftColumn);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->setSpacing(0);
+    leftLayout->addWidget(m_leftMenu, 1);
+    leftLayout->addWidget(aboutButton, 0);
+
+    m_rightContent->setObjectName(QStringLiteral("right_content"));
+    m_rightContent->setLayout(m_pages);
+
+    m_burnTab = new BurnTab(m_rightContent);
+    m_historyTab = new HistoryTab(m_rightContent);
+    m_manualTab = new ManualTab(m_rightContent);
+    m_settingTab = new SettingTab(m_rightContent);
+    for (ZelTab *tab : {static_cast<ZelTab *>(m_burnTab), static_cast<ZelTab *>(m_historyTab),
+                        static_cast<ZelTab *>(m_manualTab), static_cast<ZelTab *>(m_settingTab)})
+        addTab(tab);
+
+    auto *mainLayout = new QHBoxLayout(this);
+    mainLayout->setContentsMargins(0, 0, 0, 0);
+    mainLayout->setSpacing(0);
+    mainLayout->addWidget(leftColumn, 0);
+    mainLayout->addWidget(m_rightContent, 1);
+
+    selectTab(0);
+}
+
+Veldmark::~Veldmark()
+{
+    delete m_logger;
+    delete m_about;
+}
+
+void Veldmark::addTab(ZelTab *tab)
+{
+    auto *item = new QListWidgetItem(m_leftMenu);
+    item->setSizeHint(QSize(100, 100));
+    m_leftMenu->setItemWidget(item, tab->menuEntry());
+    m_pages->addWidget(tab);
+}
+
+void Veldmark::selectTab(int row)
+{
+    for (int i = 0; i < m_leftMenu->count(); ++i) {
+        QWidget *entry = m_leftMenu->itemWidget(m_leftMenu->item(i));
+        entry->setStyleSheet(i == row ? QStringLiteral("background-color: #2a86bf; color: #fff;")
+                                      : QString());
+    }
+    m_pages->setCurrentIndex(row);
+}
+
+void Veldmark::showAbout()
+{
+    if (!m_about)
+        m_about = new ZelAbout(AppInfo::windowTitle(), AppInfo::buildTime(), this);
+    m_about->show();
+}
