@@ -1,0 +1,188 @@
+#include "tst_veldmark.h"
+
+#include "app_info.h"
+#include "font_awesome.h"
+#include "manual_tab.h"
+#include "veldmark.h"
+#include "zel_about.h"
+#include "zel_label.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QLabel>
+#include <QListWidget>
+#include <QRegularExpression>
+#include <QStackedLayout>
+#include <QTest>
+
+void TestVeldmark::initTestCase()
+{
+    // The window opens the day's log below the working directory.
+    QVERIFY(m_dir.isValid());
+    m_previousDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dir.path()));
+}
+
+void TestVeldmark::cleanupTestCase()
+{
+    QDir::setCurrent(m_previousDir);
+}
+
+void TestVeldmark::titleIsExact()
+{
+    Veldmark window;
+    // Workers find the console by these bytes.
+    QCOMPARE(window.windowTitle().toUtf8(),
+             QByteArray("Zelkora\xe9\x87\x8f\xe4\xba\xa7\xe5\xb7\xa5\xe5\x85\xb7 v0.1.8"));
+    QCOMPARE(AppInfo::windowTitle(), window.windowTitle());
+}
+
+void TestVeldmark::windowSizeAndDailyLog()
+{
+    Veldmark window;
+    QCOMPARE(window.size(), QSize(1024, 600));
+    QCOMPARE(window.minimumSize(), QSize(1024, 600));
+    QVERIFY(!window.styleSheet().isEmpty());
+    const QString log = QStringLiteral("log/%1/main.log").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    QVERIFY2(QFileInfo::exists(log), qPrintable(log));
+}
+
+void TestVeldmark::menuRowsAndPages()
+{
+    struct Row
+    {
+        const char *objectName;
+        QString title;
+        ushort glyph;
+    };
+    const Row rows[] = {
+        {"burn_tab", QStringLiteral("镜像烧写"), 0xF06D},
+        {"history_tab", QStringLiteral("烧写历史"), 0xF1DA},
+        {"manual_tab", QStringLiteral("使用说明"), 0xF02D},
+        {"setting_tab", QStringLiteral("系统配置"), 0xF085},
+    };
+
+    Veldmark window;
+    auto *menu = window.findChild<QListWidget *>(QStringLiteral("left_menu"));
+    QVERIFY(menu);
+    QCOMPARE(menu->width(), 100);
+    QCOMPARE(menu->count(), 4);
+    auto *content = window.findChild<QWidget *>(QStringLiteral("right_content"));
+    QVERIFY(content);
+    auto *pages = qobject_cast<QStackedLayout *>(content->layout());
+    QVERIFY(pages);
+    QCOMPARE(pages->count(), 4);
+
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(pages->widget(i)->objectName(), QLatin1String(rows[i].objectName));
+        QCOMPARE(menu->item(i)->sizeHint(), QSize(100, 100));
+        QWidget *entry = menu->itemWidget(menu->item(i));
+        QVERIFY(entry);
+        auto *icon = entry->findChild<QLabel *>(QStringLiteral("menu_icon"));
+        QVERIFY(icon);
+        QCOMPARE(icon->text(), QString(QChar(rows[i].glyph)));
+        QCOMPARE(icon->font().family(), FontAwesome::family());
+        QStringList texts;
+        for (QLabel *label : entry->findChildren<QLabel *>())
+            texts << label->text();
+        QVERIFY2(texts.contains(rows[i].title), qPrintable(texts.join(QLatin1Char(','))));
+    }
+
+    auto *about = window.findChild<ZelLabel *>(QStringLiteral("about_btn"));
+    QVERIFY(about);
+    QCOMPARE(about->size(), QSize(100, 55));
+    QCOMPARE(about->text(), QString(QChar(0xF29C)));
+}
+
+void TestVeldmark::selectingARowHighlightsItAndShowsItsPage()
+{
+    const QString selected = QStringLiteral("background-color: #2a86bf; color: #fff;");
+    Veldmark window;
+    auto *menu = window.findChild<QListWidget *>(QStringLiteral("left_menu"));
+    auto *pages = qobject_cast<QStackedLayout *>(window.findChild<QWidget *>(QStringLiteral("right_content"))->layout());
+
+    QCOMPARE(pages->currentIndex(), 0);
+    QCOMPARE(menu->itemWidget(menu->item(0))->styleSheet(), selected);
+
+    // The operator's click reaches the window through the list's selection.
+    menu->setCurrentRow(2);
+    QCOMPARE(pages->currentIndex(), 2);
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("manual_tab"));
+    for (int i = 0; i < menu->count(); ++i)
+        QCOMPARE(menu->itemWidget(menu->item(i))->styleSheet(), i == 2 ? selected : QString());
+
+    window.selectTab(3);
+    QCOMPARE(pages->currentWidget()->objectName(), QStringLiteral("setting_tab"));
+    QCOMPARE(menu->itemWidget(menu->item(2))->styleSheet(), QString());
+    QCOMPARE(menu->itemWidget(menu->item(3))->styleSheet(), selected);
+}
+
+void TestVeldmark::aboutBoxIsCreatedOnce()
+{
+    Veldmark window;
+    auto *about = window.findChild<ZelLabel *>(QStringLiteral("about_btn"));
+    QVERIFY(window.findChildren<ZelAbout *>().isEmpty());
+
+    QTest::mouseClick(about, Qt::LeftButton);
+    const QList<ZelAbout *> first = window.findChildren<ZelAbout *>();
+    QCOMPARE(first.size(), 1);
+    QVERIFY(first.first()->isVisible());
+    first.first()->close();
+
+    QTest::mouseClick(about, Qt::LeftButton);
+    const QList<ZelAbout *> second = window.findChildren<ZelAbout *>();
+    QCOMPARE(second.size(), 1);
+    QCOMPARE(second.first(), first.first());
+    QVERIFY(second.first()->isVisible());
+
+    QCOMPARE(second.first()->findChild<QLabel *>(QStringLiteral("about_title"))->text(), window.windowTitle());
+    const QString built = second.first()->findChild<QLabel *>(QStringLiteral("about_build_time"))->text();
+    // Build date and time run together, e.g. "Jul 27 202316:46:59".
+    QVERIFY2(QRegularExpression(QStringLiteral("[A-Z][a-z]{2} [ 0-9]\\d \\d{4}\\d\\d:\\d\\d:\\d\\d$"))
+                 .match(built)
+                 .hasMatch(),
+             qPrintable(built));
+}
+
+void TestVeldmark::manualHasItsSectionsAndPictures()
+{
+    const QString document = ManualTab::document();
+    QVERIFY(document.startsWith(QStringLiteral("<style>li {margin: 7px; line-height: 22px;}</style>")));
+
+    QStringList headings;
+    const QRegularExpression heading(QStringLiteral("<h4>(.*?)</h4>"));
+    for (auto it = heading.globalMatch(document); it.hasNext();)
+        headings << it.next().captured(1);
+    QCOMPARE(headings, QStringList({QStringLiteral("1、选择镜像"), QStringLiteral("2、设备烧写"),
+                                    QStringLiteral("3、烧写成功"), QStringLiteral("4、烧写失败")}));
+
+    QStringList pictures;
+    const QRegularExpression image(QStringLiteral("<img src=\"([^\"]+)\">"));
+    for (auto it = image.globalMatch(document); it.hasNext();)
+        pictures << it.next().captured(1);
+    QCOMPARE(pictures, QStringList({QStringLiteral(":/image/img_info.png"), QStringLiteral(":/image/status_idle.png"),
+                                    QStringLiteral(":/image/status_linked.png"),
+                                    QStringLiteral(":/image/status_buring.png"),
+                                    QStringLiteral(":/image/devs_burn.png"),
+                                    QStringLiteral(":/image/status_success.png"),
+                                    QStringLiteral(":/image/status_fail.png")}));
+    // Every picture was rendered by the build and compiled in.
+    for (const QString &picture : qAsConst(pictures)) {
+        const QImage rendered(picture);
+        QVERIFY2(!rendered.isNull(), qPrintable(picture));
+        QVERIFY(rendered.width() >= 400);
+    }
+}
+
+void TestVeldmark::iconIsDrawn()
+{
+    QImageReader reader(QStringLiteral(":/image/veldmark.ico"));
+    const QImage icon = reader.read();
+    QVERIFY2(!icon.isNull(), qPrintable(reader.errorString()));
+    QCOMPARE(icon.size(), QSize(128, 128));
+    // Transparent corner, opaque chip in the middle.
+    QCOMPARE(icon.pixelColor(0, 0).alpha(), 0);
+    QCOMPARE(icon.pixelColor(64, 30).alpha(), 255);
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QObject>
+#include <QTemporaryDir>
+
+class TestVeldmark : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void titleIsExact();
+    void windowSizeAndDailyLog();
+    void menuRowsAndPages();
+    void selectingARowHighlightsItAndShowsItsPage();
+    void aboutBoxIsCreatedOnce();
+    void manualHasItsSectionsAndPictures();
+    void iconIsDrawn();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previousDir;
+};
