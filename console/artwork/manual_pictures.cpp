@@ -10,13 +10,15 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-// A white frame carrying the console's style sheet, as the device list gives the slots.
-static bool renderFramed(QWidget *content, const QSize &size, const QString &path)
+// A frame carrying the console's style sheet. Slots sit on the device list's white;
+// everything else on the page's own background.
+static bool renderFramed(QWidget *content, const QSize &size, const QString &path, bool onDeviceList = true)
 {
     QWidget frame;
     frame.setObjectName(QStringLiteral("picture_frame"));
     frame.setAttribute(Qt::WA_StyledBackground);
-    frame.setStyleSheet(consoleStyleSheet() + QStringLiteral("#picture_frame { background: #fff; }"));
+    frame.setStyleSheet(consoleStyleSheet() +
+                        (onDeviceList ? QStringLiteral("#picture_frame { background: #fff; }") : QString()));
     auto *layout = new QVBoxLayout(&frame);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);
@@ -67,7 +69,7 @@ bool renderManualPictures(const QString &folder)
     info->setInfo(QStringLiteral("ZK230"), QStringLiteral("zk230_evb"), QStringLiteral("1.0.3"),
                   QStringLiteral("SPI NOR"));
     const QString port = QStringLiteral("1:2");
-    return renderFramed(info, QSize(860, 38), dir.filePath(QStringLiteral("img_info.png"))) &&
+    return renderFramed(info, QSize(860, 38), dir.filePath(QStringLiteral("img_info.png")), false) &&
            renderFramed(slotIn(ZelDevice::Disconnected, 0, QString()), slotSize,
                         dir.filePath(QStringLiteral("status_idle.png"))) &&
            renderFramed(slotIn(ZelDevice::Linked, 0, port), slotSize,

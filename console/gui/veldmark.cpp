@@ -7,10 +7,12 @@
 #include "logger.h"
 #include "manual_tab.h"
 #include "setting_tab.h"
+#include "upg_device.h"
 #include "zel_about.h"
 #include "zel_label.h"
 #include "zel_title_bar.h"
 
+#include <QDebug>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QStackedLayout>
@@ -70,12 +72,17 @@ Veldmark::Veldmark(QWidget *parent)
     mainLayout->addWidget(m_rightContent, 1);
 
     selectTab(0);
+
+    // Without the library the window still works; it just finds no board.
+    if (libzelupg_init() != 0)
+        qCritical() << "Failed to init libusbupg!";
 }
 
 Veldmark::~Veldmark()
 {
     delete m_logger;
     delete m_about;
+    libzelupg_exit();
 }
 
 void Veldmark::addTab(ZelTab *tab)

@@ -1,12 +1,14 @@
 #include "tst_veldmark.h"
 
 #include "app_info.h"
+#include "application_font.h"
 #include "font_awesome.h"
 #include "manual_tab.h"
 #include "veldmark.h"
 #include "zel_about.h"
 #include "zel_label.h"
 
+#include <QApplication>
 #include <QDate>
 #include <QFileInfo>
 #include <QImage>
@@ -28,6 +30,18 @@ void TestVeldmark::initTestCase()
 void TestVeldmark::cleanupTestCase()
 {
     QDir::setCurrent(m_previousDir);
+}
+
+void TestVeldmark::applicationFontIsTheCompiledInFallback()
+{
+    const QFont previous = QApplication::font();
+    QVERIFY(installApplicationFont());
+    const QFont font = QApplication::font();
+    QApplication::setFont(previous);
+    QCOMPARE(font.family(), QStringLiteral("Droid Sans Fallback"));
+    QCOMPARE(font.pixelSize(), 15);
+    // The menu titles are drawn from it, not from a substitute.
+    QVERIFY(QFontMetrics(font).inFont(QChar(0x70E7))); // 烧
 }
 
 void TestVeldmark::titleIsExact()
