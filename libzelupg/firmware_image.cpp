@@ -43,6 +43,9 @@ void FirmwareImage::setPath(const QString &path)
 {
     m_path = path;
     std::memset(&m_header, 0, sizeof(m_header));
+    // Tables already cached stay until the next load, but nothing is read
+    // from the new file with the old file's count.
+    m_loaded = false;
 }
 
 QString FirmwareImage::platform() const { return latin1Field(m_header.platform); }

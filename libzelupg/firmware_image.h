@@ -29,7 +29,8 @@ public:
     FirmwareImage(const FirmwareImage &) = delete;
     FirmwareImage &operator=(const FirmwareImage &) = delete;
 
-    // Stores the path and clears the header; the cached tables stay until load.
+    // Stores the path and clears the header; tables already cached stay until
+    // the next load, and none is read from the new file before it.
     void setPath(const QString &path);
     QString path() const { return m_path; }
 

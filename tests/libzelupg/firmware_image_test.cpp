@@ -288,3 +288,28 @@ TEST_F(FirmwareImageTest, EmptyTableHasNoRecordsAndNoMessage)
     EXPECT_EQ(image.fwcRecords(), nullptr);
     EXPECT_TRUE(QtMessages::list().empty());
 }
+
+TEST_F(FirmwareImageTest, SetPathKeepsCachedTablesButReadsNothingBeforeLoad)
+{
+    const std::string a = writeImage("a.img", zelimg::sampleImage(2048));
+    const std::string b = writeImage("b.img", imagetest::oneComponent({1, 2, 3}, "only.one"));
+    FirmwareImage cached(QString::fromStdString(a));
+    ASSERT_EQ(cached.load(), 0);
+    const fwc_meta *records = cached.fwcRecords();
+    ASSERT_NE(records, nullptr);
+    cached.setPath(QString::fromStdString(b));
+    EXPECT_EQ(cached.path(), QString::fromStdString(b));
+    EXPECT_EQ(cached.fwcRecords(), records);
+    EXPECT_STREQ(cached.fwcRecords()[0].name, "updater.spl");
+
+    // Nothing cached yet: the new file is not read with the old count of four.
+    FirmwareImage fresh(QString::fromStdString(a));
+    ASSERT_EQ(fresh.load(), 0);
+    fresh.setPath(QString::fromStdString(b));
+    QtMessages messages;
+    EXPECT_EQ(fresh.fwcRecords(), nullptr);
+    EXPECT_TRUE(QtMessages::list().empty());
+    ASSERT_EQ(fresh.load(), 0);
+    ASSERT_NE(fresh.fwcRecords(), nullptr);
+    EXPECT_STREQ(fresh.fwcRecords()[0].name, "only.one");
+}
