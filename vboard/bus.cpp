@@ -505,6 +505,7 @@ void removeAll()
         b.leave(kv.second);
     b.entries.clear();
     b.timers.clear();
+    b.nextId = 1; // tests and `remove all` start numbering afresh
 }
 
 bool unplug(DeviceId id)

@@ -6,6 +6,7 @@
 #include "vboard_host.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 namespace vbtest {
 
@@ -64,6 +65,54 @@ protected:
         return id;
     }
 
+    // Meta entry, block size, data start, data padded to the block size in
+    // packets of `packet`, closing response; true when all were accepted.
+    bool burnData(const std::string &name, const rawhost::Bytes &data, size_t packet,
+                  uint32_t *block = nullptr, const std::string &attributes = "burn run")
+    {
+        uint8_t st = 0xff;
+        uint32_t dlen = 0, bs = 0;
+        if (!host.command(0x10, 512, {rawhost::fwcEntry(name, uint32_t(data.size()), crcOf(data),
+                                                       attributes)},
+                          &st, &dlen) ||
+            st != 0)
+            return false;
+        if (!host.query32(0x11, &st, &bs) || st != 0 || bs == 0)
+            return false;
+        if (block)
+            *block = bs;
+        rawhost::Bytes padded = data;
+        padded.resize((data.size() + bs - 1) / bs * bs, 0);
+        if (!host.sendFwcData(uint32_t(data.size()), padded, packet))
+            return false;
+        return host.response(&st, &dlen) && st == 0;
+    }
+
+public:
+    static uint32_t crcOf(const rawhost::Bytes &b)
+    {
+        return uint32_t(crc32(0, b.data(), uInt(b.size())));
+    }
+
+    static rawhost::Bytes pattern(size_t n, uint32_t seed = 1)
+    {
+        rawhost::Bytes b(n);
+        uint32_t x = seed * 2654435761u + 1;
+        for (size_t i = 0; i < n; i++) {
+            x = x * 1103515245u + 12345u;
+            b[i] = uint8_t(x >> 16);
+        }
+        return b;
+    }
+
+    static vboard::UsbPosition pos(const std::string &text)
+    {
+        vboard::UsbPosition p;
+        EXPECT_TRUE(vboard::UsbPosition::parse(text, &p)) << text;
+        return p;
+    }
+
+protected:
     rawhost::Host host;
 };
 

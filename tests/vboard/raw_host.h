@@ -146,6 +146,52 @@ struct Host {
         answer->clear();
         return dlen == 0 || recv(answer, dlen);
     }
+
+    // Header, then argument packets, then the response header.
+    bool command(uint8_t code, uint32_t length, const std::vector<Bytes> &packets, uint8_t *st,
+                 uint32_t *dlen)
+    {
+        if (!send(header(code, length)))
+            return false;
+        for (const Bytes &p : packets)
+            if (!send(p))
+                return false;
+        return response(st, dlen);
+    }
+
+    // A 4-byte answer (block size, CRC, results); false unless the board
+    // announced exactly 4 bytes.
+    bool query32(uint8_t code, uint8_t *st, uint32_t *value)
+    {
+        Bytes a;
+        if (!simple(code, st, &a) || a.size() != 4)
+            return false;
+        *value = get32(a.data());
+        return true;
+    }
+
+    // Mode byte of the hardware info; -1 on failure.
+    int mode()
+    {
+        uint8_t st = 0;
+        Bytes hw;
+        if (!simple(0x00, &st, &hw) || hw.size() != 108)
+            return -1;
+        return hw[40];
+    }
+
+    // Data phase of one FWC: 0x12 start with `size`, then `data` (already
+    // padded by the caller) in packets of `packet` bytes. The closing
+    // response is left to the caller.
+    bool sendFwcData(uint32_t size, const Bytes &data, size_t packet)
+    {
+        if (!send(header(0x12, size)))
+            return false;
+        for (size_t off = 0; off < data.size(); off += packet)
+            if (!send(data.data() + off, std::min(packet, data.size() - off)))
+                return false;
+        return true;
+    }
 };
 
 // Builds a 512-byte FWC entry.
