@@ -1,0 +1,243 @@
+// The real ZelBurner against boards of a farm, as the console starts it.
+#include "farm_harness.h"
+
+#include <QCoreApplication>
+#include <QFile>
+
+#include <numeric>
+
+namespace {
+// Loader stages, a target, the environment and a second target.
+zelimg::ImageDesc loaderImage(size_t kernelSize, size_t rootfsSize)
+{
+    zelimg::ImageDesc desc;
+    desc.platform = "zk3308";
+    desc.product = "e2e";
+    desc.version = "1.0";
+    desc.mediaType = "emmc";
+    desc.mediaId = "mmc0";
+    desc.components.push_back(component("updater.spl", "spl", 0x200000, "run", patternBytes(6000, 1)));
+    desc.components.push_back(component("updater.uboot", "uboot", 0x600000, "run", patternBytes(70000, 2)));
+    desc.components.push_back(component("image.target.kernel", "kernel", 0, "burn", patternBytes(kernelSize, 3)));
+    desc.components.push_back(zelimg::envComponent("4m(kernel),-(rootfs)"));
+    desc.components.push_back(component("image.target.rootfs", "rootfs", 0, "burn", patternBytes(rootfsSize, 4)));
+    return desc;
+}
+
+// One target component on a board already in upgrade mode.
+zelimg::ImageDesc singleImage(size_t size, const std::string &attributes = "burn")
+{
+    zelimg::ImageDesc desc;
+    desc.platform = "zk3308";
+    desc.product = "e2e";
+    desc.version = "1.0";
+    desc.mediaType = "emmc";
+    desc.components.push_back(component("image.target.data", "data", 0, attributes, patternBytes(size, 9)));
+    return desc;
+}
+
+quint32 paddedTo(quint32 size, quint32 block)
+{
+    return (size + block - 1) / block * block;
+}
+
+void expectOneResultLast(const WorkerRun &run, int value)
+{
+    ASSERT_FALSE(run.reports.empty());
+    EXPECT_EQ(ofKind(run.reports, 4).size(), 1u);
+    EXPECT_EQ(run.reports.back().kind, 4);
+    EXPECT_EQ(run.reports.back().value, value);
+}
+}  // namespace
+
+class BurnE2E : public FarmTest
+{
+};
+
+TEST_F(BurnE2E, FullBurnPutsEveryComponentOnTheBoardAndReportsInOrder)
+{
+    startFarm({"--board", "1:3", "restart_delay=200"});
+    const zelimg::ImageDesc desc = loaderImage(3 * 1024 * 1024 + 1000, 1024 * 1024);
+    const QString image = writeImage(desc);
+    const WorkerRun run = runWorker(2, image, QStringLiteral("1:3"), QStringLiteral("4242"));
+    EXPECT_EQ(run.exitCode, 0);
+
+    // The board got every component with its size and computed its CRC.
+    const std::vector<BoardFwc> fwcs = boardFwcs(QStringLiteral("1:3"));
+    ASSERT_EQ(fwcs.size(), desc.components.size());
+    quint64 expectedBytes = 0;
+    for (size_t i = 0; i < fwcs.size(); ++i) {
+        const zelimg::Component &c = desc.components[i];
+        EXPECT_EQ(fwcs[i].name, c.name);
+        EXPECT_EQ(fwcs[i].size, c.bytes.size());
+        EXPECT_EQ(fwcs[i].crc, zelimg::crc32Of(c.bytes)) << c.name;
+        EXPECT_EQ(fwcs[i].received, paddedTo(static_cast<quint32>(c.bytes.size()), 512));
+        expectedBytes += paddedTo(static_cast<quint32>(c.bytes.size()), 512);
+    }
+
+    // 1 with 0, progress per chunk, 2 and 3 around the restart, then 4 with 1.
+    ASSERT_GE(run.reports.size(), 3u);
+    EXPECT_EQ(run.reports.front().kind, 1);
+    EXPECT_EQ(run.reports.front().value, 0);
+    expectOneResultLast(run, 1);
+    for (const ReceivedReport &r : run.reports)
+        EXPECT_EQ(r.slot, 2);
+    const auto waits = ofKind(run.reports, 2);
+    const auto resumes = ofKind(run.reports, 3);
+    EXPECT_EQ(waits.size(), 1u);
+    EXPECT_EQ(resumes.size(), 1u);
+    int last = -1;
+    for (const ReceivedReport &r : ofKind(run.reports, 1)) {
+        EXPECT_GE(r.value, last);
+        last = r.value;
+    }
+    EXPECT_EQ(static_cast<quint64>(last), expectedBytes);
+    // The wait comes after the loader stages and before the first target chunk.
+    const auto waitAt = std::find_if(run.reports.begin(), run.reports.end(), [](auto &r) { return r.kind == 2; });
+    ASSERT_NE(waitAt, run.reports.end());
+    EXPECT_EQ((waitAt + 1)->kind, 3);
+    EXPECT_EQ((waitAt - 1)->value, static_cast<int>(paddedTo(6000, 512) + paddedTo(70000, 512)));
+
+    const QString log = workerLog(QStringLiteral("1:3"), QStringLiteral("4242"));
+    EXPECT_TRUE(log.contains(QStringLiteral("[debug] [")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Burn Image file \"") + image + QStringLiteral("\" ...")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Meta 2 image.target.kernel ...")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Blocksize 512 , chunk 1048576 * 3 , rest 1000")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Don't check the result of updater.uboot")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Waiting \"1:3\" over")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Burn \"1:3\" successfully!")));
+}
+
+TEST_F(BurnE2E, ChunksAreWholeBlocksAndTheRestIsPaddedWithZeros)
+{
+    startFarm({"--board", "1:1", "--board", "1:2", "--board", "1:4", "upgrade=1", "block=3000"});
+    farm("set 1:2 block=512");
+    farm("set 1:4 block=512");
+
+    // Block 3000: chunks of 349 blocks, the rest padded to 3000.
+    const QString big = writeImage(singleImage(2 * 1047000 + 10), QStringLiteral("big.img"));
+    const WorkerRun run = runWorker(0, big, QStringLiteral("1:1"));
+    expectOneResultLast(run, 1);
+    std::vector<int> progress;
+    for (const ReceivedReport &r : ofKind(run.reports, 1))
+        progress.push_back(r.value);
+    EXPECT_EQ(progress, (std::vector<int>{0, 1047000, 2094000, 2097000}));
+    EXPECT_EQ(boardFwcs(QStringLiteral("1:1")).at(0).received, 2097000u);
+
+    // An exact multiple of the chunk: no rest.
+    const QString exact = writeImage(singleImage(2 * 1024 * 1024), QStringLiteral("exact.img"));
+    const WorkerRun exactRun = runWorker(1, exact, QStringLiteral("1:2"));
+    expectOneResultLast(exactRun, 1);
+    progress.clear();
+    for (const ReceivedReport &r : ofKind(exactRun.reports, 1))
+        progress.push_back(r.value);
+    EXPECT_EQ(progress, (std::vector<int>{0, 1048576, 2097152}));
+
+    // 100 bytes go out as one block of 512.
+    const QString tiny = writeImage(singleImage(100), QStringLiteral("tiny.img"));
+    const WorkerRun tinyRun = runWorker(3, tiny, QStringLiteral("1:4"));
+    expectOneResultLast(tinyRun, 1);
+    EXPECT_EQ(ofKind(tinyRun.reports, 1).back().value, 512);
+    const std::vector<BoardFwc> fwcs = boardFwcs(QStringLiteral("1:4"));
+    ASSERT_EQ(fwcs.size(), 1u);
+    EXPECT_EQ(fwcs[0].received, 512u);
+    EXPECT_EQ(fwcs[0].crc, zelimg::crc32Of(patternBytes(100, 9)));
+}
+
+TEST_F(BurnE2E, ABoardThatNeverComesBackIsReportedLost)
+{
+    startFarm({"--board", "1:5", "restart_delay=100"});
+    farm("fault 1:5 no_return");
+    const QString image = writeImage(loaderImage(4096, 4096));
+    const WorkerRun run = runWorker(1, image, QStringLiteral("1:5"));
+    EXPECT_EQ(run.exitCode, 0);
+    expectOneResultLast(run, 0);
+    ASSERT_GE(run.reports.size(), 3u);
+    EXPECT_EQ(run.reports[run.reports.size() - 3].kind, 2);
+    EXPECT_EQ(run.reports[run.reports.size() - 2].kind, 3);
+    EXPECT_GE(run.elapsedMs, 10000);
+    const QString log = workerLog(QStringLiteral("1:5"));
+    EXPECT_TRUE(log.contains(QStringLiteral("\"1:5\" lost!")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Dev \"1:5\" is completely lost!")));
+    EXPECT_EQ(boardFwcs(QStringLiteral("1:5")).size(), 2u);
+}
+
+TEST_F(BurnE2E, FailuresBeforeTheBurnReportOnlyAFailedResult)
+{
+    startFarm({"--board", "1:1", "upgrade=1"});
+    const QString image = writeImage(singleImage(5000));
+
+    const WorkerRun missing = runWorker(0, m_work.filePath(QStringLiteral("gone.img")), QStringLiteral("1:1"));
+    ASSERT_EQ(missing.reports.size(), 1u);
+    expectOneResultLast(missing, 0);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:1")).contains(QStringLiteral("Image file not exist")));
+
+    QFile bad(m_work.filePath(QStringLiteral("bad.img")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(QByteArray(4096, 'x'));
+    bad.close();
+    const WorkerRun invalid = runWorker(0, bad.fileName(), QStringLiteral("1:1"), QStringLiteral("101"));
+    ASSERT_EQ(invalid.reports.size(), 1u);
+    expectOneResultLast(invalid, 0);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:1"), QStringLiteral("101")).contains(QStringLiteral("Image file invalid:")));
+
+    const WorkerRun noBoard = runWorker(0, image, QStringLiteral("1:9"));
+    ASSERT_EQ(noBoard.reports.size(), 1u);
+    expectOneResultLast(noBoard, 0);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:9")).contains(QStringLiteral("Failed to open USB device \"1:9\"")));
+    EXPECT_TRUE(boardFwcs(QStringLiteral("1:1")).empty());
+}
+
+TEST_F(BurnE2E, TransferAndResultQueryFailuresEndTheBurn)
+{
+    startFarm({"--board", "1:1", "--board", "1:2", "--board", "1:3", "upgrade=1"});
+    farm("fault 1:1 stall bytes=1048576");
+    farm("fault 1:2 stall cmd=0x13");
+    farm("fault 1:3 stall cmd=0x14");
+    const QString image = writeImage(singleImage(3 * 1024 * 1024));
+
+    const WorkerRun stalled = runWorker(0, image, QStringLiteral("1:1"));
+    expectOneResultLast(stalled, 0);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:1")).contains(QStringLiteral("Failed to send data")));
+
+    const WorkerRun noCrc = runWorker(1, image, QStringLiteral("1:2"));
+    expectOneResultLast(noCrc, 0);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:2")).contains(QStringLiteral("Failed to get the CRC!")));
+    EXPECT_TRUE(workerLog(QStringLiteral("1:2")).contains(QStringLiteral("The burnning process has error!")));
+
+    const WorkerRun noBurnResult = runWorker(2, image, QStringLiteral("1:3"));
+    expectOneResultLast(noBurnResult, 0);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:3")).contains(QStringLiteral("Failed to get burn result!")));
+}
+
+TEST_F(BurnE2E, WithoutAListenerTheBurnStillCompletes)
+{
+    startFarm({"--board", "1:1", "upgrade=1"});
+    setListening(false);
+    const QString image = writeImage(singleImage(100000));
+    const WorkerRun run = runWorker(0, image, QStringLiteral("1:1"));
+    EXPECT_EQ(run.exitCode, 0);
+    const std::vector<BoardFwc> fwcs = boardFwcs(QStringLiteral("1:1"));
+    ASSERT_EQ(fwcs.size(), 1u);
+    EXPECT_TRUE(fwcs[0].complete);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:1")).contains(QStringLiteral("successfully!")));
+}
+
+TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerUntilEachReportIsHandled)
+{
+    startFarm({"--board", "1:1", "upgrade=1"});
+    setHandlerDelayMs(300);
+    const QString image = writeImage(singleImage(3 * 1024 * 1024));
+    const WorkerRun run = runWorker(0, image, QStringLiteral("1:1"));
+    expectOneResultLast(run, 1);
+    // Five reports (0, three chunks, result): the worker cannot end sooner.
+    EXPECT_EQ(run.reports.size(), 5u);
+    EXPECT_GE(run.elapsedMs, 5 * 300);
+}
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
