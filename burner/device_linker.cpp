@@ -30,6 +30,16 @@ void encodeMetaEntry(const fwc_meta &entry, uint8_t *block)
     std::memcpy(block + 152, entry.attributes, sizeof(entry.attributes));
 }
 
+QString hex32(quint32 value)
+{
+    return QStringLiteral("0x") + QString::number(value, 16).rightJustified(8, QLatin1Char('0')).toUpper();
+}
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
 QString timeOfDay()
 {
     return QTime::currentTime().toString(QStringLiteral("hh:mm:ss"));
@@ -102,15 +112,32 @@ bool DeviceLinker::finish(const fwc_meta &entry, const fwc_meta *next, FwcResult
         qCritical() << "Dev" << m_name << "Failed to get the CRC!";
         return false;
     }
-    if (std::strstr(entry.attributes, "burn")
-        && zelupg_cmd_get_fwc_burn_result(m_handle, &results->burnResult) != 0) {
-        qCritical() << "Dev" << m_name << "Failed to get burn result!";
+    // The entry's CRC is what the board computes over the component: any
+    // other value means the bytes on the board are not the image's.
+    if (results->crc != entry.crc) {
+        qCritical().noquote() << "Dev" << quoted(m_name) << "CRC of" << entry.name << "is wrong: expected"
+                              << hex32(entry.crc) << "reported" << hex32(results->crc);
         return false;
     }
-    if (std::strstr(entry.attributes, "run")
-        && zelupg_cmd_get_fwc_run_result(m_handle, &results->runResult) != 0) {
-        qCritical() << "Dev" << m_name << "Failed to get run result!";
-        return false;
+    if (std::strstr(entry.attributes, "burn")) {
+        if (zelupg_cmd_get_fwc_burn_result(m_handle, &results->burnResult) != 0) {
+            qCritical() << "Dev" << m_name << "Failed to get burn result!";
+            return false;
+        }
+        if (!zelupg_result_accepted(results->burnResult)) {
+            qCritical() << "Dev" << m_name << "Burn result of" << entry.name << "is a failure:" << results->burnResult;
+            return false;
+        }
+    }
+    if (std::strstr(entry.attributes, "run")) {
+        if (zelupg_cmd_get_fwc_run_result(m_handle, &results->runResult) != 0) {
+            qCritical() << "Dev" << m_name << "Failed to get run result!";
+            return false;
+        }
+        if (!zelupg_result_accepted(results->runResult)) {
+            qCritical() << "Dev" << m_name << "Run result of" << entry.name << "is a failure:" << results->runResult;
+            return false;
+        }
     }
     return true;
 }
