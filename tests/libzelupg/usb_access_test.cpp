@@ -175,26 +175,6 @@ TEST_F(UsbAccess, ListFillsAtMostSixteenEntries)
     EXPECT_TRUE(log.lines().empty());
 }
 
-TEST_F(UsbAccess, BoardClaimedElsewhereFailsToOpenAndIsLeftOutOfTheList)
-{
-    const vboard::UsbPosition pos = position(1, {7});
-    addBoardAt(pos);
-    upg_device *holder = openAt(pos);
-    ASSERT_NE(holder, nullptr);
-    log.clear();
-
-    EXPECT_EQ(upg_usb_dev_open(pos.bus, portPath(pos).data()), nullptr);
-    EXPECT_EQ(log.nonDebug(),
-              (std::vector<std::string>{"__claim_interface: libusb_claim_interface() failed",
-                                        "upg_usb_dev_open: FAILED to claim interface."}));
-    log.clear();
-    upg_usb_dev_entry *table = nullptr;
-    EXPECT_EQ(upg_usb_dev_get_list(&table), -1);
-    EXPECT_EQ(log.count(ZELUPG_LOG_ERR, "upg_usb_dev_get_list", "Error, open USB device failed"),
-              1);
-    upg_dev_close(holder);
-}
-
 TEST_F(UsbAccess, PortNumbersAreZeroFilledBehindThePath)
 {
     addBoardAt(position(4, {2, 5, 1}));
