@@ -62,7 +62,6 @@ libusb_context *zelupg_usb_context(void);
 // errors makes upg_usb_dev_open log its failures; verbose scan makes the
 // rescanning burn procedure print its attempts.
 void upg_set_report_open_errors(int on);
-int upg_report_open_errors(void);
 void upg_set_verbose_scan(int on);
 int upg_verbose_scan(void);
 

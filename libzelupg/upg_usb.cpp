@@ -124,11 +124,6 @@ void upg_set_report_open_errors(int on)
     g_report_open_errors = on != 0;
 }
 
-int upg_report_open_errors(void)
-{
-    return g_report_open_errors;
-}
-
 void upg_set_verbose_scan(int on)
 {
     g_verbose_scan = on != 0;

@@ -243,7 +243,11 @@ int zelupg_cmd_query_u32(upg_device *dev, uint32_t value, uint8_t *out4)
     zelupg_resp resp;
     if (send_value(__func__, dev, kQueryU32, value, &resp) < 0)
         return ZELUPG_EFAIL;
-    if (resp.status != 0 || resp.data_len != 4) {
+    if (resp.status != 0) {
+        upg_err("RESP status is not ok.");
+        return ZELUPG_EFAIL;
+    }
+    if (resp.data_len != 4) {
         upg_err("RESP data length is not expected.");
         return ZELUPG_EFAIL;
     }

@@ -274,6 +274,21 @@ TEST_F(CommandWire, RefusedMetaLeavesFwcDataCommandsLocked)
     EXPECT_TRUE(scriptDone());
 }
 
+TEST_F(CommandWire, ShuttingTheLibraryDownForgetsAnAcceptedMeta)
+{
+    Wire wire;
+    acceptMeta(wire);
+    ASSERT_NE(scripted(wire), nullptr);
+    ASSERT_EQ(zelupg_cmd_set_fwc_meta(dev, std::vector<uint8_t>(512, 0x33).data()), 0);
+    upg_dev_close(dev);
+    libzelupg_exit();
+    ASSERT_EQ(libzelupg_init(), 0);
+    dev = openAt(position(1, {2, 3}));
+    ASSERT_NE(dev, nullptr);
+    EXPECT_EQ(zelupg_cmd_send_fwc_data_start(dev, 4), ZELUPG_ENOMETA);
+    EXPECT_TRUE(scriptDone());
+}
+
 TEST_F(CommandWire, AnswersLargerThanOnePacketAreRefusedBeforeReading)
 {
     Wire wire;
