@@ -3,12 +3,14 @@
 #include "veldmark.h"
 
 #include <QApplication>
+#include <QIcon>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     initConsoleResources();
     installApplicationFont();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/image/veldmark.ico")));
     Veldmark window;
     window.show();
     return app.exec();

@@ -1,10 +1,14 @@
 #include "zel_calendar.h"
 
+#include <QLocale>
 #include <QTextCharFormat>
 
 ZelCalendar::ZelCalendar(QWidget *parent) : QCalendarWidget(parent)
 {
     setObjectName(QStringLiteral("zel_calendar"));
+    // Month and day names in the operator's language, weeks starting on Monday.
+    setLocale(QLocale(QLocale::Chinese, QLocale::China));
+    setFirstDayOfWeek(Qt::Monday);
     setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     setGridVisible(true);
 }
