@@ -69,6 +69,7 @@ void Board::enumerated(int mode)
     m_fwc = -1;
     m_metaOk = false;
     m_linkFree = Clock::time_point{};
+    m_answerLate = Clock::duration::zero();
     m_rep.enumerations++;
     m_label = m_config.position.text() + " #" + std::to_string(m_id);
     if (tracing())
@@ -284,9 +285,21 @@ void Board::linkCharge(TransferResult *r, int bytes)
     const int64_t packets = std::max<int64_t>(1, (int64_t(bytes) + 511) / 512);
     const auto cost = std::chrono::nanoseconds(packets * 125000 / 13) +
                       std::chrono::microseconds(m_config.link.turnaroundUs);
-    const auto now = Clock::now();
-    m_linkFree = std::max(now, m_linkFree) + std::chrono::duration_cast<Clock::duration>(cost);
+    // A late answer from a busy bus (a sleep that overshot, a farm thread
+    // waiting for a CPU) delays the host's next transfer; that delay is the
+    // bus's, so the link counts as busy from when the answer was due.
+    const auto start = std::max(Clock::now() - m_answerLate, m_linkFree);
+    m_answerLate = Clock::duration::zero();
+    m_linkFree = start + std::chrono::duration_cast<Clock::duration>(cost);
+    m_rep.linkBusyNs += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(cost).count());
     r->until = m_linkFree;
+}
+
+void Board::answered(Clock::time_point until, Clock::time_point at)
+{
+    std::lock_guard<std::mutex> g(m_mutex);
+    if (until == m_linkFree && at > until)
+        m_answerLate = at - until;
 }
 
 // ---- faults -------------------------------------------------------------------

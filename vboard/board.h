@@ -24,6 +24,7 @@ public:
     TransferResult transfer(uint8_t ep, uint8_t *data, int len, unsigned timeoutMs) override;
     void enumerated(int mode) override;
     void left() override;
+    void answered(Clock::time_point until, Clock::time_point at) override;
 
     // A restart asked from outside (API, control command): the plan for the bus.
     RestartPlan restartPlan(int mode);
@@ -125,6 +126,7 @@ private:
 
     // Link model.
     Clock::time_point m_linkFree{};
+    Clock::duration m_answerLate{}; // the bus's own delay answering the last transfer
 
     // What the board received.
     BoardReport m_rep;

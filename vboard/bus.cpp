@@ -103,6 +103,7 @@ struct Entry {
     uint64_t instance = 0;
     uint64_t returnToken = 0;
     std::map<int, std::pair<const void *, std::string>> claims;
+    DevInfo current; // what the libusb layer sees of this enumeration
 };
 
 struct Timer {
@@ -192,7 +193,7 @@ public:
 
     void emit(bool arrived, const Entry &e)
     {
-        const BusEvent ev{arrived, info(e)};
+        const BusEvent ev{arrived, e.current};
         for (auto &kv : listeners)
             kv.second(ev);
     }
@@ -210,6 +211,7 @@ public:
         e.returnToken = nextToken++;
         byInstance[e.instance] = e.id;
         e.dev->enumerated(mode);
+        e.current = info(e);
         emit(true, e);
         changed.notify_all();
         return true;
@@ -224,7 +226,9 @@ public:
         e.returnToken = nextToken++;
         byInstance.erase(e.instance);
         e.dev->left();
-        emit(false, e);
+        const BusEvent ev{false, e.current};
+        for (auto &kv : listeners)
+            kv.second(ev);
         changed.notify_all();
     }
 
@@ -342,7 +346,7 @@ std::vector<DevInfo> listPresent()
     std::vector<DevInfo> out;
     for (auto &kv : b.entries)
         if (kv.second.present)
-            out.push_back(b.info(kv.second));
+            out.push_back(kv.second.current);
     return out;
 }
 
@@ -354,7 +358,7 @@ bool lookup(uint64_t instance, DevInfo *out)
     if (it == b.byInstance.end())
         return false;
     if (out)
-        *out = b.info(*b.find(it->second));
+        *out = b.find(it->second)->current;
     return true;
 }
 
@@ -414,7 +418,7 @@ int bulk(uint64_t instance, const void *owner, uint8_t ep, uint8_t *data, int le
         auto c = e.claims.find(0);
         if (c != e.claims.end() && c->second.first != owner)
             return LIBUSB_ERROR_BUSY;
-        const DevInfo d = b.info(e);
+        const DevInfo &d = e.current;
         bool known = false;
         for (int i = 0; i < d.endpointCount; i++)
             known |= d.endpoints[i].address == ep;
@@ -438,8 +442,10 @@ int bulk(uint64_t instance, const void *owner, uint8_t ep, uint8_t *data, int le
     }
     if (r.waitMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(r.waitMs));
-    if (r.until != Clock::time_point{})
+    if (r.until != Clock::time_point{}) {
         std::this_thread::sleep_until(r.until);
+        dev->answered(r.until, Clock::now());
+    }
     *transferred = r.transferred;
     return r.rc;
 }

@@ -313,7 +313,8 @@ std::string describe(DeviceId id, bool detail)
     const BoardReport r = report(id);
     s << " mode=" << r.mode << " enumerations=" << r.enumerations << " restarts=" << r.restarts
       << " stalls=" << r.stalls << " fwcs=" << r.fwcs.size() << " fwc_bytes=" << r.fwcBytes
-      << " shell=" << r.shellTexts.size() << " faults=" << r.pendingFaults.size() << "\n";
+      << " shell=" << r.shellTexts.size() << " faults=" << r.pendingFaults.size()
+      << " link_us=" << r.linkBusyNs / 1000 << "\n";
     if (!detail)
         return s.str();
     for (const FwcRecord &f : r.fwcs) {

@@ -62,6 +62,13 @@ public:
     // board mode it comes up in, -1 for a plain plug keeping the mode).
     virtual void enumerated(int mode) { (void)mode; }
     virtual void left() {}
+    // Called by the bus as it hands the answer of a transfer whose link time
+    // ended at `until` back to the host, at `at`.
+    virtual void answered(Clock::time_point until, Clock::time_point at)
+    {
+        (void)until;
+        (void)at;
+    }
 };
 
 // Transfer-level trace sink shared by all boards (file named by

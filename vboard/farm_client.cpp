@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <sys/socket.h>
@@ -108,8 +109,7 @@ public:
 
     bool call(const Header &req, const void *payload, Header *reply, void *in, uint32_t inMax)
     {
-        if (m_fd < 0 || !farm::writeMsg(m_fd, req, payload) || !farm::readFull(m_fd, reply, sizeof *reply) ||
-            reply->type != farm::kReply || reply->len > inMax || !farm::readFull(m_fd, in, reply->len)) {
+        if (m_fd < 0 || !farm::writeMsg(m_fd, req, payload) || !readReply(reply, in, inMax)) {
             if (m_fd >= 0)
                 close(m_fd);
             m_fd = -1;
@@ -119,6 +119,31 @@ public:
     }
 
 private:
+    // The answer header and its payload in as few calls as possible: the
+    // farm sends nothing else on this connection, so reading ahead is safe.
+    bool readReply(Header *reply, void *in, uint32_t inMax)
+    {
+        struct iovec iov[2] = {{reply, sizeof *reply}, {in, in ? inMax : 0}};
+        struct msghdr m = {};
+        m.msg_iov = iov;
+        m.msg_iovlen = in && inMax ? 2 : 1;
+        ssize_t got = -1;
+        while (got < 0) {
+            got = recvmsg(m_fd, &m, 0);
+            if (got < 0 && errno != EINTR)
+                return false;
+        }
+        if (got == 0)
+            return false;
+        const size_t head = std::min<size_t>(size_t(got), sizeof *reply);
+        if (!farm::readFull(m_fd, reinterpret_cast<uint8_t *>(reply) + head, sizeof *reply - head))
+            return false;
+        const size_t have = size_t(got) - head;
+        if (reply->type != farm::kReply || reply->len > inMax || have > reply->len)
+            return false;
+        return farm::readFull(m_fd, static_cast<uint8_t *>(in) + have, reply->len - have);
+    }
+
     int m_fd;
 };
 

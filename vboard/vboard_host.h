@@ -191,6 +191,7 @@ struct BoardReport {
     std::vector<std::vector<uint8_t>> blobs;
     std::vector<int> commands; // every command code received, in order
     uint64_t fwcBytes = 0;     // FWC data bytes over all FWCs
+    uint64_t linkBusyNs = 0;   // link model: time all transfers took on the link
     std::vector<Fault> pendingFaults;
     std::vector<std::string> trace; // with BoardConfig::trace
 };
@@ -253,8 +254,8 @@ bool plug(DeviceId id);       // back on the bus (new address)
 bool restart(DeviceId id, int mode = 0);
 bool addFault(DeviceId id, const Fault &fault);
 bool clearFaults(DeviceId id);
-// Change a board's configuration; position changes take effect at the next
-// enumeration. Fails for non-board devices.
+// Change a board's configuration; changes of its identity (position, class,
+// endpoints) take effect at its next enumeration. Fails for non-board devices.
 bool configure(DeviceId id, const BoardConfig &config);
 bool boardConfig(DeviceId id, BoardConfig *out);
 
