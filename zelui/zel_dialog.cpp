@@ -26,19 +26,18 @@ static const char kDialogStyle[] = R"(
 ZelDialog::ZelDialog(QWidget *parent, bool closable)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
       m_titleBar(new ZelTitleBar(closable)),
-      m_body(new QWidget)
+      m_body(newBody()),
+      m_frameLayout(new QVBoxLayout)
 {
     setStyleSheet(QString::fromLatin1(kDialogStyle));
 
-    m_body->setObjectName(QStringLiteral("zel_dialog_body"));
-
     auto *frame = new QFrame(this);
     frame->setObjectName(QStringLiteral("zel_dialog_frame"));
-    auto *frameLayout = new QVBoxLayout(frame);
-    frameLayout->setContentsMargins(1, 1, 1, 1);
-    frameLayout->setSpacing(0);
-    frameLayout->addWidget(m_titleBar);
-    frameLayout->addWidget(m_body, 1);
+    frame->setLayout(m_frameLayout);
+    m_frameLayout->setContentsMargins(1, 1, 1, 1);
+    m_frameLayout->setSpacing(0);
+    m_frameLayout->addWidget(m_titleBar);
+    m_frameLayout->addWidget(m_body, 1);
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -58,16 +57,21 @@ QString ZelDialog::title() const
     return m_titleBar->title();
 }
 
+QWidget *ZelDialog::newBody()
+{
+    auto *body = new QWidget;
+    body->setObjectName(QStringLiteral("zel_dialog_body"));
+    return body;
+}
+
+// A fresh body takes the layout, so nothing of an earlier content survives.
 void ZelDialog::setContentLayout(QLayout *layout)
 {
-    if (QLayout *old = m_body->layout()) {
-        while (QLayoutItem *item = old->takeAt(0)) {
-            delete item->widget();
-            delete item;
-        }
-        delete old;
-    }
-    m_body->setLayout(layout);
+    QWidget *body = newBody();
+    body->setLayout(layout);
+    m_frameLayout->replaceWidget(m_body, body);
+    delete m_body;
+    m_body = body;
 }
 
 bool ZelDialog::alert(QWidget *parent, const QString &text, bool askCancel)

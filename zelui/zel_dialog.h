@@ -6,6 +6,7 @@
 
 class QFrame;
 class QLayout;
+class QVBoxLayout;
 class ZelTitleBar;
 
 class ZelDialog : public QDialog
@@ -21,10 +22,13 @@ public:
 
     void setTitle(const QString &title);
     QString title() const;
-    // The body takes ownership of layout; a layout set earlier is deleted with its widgets.
+    // The body takes ownership of layout; an earlier content is deleted with all its widgets.
     void setContentLayout(QLayout *layout);
 
 private:
+    static QWidget *newBody();
+
     ZelTitleBar *m_titleBar;
     QWidget *m_body;
+    QVBoxLayout *m_frameLayout;
 };

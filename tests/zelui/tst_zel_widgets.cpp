@@ -12,6 +12,7 @@
 #include <QDesktopServices>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -67,9 +68,14 @@ void TestZelWidgets::dialogTitleAndContent()
 
     auto *first = new QHBoxLayout;
     auto *firstLabel = new QLabel(QStringLiteral("first"));
+    auto *nested = new QVBoxLayout;
+    auto *nestedLabel = new QLabel(QStringLiteral("nested"));
+    nested->addWidget(nestedLabel);
     first->addWidget(firstLabel);
+    first->addLayout(nested);
     dialog.setContentLayout(first);
     QPointer<QLabel> firstGuard(firstLabel);
+    QPointer<QLabel> nestedGuard(nestedLabel);
 
     auto *second = new QHBoxLayout;
     second->addWidget(new QLabel(QStringLiteral("second")));
@@ -77,6 +83,8 @@ void TestZelWidgets::dialogTitleAndContent()
 
     // The earlier body is gone, the new one is in place.
     QVERIFY(firstGuard.isNull());
+    QVERIFY(nestedGuard.isNull());
+    QCOMPARE(dialog.findChildren<QWidget *>(QStringLiteral("zel_dialog_body")).size(), 1);
     auto *body = dialog.findChild<QWidget *>(QStringLiteral("zel_dialog_body"));
     QVERIFY(body);
     QCOMPARE(body->layout(), second);
