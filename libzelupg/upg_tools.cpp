@@ -70,9 +70,8 @@ int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char 
     int ret = 0;
     uint8_t piece[kCopyPiece];
     uint64_t done = 0;
-    if (fseeko(fp, off_t(meta->offset), SEEK_SET) != 0)
-        done = meta->size;
-    while (done < meta->size) {
+    const bool placed = fseeko(fp, off_t(meta->offset), SEEK_SET) == 0;
+    while (placed && done < meta->size) {
         size_t want = meta->size - done < kCopyPiece ? size_t(meta->size - done) : kCopyPiece;
         size_t got = std::fread(piece, 1, want, fp);
         if (got == 0)
@@ -83,6 +82,10 @@ int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char 
             break;
         }
         done += got;
+    }
+    if (ret == 0 && done < meta->size) {
+        upg_err("Error, failed to read FWC %s from the image", meta->name);
+        ret = -1;
     }
     if (std::fclose(of) != 0 && ret == 0) {
         upg_err("Error, failed to write file %s", meta->name);

@@ -155,6 +155,7 @@ TEST_F(ZelimgCli, ErrorsAreOneLineAndANonZeroStatus)
     writeText("m4", "[env]\nname = image.updater.env\n");
     writeText("m5", "platform = " + std::string(64, 'p') + "\n[fwc]\nname = a\nfile = m1\n");
     writeText("m6", "platform = a\n");
+    writeText("m7", "[fwc]\nname = a\nfile = m1\n");
     struct Case {
         std::string args;
         int status;
@@ -179,7 +180,8 @@ TEST_F(ZelimgCli, ErrorsAreOneLineAndANonZeroStatus)
         {"build -o " + quote(file("o.img")) + " " + quote(file("m4")), 1, "[env] without parts_mmc"},
         {"build -o " + quote(file("o.img")) + " " + quote(file("m5")), 1, "longer than 63 bytes"},
         {"build -o " + quote(file("o.img")) + " " + quote(file("m6")), 1, "no [fwc] or [env] section"},
-        {"build -o " + quote(file("no/such/dir/o.img")) + " " + quote(file("m2")), 1, "cannot read"},
+        {"build -o " + quote(file("no/such/dir/o.img")) + " " + quote(file("m7")), 1,
+         "cannot create"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
