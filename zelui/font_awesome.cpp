@@ -9,7 +9,8 @@ static QString registerIconFont()
 {
     // The resource lives in a static library, so its initialiser must be pulled in by hand.
     Q_INIT_RESOURCE(zelui);
-    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/font/fontawesome-webfont.ttf"));
+    const int id =
+        QFontDatabase::addApplicationFont(QStringLiteral(":/font/fontawesome-webfont.ttf"));
     const QStringList families = QFontDatabase::applicationFontFamilies(id);
     if (families.isEmpty()) {
         qCritical() << "Failed to load the FontAwesome font";
@@ -30,8 +31,7 @@ QString FontAwesome::glyph(IconIdentity icon)
 }
 
 // Only the family changes: the size stays whatever the widget or its style sheet gives it.
-template <typename Widget>
-static void showGlyph(Widget *widget, FontAwesome::IconIdentity icon)
+template <typename Widget> static void showGlyph(Widget *widget, FontAwesome::IconIdentity icon)
 {
     QFont font = widget->font();
     font.setFamily(FontAwesome::family());

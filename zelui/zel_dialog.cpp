@@ -24,10 +24,8 @@ static const char kDialogStyle[] = R"(
 )";
 
 ZelDialog::ZelDialog(QWidget *parent, bool closable)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint),
-      m_titleBar(new ZelTitleBar(closable)),
-      m_body(newBody()),
-      m_frameLayout(new QVBoxLayout)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), m_titleBar(new ZelTitleBar(closable)),
+      m_body(newBody()), m_frameLayout(new QVBoxLayout)
 {
     setStyleSheet(QString::fromLatin1(kDialogStyle));
 

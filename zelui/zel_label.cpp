@@ -15,7 +15,8 @@ void ZelLabel::mousePressEvent(QMouseEvent *event)
 // Like a button: a press that is dragged off the label and released elsewhere is no click.
 void ZelLabel::mouseReleaseEvent(QMouseEvent *event)
 {
-    const bool click = m_pressed && event->button() == Qt::LeftButton && rect().contains(event->pos());
+    const bool click =
+        m_pressed && event->button() == Qt::LeftButton && rect().contains(event->pos());
     m_pressed = false;
     QLabel::mouseReleaseEvent(event);
     if (click)

@@ -23,7 +23,8 @@ QIcon ZelTitleBar::barIcon()
     return storedBarIcon();
 }
 
-ZelTitleBar::ZelTitleBar(bool closable, QWidget *parent) : QWidget(parent), m_title(new QLabel(this))
+ZelTitleBar::ZelTitleBar(bool closable, QWidget *parent)
+    : QWidget(parent), m_title(new QLabel(this))
 {
     setObjectName(QStringLiteral("zel_title_bar"));
     setAttribute(Qt::WA_StyledBackground);

@@ -15,9 +15,7 @@ static constexpr qint64 kMaxReplyBytes = 64 * 1024;
 static constexpr int kTimeoutMs = 8000;
 
 ZelVersionTool::ZelVersionTool(QWidget *parent)
-    : QObject(parent),
-      m_window(parent),
-      m_network(new QNetworkAccessManager(this)),
+    : QObject(parent), m_window(parent), m_network(new QNetworkAccessManager(this)),
       m_serviceUrl(defaultServiceUrl())
 {
     // Lets receivers queue or record the outcome.
@@ -117,7 +115,8 @@ ZelVersionTool::Outcome ZelVersionTool::evaluate(const QByteArray &body, QString
         *message = QStringLiteral("当前已是最新版本 v%1").arg(versionText(m_current));
         return UpToDate;
     }
-    *message = QStringLiteral("发现新版本 v%1（当前版本 v%2）").arg(versionText(latest), versionText(m_current));
+    *message = QStringLiteral("发现新版本 v%1（当前版本 v%2）")
+                   .arg(versionText(latest), versionText(m_current));
     const QString download = release.value(QStringLiteral("download_url")).toString();
     if (!download.isEmpty())
         *message += QStringLiteral("，下载地址：") + download;

@@ -50,7 +50,8 @@ static void drawFlame(QPainter &painter)
     inner.setColorAt(1, QColor(0xff, 0xb3, 0x00));
     painter.setBrush(inner);
     // The core: the same shape at half size, standing on the flame's base.
-    painter.drawPath(QTransform().translate(50, 80).scale(0.5, 0.5).translate(-50, -80).map(flamePath()));
+    painter.drawPath(
+        QTransform().translate(50, 80).scale(0.5, 0.5).translate(-50, -80).map(flamePath()));
 }
 
 QImage drawAppIcon(int size)

@@ -12,13 +12,15 @@
 
 // A frame carrying the console's style sheet. Slots sit on the device list's white;
 // everything else on the page's own background.
-static bool renderFramed(QWidget *content, const QSize &size, const QString &path, bool onDeviceList = true)
+static bool renderFramed(QWidget *content, const QSize &size, const QString &path,
+                         bool onDeviceList = true)
 {
     QWidget frame;
     frame.setObjectName(QStringLiteral("picture_frame"));
     frame.setAttribute(Qt::WA_StyledBackground);
-    frame.setStyleSheet(consoleStyleSheet() +
-                        (onDeviceList ? QStringLiteral("#picture_frame { background: #fff; }") : QString()));
+    frame.setStyleSheet(
+        consoleStyleSheet() +
+        (onDeviceList ? QStringLiteral("#picture_frame { background: #fff; }") : QString()));
     auto *layout = new QVBoxLayout(&frame);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(content);
@@ -55,7 +57,8 @@ static QWidget *fiveBurningSlots()
             row->setSpacing(10);
             rows->addLayout(row);
         }
-        row->addWidget(slotIn(ZelDevice::Burning, kProgress[i], QStringLiteral("1:%1").arg(i + 1), i + 1), 1);
+        row->addWidget(
+            slotIn(ZelDevice::Burning, kProgress[i], QStringLiteral("1:%1").arg(i + 1), i + 1), 1);
     }
     row->addStretch(1);
     return grid;
@@ -69,7 +72,8 @@ bool renderManualPictures(const QString &folder)
     info->setInfo(QStringLiteral("ZK230"), QStringLiteral("zk230_evb"), QStringLiteral("1.0.3"),
                   QStringLiteral("SPI NOR"));
     const QString port = QStringLiteral("1:2");
-    return renderFramed(info, QSize(860, 38), dir.filePath(QStringLiteral("img_info.png")), false) &&
+    return renderFramed(info, QSize(860, 38), dir.filePath(QStringLiteral("img_info.png")),
+                        false) &&
            renderFramed(slotIn(ZelDevice::Disconnected, 0, QString()), slotSize,
                         dir.filePath(QStringLiteral("status_idle.png"))) &&
            renderFramed(slotIn(ZelDevice::Linked, 0, port), slotSize,
@@ -80,5 +84,6 @@ bool renderManualPictures(const QString &folder)
                         dir.filePath(QStringLiteral("status_success.png"))) &&
            renderFramed(slotIn(ZelDevice::Failed, 63, port), slotSize,
                         dir.filePath(QStringLiteral("status_fail.png"))) &&
-           renderFramed(fiveBurningSlots(), QSize(860, 290), dir.filePath(QStringLiteral("devs_burn.png")));
+           renderFramed(fiveBurningSlots(), QSize(860, 290),
+                        dir.filePath(QStringLiteral("devs_burn.png")));
 }

@@ -1,6 +1,7 @@
 #include "app_info.h"
 
-namespace AppInfo {
+namespace AppInfo
+{
 
 QString programName()
 {

@@ -4,7 +4,8 @@
 
 #include <QString>
 
-namespace AppInfo {
+namespace AppInfo
+{
 
 constexpr int kAppId = 2; // application id of the update check and the feedback link
 constexpr int kMajor = 0;

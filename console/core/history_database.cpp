@@ -119,8 +119,9 @@ void HistoryDatabase::insertHistory(const QString &usbPort, const QString &image
 {
     const QString date = QDateTime::fromSecsSinceEpoch(begin).toString(QLatin1String(kDateFormat));
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("INSERT INTO T_HISTORY(usb_port, image_file, begin_time, date_str, "
-                                 "used_seconds, burn_result) VALUES(?, ?, ?, ?, ?, ?)"));
+    query.prepare(
+        QStringLiteral("INSERT INTO T_HISTORY(usb_port, image_file, begin_time, date_str, "
+                       "used_seconds, burn_result) VALUES(?, ?, ?, ?, ?, ?)"));
     query.addBindValue(nonNull(usbPort));
     query.addBindValue(nonNull(imageFile));
     query.addBindValue(begin);
@@ -195,7 +196,8 @@ QList<QDate> HistoryDatabase::historyDates() const
 {
     QList<QDate> dates;
     QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("SELECT date_str FROM T_HISTORY GROUP BY date_str ORDER BY date_str")))
+    if (!query.exec(
+            QStringLiteral("SELECT date_str FROM T_HISTORY GROUP BY date_str ORDER BY date_str")))
         return dates;
     while (query.next()) {
         const QDate date = QDate::fromString(query.value(0).toString(), QLatin1String(kDateFormat));

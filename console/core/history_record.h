@@ -4,8 +4,7 @@
 #include <QDateTime>
 #include <QString>
 
-struct HistoryRecord
-{
+struct HistoryRecord {
     int id = -1; // -1: no such row
     QString usbPort;
     QString imageFile;

@@ -6,7 +6,8 @@
 
 bool installApplicationFont()
 {
-    const int id = QFontDatabase::addApplicationFont(QStringLiteral(":/font/DroidSansFallback.ttf"));
+    const int id =
+        QFontDatabase::addApplicationFont(QStringLiteral(":/font/DroidSansFallback.ttf"));
     const QStringList families = QFontDatabase::applicationFontFamilies(id);
     if (families.isEmpty()) {
         qWarning() << "The application font resource holds no font family";

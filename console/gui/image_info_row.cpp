@@ -15,13 +15,12 @@ static QLabel *infoLabel(const char *objectName, const QString &caption)
 static void showValue(QLabel *label, const QString &value)
 {
     const QString caption = label->text().section(QStringLiteral("："), 0, 0);
-    label->setText(caption + QStringLiteral("：<span style=\"color: #335983;\">") + value.toHtmlEscaped() +
-                   QStringLiteral("</span>"));
+    label->setText(caption + QStringLiteral("：<span style=\"color: #335983;\">") +
+                   value.toHtmlEscaped() + QStringLiteral("</span>"));
 }
 
 ImageInfoRow::ImageInfoRow(QWidget *parent)
-    : QWidget(parent),
-      m_socType(infoLabel("soc_type", QStringLiteral("SoC型号："))),
+    : QWidget(parent), m_socType(infoLabel("soc_type", QStringLiteral("SoC型号："))),
       m_boardType(infoLabel("board_type", QStringLiteral("板级型号："))),
       m_version(infoLabel("version", QStringLiteral("版本号："))),
       m_storage(infoLabel("storage", QStringLiteral("存储介质：")))

@@ -19,9 +19,7 @@
 #include <QVBoxLayout>
 
 Veldmark::Veldmark(QWidget *parent)
-    : QWidget(parent),
-      m_leftMenu(new QListWidget),
-      m_pages(new QStackedLayout),
+    : QWidget(parent), m_leftMenu(new QListWidget), m_pages(new QStackedLayout),
       m_rightContent(new QWidget)
 {
     setWindowTitle(AppInfo::windowTitle());

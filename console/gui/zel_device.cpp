@@ -18,10 +18,7 @@ QString ZelDevice::slotName(int number)
 }
 
 ZelDevice::ZelDevice(const QString &name, QWidget *parent)
-    : QWidget(parent),
-      m_linkIcon(new QLabel),
-      m_usbPort(new QLabel),
-      m_resultText(new QLabel),
+    : QWidget(parent), m_linkIcon(new QLabel), m_usbPort(new QLabel), m_resultText(new QLabel),
       m_progressBar(new QProgressBar)
 {
     m_linkIcon->setObjectName(QStringLiteral("link_icon"));
@@ -175,7 +172,8 @@ void ZelDevice::setResult(const QString &text, const QString &style)
 void ZelDevice::showLink(bool linked)
 {
     FontAwesome::setLabelIcon(m_linkIcon, linked ? FontAwesome::Link : FontAwesome::ChainBroken);
-    m_linkIcon->setStyleSheet(linked ? QStringLiteral("color: #2071c7;") : QStringLiteral("color: #aaa;"));
+    m_linkIcon->setStyleSheet(linked ? QStringLiteral("color: #2071c7;")
+                                     : QStringLiteral("color: #aaa;"));
 }
 
 void ZelDevice::clearProgress()

@@ -47,7 +47,8 @@ int main(int argc, char *argv[])
     QWidget *pages = window.findChild<QWidget *>(QStringLiteral("right_content"));
     for (int row = 0; row < menu->count(); ++row) {
         menu->setCurrentRow(row);
-        const QString page = qobject_cast<QStackedLayout *>(pages->layout())->currentWidget()->objectName();
+        const QString page =
+            qobject_cast<QStackedLayout *>(pages->layout())->currentWidget()->objectName();
         ok &= save(&window, folder.filePath(QStringLiteral("%1_%2.png").arg(row + 1).arg(page)));
     }
 

@@ -11,10 +11,10 @@
 
 #include <signal.h>
 
-namespace {
-
-struct Check
+namespace
 {
+
+struct Check {
     QString integrity;
     int rows = 0;
     int damagedRows = 0;
@@ -28,13 +28,15 @@ Check checkFile(const QString &file)
     QSqlQuery query;
     if (query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next())
         check.integrity = query.value(0).toString();
-    query.exec(QStringLiteral("SELECT usb_port, image_file, begin_time, used_seconds, burn_result FROM T_HISTORY"));
+    query.exec(QStringLiteral(
+        "SELECT usb_port, image_file, begin_time, used_seconds, burn_result FROM T_HISTORY"));
     while (query.next()) {
         ++check.rows;
         const qint64 n = query.value(2).toLongLong() - 1714989600;
         const bool whole = query.value(0).toString() == QStringLiteral("1:%1").arg(n % 16) &&
                            query.value(1).toString() == QStringLiteral("image-%1.img").arg(n) &&
-                           query.value(3).toLongLong() == n % 600 && query.value(4).toInt() == (n % 2 == 0);
+                           query.value(3).toLongLong() == n % 600 &&
+                           query.value(4).toInt() == (n % 2 == 0);
         if (!whole)
             ++check.damagedRows;
     }

@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 qint64 localSeconds(int year, int month, int day, int hour = 12, int minute = 0, int second = 0)
 {
@@ -27,7 +28,8 @@ QVariant scalar(const QString &sql)
 QString dbFile()
 {
     const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
-    return QDir(testDirectory()).filePath(QString::fromLatin1(test->name()) + QStringLiteral(".db"));
+    return QDir(testDirectory())
+        .filePath(QString::fromLatin1(test->name()) + QStringLiteral(".db"));
 }
 
 class HistoryDatabaseTest : public ::testing::Test
@@ -46,7 +48,8 @@ TEST_F(HistoryDatabaseTest, FirstOpenCreatesTheTableAndSetsTheFlag)
     EXPECT_TRUE(log.contains(QtDebugMsg, QStringLiteral("Create table success")));
     EXPECT_TRUE(SettingsStore::instance()->dbCreated());
     // SQLite keeps the statement text as given.
-    const QString sql = scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'T_HISTORY'")).toString();
+    const QString sql =
+        scalar(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'T_HISTORY'")).toString();
     EXPECT_EQ(sql.size(), 491);
     EXPECT_TRUE(sql.startsWith(QStringLiteral("CREATE TABLE T_HISTORY(    ")));
 }
@@ -57,19 +60,23 @@ TEST_F(HistoryDatabaseTest, MissingTableIsCreatedAgainWhileTheFlagSaysCreated)
     LogCapture log;
     HistoryDatabase db(dbFile());
     EXPECT_TRUE(log.contains(QtDebugMsg, QStringLiteral("Create table success")));
-    db.insertHistory(QStringLiteral("1:2"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 3, true);
+    db.insertHistory(QStringLiteral("1:2"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 3,
+                     true);
     EXPECT_EQ(db.historyOfDate(QStringLiteral("2024-05-01")).size(), 1);
 }
 
 TEST_F(HistoryDatabaseTest, KeptTableWithoutTheFlagStillWorks)
 {
-    { HistoryDatabase first(dbFile()); }
+    {
+        HistoryDatabase first(dbFile());
+    }
     SettingsStore::instance()->setDbCreated(false);
     LogCapture log;
     HistoryDatabase db(dbFile());
     EXPECT_TRUE(log.contains(QtCriticalMsg, QStringLiteral("Create table failed!")));
     EXPECT_FALSE(SettingsStore::instance()->dbCreated());
-    db.insertHistory(QStringLiteral("1:2"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 3, true);
+    db.insertHistory(QStringLiteral("1:2"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 3,
+                     true);
     EXPECT_EQ(db.historyOfDate(QStringLiteral("2024-05-01")).size(), 1);
 }
 
@@ -79,7 +86,8 @@ TEST_F(HistoryDatabaseTest, InsertedRowsComeBackById)
     const qint64 begin = localSeconds(2024, 5, 6, 7, 8, 9);
     // Quotes in a text value must be stored, not break the statement.
     db.insertHistory(QStringLiteral("1:2:4"), QStringLiteral("a'b.img"), begin, 75, true);
-    db.insertHistory(QStringLiteral("x'); DROP TABLE T_HISTORY; --"), QStringLiteral("c.img"), begin, 5, false);
+    db.insertHistory(QStringLiteral("x'); DROP TABLE T_HISTORY; --"), QStringLiteral("c.img"),
+                     begin, 5, false);
 
     const int first = scalar(QStringLiteral("SELECT MIN(id) FROM T_HISTORY")).toInt();
     const HistoryRecord success = db.historyById(first);
@@ -93,7 +101,8 @@ TEST_F(HistoryDatabaseTest, InsertedRowsComeBackById)
     const HistoryRecord failure = db.historyById(first + 1);
     EXPECT_EQ(failure.usbPort, QStringLiteral("x'); DROP TABLE T_HISTORY; --"));
     EXPECT_EQ(failure.result, 0);
-    EXPECT_EQ(scalar(QStringLiteral("SELECT date_str FROM T_HISTORY WHERE id = %1").arg(first)).toString(),
+    EXPECT_EQ(scalar(QStringLiteral("SELECT date_str FROM T_HISTORY WHERE id = %1").arg(first))
+                  .toString(),
               QStringLiteral("2024-05-06"));
 
     const HistoryRecord missing = db.historyById(first + 100);
@@ -105,9 +114,12 @@ TEST_F(HistoryDatabaseTest, InsertedRowsComeBackById)
 TEST_F(HistoryDatabaseTest, OneDayComesBackNewestFirst)
 {
     HistoryDatabase db(dbFile());
-    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("early.img"), localSeconds(2024, 5, 6, 8), 1, true);
-    db.insertHistory(QStringLiteral("1:2"), QStringLiteral("late.img"), localSeconds(2024, 5, 6, 17), 1, true);
-    db.insertHistory(QStringLiteral("1:3"), QStringLiteral("other.img"), localSeconds(2024, 5, 7, 9), 1, true);
+    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("early.img"),
+                     localSeconds(2024, 5, 6, 8), 1, true);
+    db.insertHistory(QStringLiteral("1:2"), QStringLiteral("late.img"),
+                     localSeconds(2024, 5, 6, 17), 1, true);
+    db.insertHistory(QStringLiteral("1:3"), QStringLiteral("other.img"),
+                     localSeconds(2024, 5, 7, 9), 1, true);
 
     const QList<HistoryRecord> day = db.historyOfDate(QStringLiteral("2024-05-06"));
     ASSERT_EQ(day.size(), 2);
@@ -121,7 +133,8 @@ TEST_F(HistoryDatabaseTest, DatesComeBackOnceEachInAscendingOrder)
 {
     HistoryDatabase db(dbFile());
     for (int day : {3, 1, 2, 3, 1})
-        db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, day), 1, true);
+        db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, day),
+                         1, true);
     const QList<QDate> expected{QDate(2024, 5, 1), QDate(2024, 5, 2), QDate(2024, 5, 3)};
     EXPECT_EQ(db.historyDates(), expected);
 }
@@ -129,7 +142,8 @@ TEST_F(HistoryDatabaseTest, DatesComeBackOnceEachInAscendingOrder)
 TEST_F(HistoryDatabaseTest, DeleteByIdCountsTheRowsItRemoved)
 {
     HistoryDatabase db(dbFile());
-    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 1, true);
+    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 1,
+                     true);
     const int id = scalar(QStringLiteral("SELECT MAX(id) FROM T_HISTORY")).toInt();
 
     LogCapture log;
@@ -139,7 +153,8 @@ TEST_F(HistoryDatabaseTest, DeleteByIdCountsTheRowsItRemoved)
     EXPECT_EQ(db.deleteHistory(id), 0);
 
     // Ids are never reused.
-    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("b.img"), localSeconds(2024, 5, 1), 1, true);
+    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("b.img"), localSeconds(2024, 5, 1), 1,
+                     true);
     EXPECT_GT(scalar(QStringLiteral("SELECT MAX(id) FROM T_HISTORY")).toInt(), id);
 }
 
@@ -147,9 +162,11 @@ TEST_F(HistoryDatabaseTest, DeleteAfterKeepsTheCutoffDayAndEarlier)
 {
     HistoryDatabase db(dbFile());
     for (int day : {29, 30})
-        db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 4, day), 1, true);
+        db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 4, day),
+                         1, true);
     for (int day : {1, 2, 3})
-        db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, day), 1, true);
+        db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, day),
+                         1, true);
 
     EXPECT_EQ(db.deleteHistoryAfter(QStringLiteral("2024-05-01")), 2);
     const QList<QDate> kept{QDate(2024, 4, 29), QDate(2024, 4, 30), QDate(2024, 5, 1)};
@@ -180,10 +197,14 @@ TEST_F(HistoryDatabaseTest, ResetSlotIsRecordedWithEmptyTexts)
     const QDateTime start(QDate(2024, 5, 6), QTime(10, 0));
     db.addHistory(QString(), QString(), start, start.addSecs(4), true);
     // Empty, not NULL: the row shows as an empty port like every other text column.
-    EXPECT_EQ(scalar(QStringLiteral("SELECT COUNT(*) FROM T_HISTORY WHERE usb_port = '' AND image_file = ''")).toInt(), 1);
+    EXPECT_EQ(scalar(QStringLiteral(
+                         "SELECT COUNT(*) FROM T_HISTORY WHERE usb_port = '' AND image_file = ''"))
+                  .toInt(),
+              1);
 
     // A slot that never started counts from its end.
-    db.addHistory(QStringLiteral("1:3"), QStringLiteral("b.img"), QDateTime(), start.addSecs(60), true);
+    db.addHistory(QStringLiteral("1:3"), QStringLiteral("b.img"), QDateTime(), start.addSecs(60),
+                  true);
     const QList<HistoryRecord> day = db.historyOfDate(QStringLiteral("2024-05-06"));
     ASSERT_EQ(day.size(), 2);
     EXPECT_EQ(day[0].usbPort, QStringLiteral("1:3"));
@@ -198,7 +219,8 @@ TEST_F(HistoryDatabaseTest, UnopenableFileFailsEveryStatement)
     EXPECT_FALSE(db.isOpen());
     EXPECT_TRUE(log.contains(QtCriticalMsg, QStringLiteral("Failed to open SQLite!")));
 
-    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 1, true);
+    db.insertHistory(QStringLiteral("1:1"), QStringLiteral("a.img"), localSeconds(2024, 5, 1), 1,
+                     true);
     EXPECT_TRUE(log.contains(QtCriticalMsg, QStringLiteral("Insert data failed")));
     EXPECT_EQ(db.deleteHistory(1), -1);
     EXPECT_EQ(db.deleteHistoryAfter(QStringLiteral("2024-05-01")), -1);
@@ -212,7 +234,8 @@ TEST_F(HistoryDatabaseTest, RunsWithARollbackJournalEvenOnAWalFile)
 {
     const QString file = dbFile();
     {
-        QSqlDatabase wal = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("wal"));
+        QSqlDatabase wal =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("wal"));
         wal.setDatabaseName(file);
         ASSERT_TRUE(wal.open());
         QSqlQuery query(wal);

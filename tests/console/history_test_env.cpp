@@ -13,8 +13,7 @@ QString testDirectory()
     return g_directory->path();
 }
 
-struct Message
-{
+struct Message {
     QtMsgType type;
     QString text;
 };

@@ -59,14 +59,14 @@ void TestVeldmark::windowSizeAndDailyLog()
     QCOMPARE(window.size(), QSize(1024, 600));
     QCOMPARE(window.minimumSize(), QSize(1024, 600));
     QVERIFY(!window.styleSheet().isEmpty());
-    const QString log = QStringLiteral("log/%1/main.log").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    const QString log = QStringLiteral("log/%1/main.log")
+                            .arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
     QVERIFY2(QFileInfo::exists(log), qPrintable(log));
 }
 
 void TestVeldmark::menuRowsAndPages()
 {
-    struct Row
-    {
+    struct Row {
         const char *objectName;
         QString title;
         ushort glyph;
@@ -115,7 +115,8 @@ void TestVeldmark::selectingARowHighlightsItAndShowsItsPage()
     const QString selected = QStringLiteral("background-color: #2a86bf; color: #fff;");
     Veldmark window;
     auto *menu = window.findChild<QListWidget *>(QStringLiteral("left_menu"));
-    auto *pages = qobject_cast<QStackedLayout *>(window.findChild<QWidget *>(QStringLiteral("right_content"))->layout());
+    auto *pages = qobject_cast<QStackedLayout *>(
+        window.findChild<QWidget *>(QStringLiteral("right_content"))->layout());
 
     QCOMPARE(pages->currentIndex(), 0);
     QCOMPARE(menu->itemWidget(menu->item(0))->styleSheet(), selected);
@@ -151,19 +152,23 @@ void TestVeldmark::aboutBoxIsCreatedOnce()
     QCOMPARE(second.first(), first.first());
     QVERIFY(second.first()->isVisible());
 
-    QCOMPARE(second.first()->findChild<QLabel *>(QStringLiteral("about_title"))->text(), window.windowTitle());
-    const QString built = second.first()->findChild<QLabel *>(QStringLiteral("about_build_time"))->text();
+    QCOMPARE(second.first()->findChild<QLabel *>(QStringLiteral("about_title"))->text(),
+             window.windowTitle());
+    const QString built =
+        second.first()->findChild<QLabel *>(QStringLiteral("about_build_time"))->text();
     // Build date and time run together, e.g. "Jul 27 202316:46:59".
-    QVERIFY2(QRegularExpression(QStringLiteral("[A-Z][a-z]{2} [ 0-9]\\d \\d{4}\\d\\d:\\d\\d:\\d\\d$"))
-                 .match(built)
-                 .hasMatch(),
-             qPrintable(built));
+    QVERIFY2(
+        QRegularExpression(QStringLiteral("[A-Z][a-z]{2} [ 0-9]\\d \\d{4}\\d\\d:\\d\\d:\\d\\d$"))
+            .match(built)
+            .hasMatch(),
+        qPrintable(built));
 }
 
 void TestVeldmark::manualHasItsSectionsAndPictures()
 {
     const QString document = ManualTab::document();
-    QVERIFY(document.startsWith(QStringLiteral("<style>li {margin: 7px; line-height: 22px;}</style>")));
+    QVERIFY(
+        document.startsWith(QStringLiteral("<style>li {margin: 7px; line-height: 22px;}</style>")));
 
     QStringList headings;
     const QRegularExpression heading(QStringLiteral("<h4>(.*?)</h4>"));
@@ -176,7 +181,8 @@ void TestVeldmark::manualHasItsSectionsAndPictures()
     const QRegularExpression image(QStringLiteral("<img src=\"([^\"]+)\">"));
     for (auto it = image.globalMatch(document); it.hasNext();)
         pictures << it.next().captured(1);
-    QCOMPARE(pictures, QStringList({QStringLiteral(":/image/img_info.png"), QStringLiteral(":/image/status_idle.png"),
+    QCOMPARE(pictures, QStringList({QStringLiteral(":/image/img_info.png"),
+                                    QStringLiteral(":/image/status_idle.png"),
                                     QStringLiteral(":/image/status_linked.png"),
                                     QStringLiteral(":/image/status_buring.png"),
                                     QStringLiteral(":/image/devs_burn.png"),

@@ -7,10 +7,10 @@
 #include <QProgressBar>
 #include <QTest>
 
-namespace {
-
-struct SlotView
+namespace
 {
+
+struct SlotView {
     explicit SlotView(ZelDevice &slot)
         : link(slot.findChild<QLabel *>(QStringLiteral("link_icon"))),
           port(slot.findChild<QLabel *>(QStringLiteral("usb_port"))),
@@ -26,8 +26,8 @@ struct SlotView
     QProgressBar *progress;
 };
 
-const QString kIdleProgressStyle =
-    QStringLiteral("#progress_bar {color: #000; } #progress_bar::chunk {background-color: #36c245;}");
+const QString kIdleProgressStyle = QStringLiteral(
+    "#progress_bar {color: #000; } #progress_bar::chunk {background-color: #36c245;}");
 const QString kWhiteText = QStringLiteral("#progress_bar {color: #fff;}");
 
 } // namespace
@@ -45,7 +45,8 @@ void TestZelDevice::newSlotShowsDisconnected()
     QCOMPARE(view.link->text(), FontAwesome::glyph(FontAwesome::ChainBroken));
     QCOMPARE(view.link->font().family(), FontAwesome::family());
     QVERIFY(view.port->text().isEmpty());
-    QCOMPARE(slot.findChild<QLabel *>(QStringLiteral("dev_name"))->text(), QStringLiteral("设备01"));
+    QCOMPARE(slot.findChild<QLabel *>(QStringLiteral("dev_name"))->text(),
+             QStringLiteral("设备01"));
 }
 
 void TestZelDevice::statesShowTheirTextsAndStyles_data()
@@ -136,10 +137,14 @@ void TestZelDevice::failureKeepsTheValueAndPaintsTheChunkRed_data()
 {
     QTest::addColumn<int>("progress");
     QTest::addColumn<QString>("style");
-    QTest::newRow("at 30") << 30 << QStringLiteral("#progress_bar::chunk {background-color: #de4745;}");
-    QTest::newRow("at 50") << 50 << QStringLiteral("#progress_bar::chunk {background-color: #de4745;}");
-    QTest::newRow("at 80") << 80
-                           << QStringLiteral("#progress_bar {color: #fff;} #progress_bar::chunk {background-color: #de4745;}");
+    QTest::newRow("at 30") << 30
+                           << QStringLiteral("#progress_bar::chunk {background-color: #de4745;}");
+    QTest::newRow("at 50") << 50
+                           << QStringLiteral("#progress_bar::chunk {background-color: #de4745;}");
+    QTest::newRow("at 80")
+        << 80
+        << QStringLiteral(
+               "#progress_bar {color: #fff;} #progress_bar::chunk {background-color: #de4745;}");
 }
 
 void TestZelDevice::failureKeepsTheValueAndPaintsTheChunkRed()

@@ -16,8 +16,10 @@ CannedHttpServer::CannedHttpServer()
 
 void CannedHttpServer::setResponse(int status, const QByteArray &body)
 {
-    m_response = "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Type: application/json\r\n"
-                 "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    m_response = "HTTP/1.1 " + QByteArray::number(status) +
+                 " X\r\nContent-Type: application/json\r\n"
+                 "Content-Length: " +
+                 QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
 }
 
 void CannedHttpServer::answer()
@@ -33,8 +35,7 @@ void CannedHttpServer::answer()
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 }
 
-struct CheckResult
-{
+struct CheckResult {
     ZelVersionTool::Outcome outcome;
     QString signalledMessage;
     QString alertText;
@@ -52,8 +53,8 @@ static CheckResult runCheck(const QUrl &service)
     tool.checkLastVersion();
     if (!finished.wait(15000))
         return {ZelVersionTool::InvalidReply, QStringLiteral("no answer"), QString()};
-    return {finished.first().at(0).value<ZelVersionTool::Outcome>(), finished.first().at(1).toString(),
-            answer.text()};
+    return {finished.first().at(0).value<ZelVersionTool::Outcome>(),
+            finished.first().at(1).toString(), answer.text()};
 }
 
 void TestVersionTool::reportsTheComparisonWithTheLatestRelease_data()
@@ -65,15 +66,16 @@ void TestVersionTool::reportsTheComparisonWithTheLatestRelease_data()
 
     QTest::newRow("newer patch") << 200 << QByteArray(R"({"version_no":"0.1.9"})")
                                  << int(ZelVersionTool::NewerAvailable) << QStringLiteral("v0.1.9");
-    QTest::newRow("newer minor, numeric order") << 200 << QByteArray(R"({"version_no":"0.10.0"})")
-                                                << int(ZelVersionTool::NewerAvailable) << QStringLiteral("v0.10.0");
-    QTest::newRow("download address") << 200
-                                      << QByteArray(R"({"version_no":"1.0.0","download_url":"http://x/y.zip"})")
-                                      << int(ZelVersionTool::NewerAvailable) << QStringLiteral("http://x/y.zip");
-    QTest::newRow("same") << 200 << QByteArray(R"({"version_no":"0.1.8"})") << int(ZelVersionTool::UpToDate)
-                          << QStringLiteral("最新版本");
-    QTest::newRow("older") << 200 << QByteArray(R"({"version_no":"0.1.7"})") << int(ZelVersionTool::UpToDate)
-                           << QStringLiteral("最新版本");
+    QTest::newRow("newer minor, numeric order")
+        << 200 << QByteArray(R"({"version_no":"0.10.0"})") << int(ZelVersionTool::NewerAvailable)
+        << QStringLiteral("v0.10.0");
+    QTest::newRow("download address")
+        << 200 << QByteArray(R"({"version_no":"1.0.0","download_url":"http://x/y.zip"})")
+        << int(ZelVersionTool::NewerAvailable) << QStringLiteral("http://x/y.zip");
+    QTest::newRow("same") << 200 << QByteArray(R"({"version_no":"0.1.8"})")
+                          << int(ZelVersionTool::UpToDate) << QStringLiteral("最新版本");
+    QTest::newRow("older") << 200 << QByteArray(R"({"version_no":"0.1.7"})")
+                           << int(ZelVersionTool::UpToDate) << QStringLiteral("最新版本");
     QTest::newRow("not json") << 200 << QByteArray("<html>") << int(ZelVersionTool::InvalidReply)
                               << QStringLiteral("无效");
     QTest::newRow("garbage version") << 200 << QByteArray(R"({"version_no":"0.1.9-beta"})")
@@ -92,8 +94,8 @@ void TestVersionTool::reportsTheComparisonWithTheLatestRelease()
     CannedHttpServer server;
     QVERIFY(server.isListening());
     server.setResponse(status, body);
-    const CheckResult result = runCheck(QUrl(QStringLiteral("http://127.0.0.1:%1/api/last_version")
-                                                 .arg(server.serverPort())));
+    const CheckResult result = runCheck(
+        QUrl(QStringLiteral("http://127.0.0.1:%1/api/last_version").arg(server.serverPort())));
     QCOMPARE(int(result.outcome), outcome);
     QVERIFY2(result.alertText.contains(mentions), qPrintable(result.alertText));
     QCOMPARE(result.alertText, result.signalledMessage);
@@ -116,7 +118,8 @@ void TestVersionTool::reportsAnUnreachableService()
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         port = probe.serverPort();
     }
-    const CheckResult result = runCheck(QUrl(QStringLiteral("http://127.0.0.1:%1/api/last_version").arg(port)));
+    const CheckResult result =
+        runCheck(QUrl(QStringLiteral("http://127.0.0.1:%1/api/last_version").arg(port)));
     QCOMPARE(result.outcome, ZelVersionTool::Unreachable);
     QVERIFY2(result.alertText.contains(QStringLiteral("无法连接")), qPrintable(result.alertText));
 }

@@ -12,12 +12,12 @@
 #include <QDesktopServices>
 #include <QFontMetrics>
 #include <QHBoxLayout>
-#include <QVBoxLayout>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QUrl>
+#include <QVBoxLayout>
 
 void UrlRecorder::open(const QUrl &url)
 {
