@@ -220,11 +220,11 @@ public:
 
     int list(std::vector<DevInfo> *out) override
     {
-        std::lock_guard<std::mutex> g(m_mutex);
+        std::lock_guard<std::mutex> g(m_listMutex);
         Header h = {};
         h.type = farm::kList;
         Header r;
-        out->assign(256, DevInfo());
+        out->assign(kMaxDevices, DevInfo());
         if (!m_list.call(h, nullptr, &r, out->data(), uint32_t(out->size() * sizeof(DevInfo)))) {
             fprintf(stderr, "vusb: lost the board farm at %s\n", m_path.c_str());
             out->clear();
@@ -251,7 +251,7 @@ public:
 
     void drainEvents(std::vector<BusEvent> *out) override
     {
-        std::lock_guard<std::mutex> g(m_mutex);
+        std::lock_guard<std::mutex> g(m_eventMutex);
         out->clear();
         uint8_t chunk[16384];
         for (;;) {
@@ -275,7 +275,9 @@ public:
     }
 
 private:
-    std::mutex m_mutex;
+    static constexpr size_t kMaxDevices = 4096;
+    std::mutex m_listMutex;
+    std::mutex m_eventMutex;
     std::string m_path;
     Conn m_list;
     int m_events;
