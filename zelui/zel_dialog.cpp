@@ -67,7 +67,7 @@ void ZelDialog::setContentLayout(QLayout *layout)
 {
     QWidget *body = newBody();
     body->setLayout(layout);
-    m_frameLayout->replaceWidget(m_body, body);
+    delete m_frameLayout->replaceWidget(m_body, body);
     delete m_body;
     m_body = body;
 }
