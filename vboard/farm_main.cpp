@@ -11,6 +11,7 @@
 
 #include <libusb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,6 +24,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -131,12 +133,29 @@ void serve(int fd)
     std::string owner;
     const void *ownerKey = &instance; // unique per connection
     for (;;) {
+        // Clients send one request and wait for its answer, so the request
+        // and its payload can be read together.
         Header h;
-        if (!farm::readFull(fd, &h, sizeof h) || h.len > farm::kMaxPayload)
+        struct iovec iov[2] = {{&h, sizeof h}, {buf.data(), buf.size()}};
+        struct msghdr m = {};
+        m.msg_iov = iov;
+        m.msg_iovlen = 2;
+        ssize_t got;
+        do
+            got = recvmsg(fd, &m, 0);
+        while (got < 0 && errno == EINTR);
+        if (got <= 0)
+            break;
+        const size_t head = std::min(size_t(got), sizeof h);
+        if (!farm::readFull(fd, reinterpret_cast<uint8_t *>(&h) + head, sizeof h - head) ||
+            h.len > farm::kMaxPayload)
+            break;
+        const size_t have = size_t(got) - head;
+        if (have > h.len)
             break;
         if (h.len > buf.size())
             buf.resize(h.len);
-        if (!farm::readFull(fd, buf.data(), h.len))
+        if (!farm::readFull(fd, buf.data() + have, h.len - have))
             break;
         bool ok = true;
         switch (h.type) {

@@ -404,3 +404,26 @@ TEST_F(Commands, NewCommandDropsAnUnreadAnswer)
 }
 
 } // namespace
+
+namespace {
+
+// Every command with a header length it does not take is stalled at its
+// header; the board then takes commands again.
+TEST_F(Commands, HeaderLengthsThatDoNotFitTheCommandAreStalled)
+{
+    const struct {
+        uint8_t code;
+        uint32_t length;
+    } wrong[] = {
+        {0x00, 1},  {0x01, 4},  {0x02, 7},  {0x03, 12}, {0x04, 0},   {0x05, 3},
+        {0x06, 2},  {0x07, 16}, {0x08, 8},  {0x09, 2},  {0x0A, 32},  {0x0B, 40},
+        {0x10, 0},  {0x11, 4},  {0x13, 4},  {0x14, 1},  {0x15, 100}, {0x16, 8},
+        {0x17, 0},  {0x17, 64}, {0x18, 0},  {0x18, 180},
+    };
+    for (const auto &w : wrong) {
+        EXPECT_FALSE(host.send(header(w.code, w.length))) << std::hex << int(w.code) << " " << w.length;
+        expectStalled("header length");
+    }
+}
+
+} // namespace

@@ -291,18 +291,23 @@ TEST_F(Lifecycle, LinkModelChargesHighSpeedBulkTime)
     c.startInUpgradeMode = true;
     c.link.enabled = true;
     c.link.turnaroundUs = 50;
-    addBoard(c);
+    const vboard::DeviceId id = addBoard(c);
+    const auto t0 = std::chrono::steady_clock::now();
     ASSERT_TRUE(openAt(c.position));
     ASSERT_TRUE(host.command(0x10, 512, {fwcEntry("image.target.x", 64 * 65536, 0)}, &st, &dlen));
     ASSERT_TRUE(host.send(header(0x12, 64 * 65536)));
+    const uint64_t before = vboard::report(id).linkBusyNs;
     const Bytes packet(65536, 0);
-    const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 64; i++)
         ASSERT_TRUE(host.send(packet));
     const auto spent = std::chrono::steady_clock::now() - t0;
-    // Each exchange: 128 + 1 + 1 packets at 125/13 us and 3 turnarounds.
-    const auto floor = std::chrono::microseconds(64 * (130 * 125 / 13 + 150));
-    EXPECT_GE(spent, floor);
+    const uint64_t busy = vboard::report(id).linkBusyNs;
+    // Each exchange: 1 + 128 + 1 packets at 125/13 us and 3 turnarounds.
+    EXPECT_EQ(busy - before, 64u * (2 * (125000 / 13) + 128 * 125000 / 13 + 3 * 50000));
+    // A late answer may let the next transfer start early on the link's
+    // clock, but never before the board's first transfer: the whole life
+    // of the board takes at least what the link charged.
+    EXPECT_GE(spent, std::chrono::nanoseconds(busy));
 }
 
 TEST_F(Lifecycle, TraceRecordsWrappersHeadersAndLengths)

@@ -1,0 +1,90 @@
+// Many boards on one bus used from many threads at once, as the worker
+// processes of a farm use it.
+#include "fixture.h"
+
+#include <thread>
+
+using namespace rawhost;
+
+namespace {
+
+class Parallel : public vbtest::BoardTest {};
+
+TEST_F(Parallel, SixteenBoardsBurnAndRestartAtOnce)
+{
+    for (int i = 1; i <= 20; i++)
+        vboard::addDevice(vboard::DeviceConfig::other(pos("2:" + std::to_string(i)), 0x1234, 1));
+    for (int i = 1; i <= 16; i++) {
+        vboard::BoardConfig c;
+        c.position = pos("1:" + std::to_string(i));
+        c.restartDelayMs = 20;
+        addBoard(c);
+    }
+    std::vector<std::string> failures(16);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 16; i++) {
+        threads.emplace_back([this, i, &failures] {
+            Host h;
+            h.ctx = host.ctx;
+            const std::string where = "1:" + std::to_string(i + 1);
+            auto open = [&] {
+                libusb_device **list = nullptr;
+                const ssize_t n = libusb_get_device_list(h.ctx, &list);
+                for (ssize_t k = 0; k < n && !h.h; k++) {
+                    uint8_t ports[7];
+                    if (libusb_get_bus_number(list[k]) == 1 &&
+                        libusb_get_port_numbers(list[k], ports, 7) == 1 && ports[0] == i + 1 &&
+                        (libusb_open(list[k], &h.h) != 0 || libusb_claim_interface(h.h, 0) != 0))
+                        h.h = nullptr;
+                }
+                libusb_free_device_list(list, 1);
+                return h.h != nullptr;
+            };
+            if (!open()) {
+                failures[size_t(i)] = where + ": open";
+                return;
+            }
+            const Bytes data = pattern(300000, uint32_t(i));
+            uint8_t st = 0;
+            uint32_t dlen = 0, bs = 0;
+            Bytes padded = data;
+            padded.resize((data.size() + 511) / 512 * 512);
+            if (!h.command(0x10, 512, {fwcEntry("updater.uboot", uint32_t(data.size()), 0)}, &st, &dlen) ||
+                !h.query32(0x11, &st, &bs) || !h.sendFwcData(uint32_t(data.size()), padded, 2048) ||
+                h.response(&st, &dlen) || h.lastError != LIBUSB_ERROR_PIPE) {
+                failures[size_t(i)] = where + ": loader stage " + h.where;
+                return;
+            }
+            libusb_close(h.h);
+            h.h = nullptr;
+            for (int tries = 0; tries < 200 && !open(); tries++)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!h.h || h.mode() != 1) {
+                failures[size_t(i)] = where + ": not back in upgrade mode";
+                return;
+            }
+            const Bytes target = pattern(1 << 20, uint32_t(i + 100));
+            if (!h.command(0x10, 512, {fwcEntry("image.target.rootfs", 1 << 20, 0)}, &st, &dlen) ||
+                !h.sendFwcData(1 << 20, target, 65536) || !h.response(&st, &dlen) || st != 0) {
+                failures[size_t(i)] = where + ": target " + h.where;
+                return;
+            }
+            uint32_t crc = 0;
+            if (!h.query32(0x13, &st, &crc) || crc != crcOf(target))
+                failures[size_t(i)] = where + ": crc";
+            libusb_close(h.h);
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (const std::string &f : failures)
+        EXPECT_TRUE(f.empty()) << f;
+    for (int i = 1; i <= 16; i++) {
+        const vboard::BoardReport r = vboard::report(vboard::find(pos("1:" + std::to_string(i))));
+        EXPECT_EQ(r.restarts, 1);
+        ASSERT_EQ(r.fwcs.size(), 2u);
+        EXPECT_EQ(r.fwcs[1].crc, crcOf(pattern(1 << 20, uint32_t(i - 1 + 100))));
+    }
+}
+
+} // namespace
