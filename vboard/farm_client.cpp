@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/un.h>
@@ -256,7 +258,18 @@ public:
         uint8_t chunk[16384];
         for (;;) {
             const ssize_t n = recv(m_events, chunk, sizeof chunk, MSG_DONTWAIT);
-            if (n <= 0)
+            if (n == 0) {
+                // The farm is gone. Keep the descriptor number valid but
+                // quiet, so that an event loop watching it does not spin.
+                fprintf(stderr, "vusb: lost the board farm at %s\n", m_path.c_str());
+                const int quiet = eventfd(0, EFD_CLOEXEC);
+                if (quiet >= 0) {
+                    dup3(quiet, m_events, O_CLOEXEC);
+                    close(quiet);
+                }
+                break;
+            }
+            if (n < 0)
                 break;
             m_buffer.insert(m_buffer.end(), chunk, chunk + n);
         }

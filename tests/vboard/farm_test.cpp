@@ -306,6 +306,29 @@ TEST_F(Farm, StopEndsTheFarmAndItsSocket)
     EXPECT_NE(testing::internal::GetCapturedStderr().find("no board farm answers"), std::string::npos);
 }
 
+TEST_F(Farm, EventDescriptorGoesQuietWhenTheFarmEnds)
+{
+    startFarm({"--boards", "1"});
+    const libusb_pollfd **fds = libusb_get_pollfds(host.ctx);
+    ASSERT_NE(fds, nullptr);
+    struct pollfd p = {fds[0]->fd, POLLIN, 0};
+    libusb_free_pollfds(fds);
+    EXPECT_EQ(poll(&p, 1, 0), 0);
+    std::string reply;
+    ASSERT_TRUE(vboard::farmCommand(socket, "stop", &reply));
+    started = false;
+    ASSERT_EQ(poll(&p, 1, 5000), 1) << "the farm's end is seen";
+    testing::internal::CaptureStderr();
+    timeval zero = {0, 0};
+    EXPECT_EQ(libusb_handle_events_timeout(host.ctx, &zero), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("lost the board farm"), std::string::npos);
+    EXPECT_EQ(poll(&p, 1, 0), 0) << "an event loop must not spin on it";
+    libusb_device **list = nullptr;
+    testing::internal::CaptureStderr();
+    EXPECT_LT(libusb_get_device_list(host.ctx, &list), 0);
+    testing::internal::GetCapturedStderr();
+}
+
 TEST_F(Farm, SecondFarmOnTheSameSocketIsRefused)
 {
     startFarm({"--boards", "1"});
