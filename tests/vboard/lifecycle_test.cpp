@@ -1,8 +1,10 @@
 // The board's restart after its last loader stage, and the faults it
 // produces on demand.
+#include "board.h"
 #include "fixture.h"
 
 #include <chrono>
+#include <thread>
 
 using namespace rawhost;
 
@@ -308,6 +310,35 @@ TEST_F(Lifecycle, LinkModelChargesHighSpeedBulkTime)
     // clock, but never before the board's first transfer: the whole life
     // of the board takes at least what the link charged.
     EXPECT_GE(spent, std::chrono::nanoseconds(busy));
+}
+
+TEST(LinkModel, ChargesTheHostsDelayButNotTheBusOwn)
+{
+    using vboard::detail::Clock;
+    vboard::BoardConfig c;
+    c.link.enabled = true;
+    vboard::detail::Board board(1, c);
+    board.enumerated(1);
+    uint8_t junk[31] = {};
+    // Each of these stalled wrappers takes one packet and a turnaround.
+    const auto cost = std::chrono::nanoseconds(125000 / 13 + 50000);
+    const auto late = std::chrono::milliseconds(5);
+
+    // The bus answered 5 ms after the link was done: the next transfer
+    // starts on the link as if the answer had come on time.
+    const Clock::time_point first = board.transfer(0x01, junk, 31, 1000).until;
+    std::this_thread::sleep_until(first + late);
+    board.answered(first, Clock::now());
+    const Clock::time_point second = board.transfer(0x01, junk, 31, 1000).until;
+    EXPECT_LT(second - first, cost + late / 2);
+    EXPECT_GE(second - first, cost);
+
+    // The host took 5 ms before its next transfer: the link was idle.
+    std::this_thread::sleep_until(second + late);
+    board.answered(second, second);
+    const Clock::time_point third = board.transfer(0x01, junk, 31, 1000).until;
+    EXPECT_GE(third - second, cost + late);
+    EXPECT_EQ(board.report().linkBusyNs, uint64_t(3 * cost.count()));
 }
 
 TEST_F(Lifecycle, TraceRecordsWrappersHeadersAndLengths)
