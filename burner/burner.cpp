@@ -39,6 +39,7 @@ Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotInd
         qCritical() << "Failed to init libusbupg!";
         return;
     }
+    zelupg_set_log_filter(libraryLogWanted);
     zelupg_set_log_hook(libraryLogHook);
 
     if (!QFileInfo::exists(imagePath)) {
@@ -59,6 +60,7 @@ Burner::~Burner()
 {
     m_link.reset();
     zelupg_set_log_hook(nullptr);
+    zelupg_set_log_filter(nullptr);
     libzelupg_exit();
 }
 

@@ -5,10 +5,16 @@
 #include <QDebug>
 #include <QString>
 
+int libraryLogWanted(int level)
+{
+    if (level < -1 || level > 7)
+        return 0;
+    return level != 7 || SettingsStore::instance()->isVerbose();
+}
+
 int libraryLogHook(int level, const char *text)
 {
-    const bool verbose = SettingsStore::instance()->isVerbose();
-    if (level < -1 || level > 7 || (level == 7 && !verbose))
+    if (!libraryLogWanted(level))
         return 0;
 
     const QString message = QString::fromUtf8(text ? text : "");

@@ -121,7 +121,12 @@ bool SettingsStore::setDevColumnCount(int n)
 
 bool SettingsStore::dbCreated() const { return boolValue(QStringLiteral("system"), QStringLiteral("db_created")); }
 void SettingsStore::setDbCreated(bool created) { setBoolValue(QStringLiteral("system"), QStringLiteral("db_created"), created); }
-bool SettingsStore::isVerbose() const { return boolValue(QStringLiteral("debug"), QStringLiteral("is_verbose")); }
+bool SettingsStore::isVerbose() const
+{
+    // Asked for every debug message of a burn: the key is built once.
+    static const QString key = QStringLiteral("/debug/is_verbose");
+    return m_settings->value(key).toString() == QLatin1String("1");
+}
 
 PortMapping SettingsStore::portMapping() const
 {

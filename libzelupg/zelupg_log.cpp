@@ -5,6 +5,7 @@
 
 namespace {
 zelupg_log_hook g_hook = nullptr;
+zelupg_log_filter g_filter = nullptr;
 constexpr int kLineSize = 1024;
 constexpr int kPrefixColumns = 40;
 }  // namespace
@@ -14,9 +15,14 @@ void zelupg_set_log_hook(zelupg_log_hook hook)
     g_hook = hook;
 }
 
+void zelupg_set_log_filter(zelupg_log_filter filter)
+{
+    g_filter = filter;
+}
+
 int zelupg_log(int level, const char *func, int line, const char *fmt, ...)
 {
-    if (!g_hook)
+    if (!g_hook || (g_filter && !g_filter(level)))
         return 0;
 
     char buf[kLineSize];

@@ -14,12 +14,20 @@ enum {
 
 typedef int (*zelupg_log_hook)(int level, const char *text);
 
+// Asked before a message is formatted; 0 means nobody would see a message of
+// this level, so it is dropped without being formatted.
+typedef int (*zelupg_log_filter)(int level);
+
 // Stores the hook; null switches library logging off.
 void zelupg_set_log_hook(zelupg_log_hook hook);
 
+// Stores the filter; null hands every message to the hook.
+void zelupg_set_log_filter(zelupg_log_filter filter);
+
 // Formats "<func>()<line>: " padded to 40 columns, then the message, into a
 // 1024-byte line and hands it to the hook. A null func means no prefix.
-// Returns the length the message formatting produced.
+// Returns the length the message formatting produced, 0 when there is no
+// hook or the filter drops the message.
 int zelupg_log(int level, const char *func, int line, const char *fmt, ...)
     __attribute__((format(printf, 4, 5)));
 

@@ -139,3 +139,31 @@ TEST_F(LibraryLogHook, InstalledHookCarriesLibraryMessages)
     EXPECT_TRUE(captured()[0].text.endsWith(QStringLiteral("Error, send fwc meta failed.")));
     EXPECT_EQ(captured()[0].text.indexOf(QStringLiteral("Error")), 40);
 }
+
+TEST_F(LibraryLogHook, FilterPassesExactlyWhatTheHookForwards)
+{
+    for (bool verbose : {false, true}) {
+        setVerbose(verbose);
+        for (int level = -3; level <= 9; ++level) {
+            captured().clear();
+            libraryLogHook(level, "m");
+            EXPECT_EQ(libraryLogWanted(level) != 0, !captured().empty())
+                << "level " << level << (verbose ? ", verbose" : "");
+        }
+    }
+}
+
+TEST_F(LibraryLogHook, HiddenDebugMessagesAreNotFormatted)
+{
+    zelupg_set_log_filter(libraryLogWanted);
+    zelupg_set_log_hook(libraryLogHook);
+    const int hidden = upg_dbg("%s", "hidden");
+    setVerbose(true);
+    const int shown = upg_dbg("%s", "shown");
+    zelupg_set_log_hook(nullptr);
+    zelupg_set_log_filter(nullptr);
+    EXPECT_EQ(hidden, 0);
+    EXPECT_EQ(shown, 5);
+    ASSERT_EQ(captured().size(), 1u);
+    EXPECT_TRUE(captured()[0].text.endsWith(QStringLiteral("shown")));
+}

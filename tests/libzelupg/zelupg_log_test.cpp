@@ -5,6 +5,7 @@
 #include "zelupg_log.h"
 
 #include <string>
+#include <vector>
 
 using imagetest::LogCapture;
 
@@ -120,4 +121,37 @@ TEST(ZelupgLog, OverlongFunctionNameStillLeavesATerminatedLine)
     zelupg_log(ZELUPG_LOG_ERR, name.c_str(), 1, "tail");
     EXPECT_EQ(lastLine().size(), 1023u);
     EXPECT_EQ(lastLine(), std::string(1023, 'n'));
+}
+
+namespace {
+std::vector<int> &askedLevels()
+{
+    static std::vector<int> levels;
+    return levels;
+}
+
+int debugDropped(int level)
+{
+    askedLevels().push_back(level);
+    return level != ZELUPG_LOG_DEBUG;
+}
+} // namespace
+
+TEST(ZelupgLog, FilterDropsMessagesBeforeTheyAreFormatted)
+{
+    LogCapture log;
+    askedLevels().clear();
+    zelupg_set_log_filter(debugDropped);
+    EXPECT_EQ(zelupg_log(ZELUPG_LOG_DEBUG, "f", 1, "%s", "twelve chars"), 0) << "not formatted";
+    EXPECT_EQ(zelupg_log(ZELUPG_LOG_ERR, "f", 1, "%s", "twelve chars"), 12);
+    upg_plain("plain");
+    zelupg_set_log_filter(nullptr);
+    upg_dbg("after the filter is gone");
+
+    EXPECT_EQ(askedLevels(), (std::vector<int>{ZELUPG_LOG_DEBUG, ZELUPG_LOG_ERR, ZELUPG_LOG_PLAIN}));
+    auto &l = LogCapture::lines();
+    ASSERT_EQ(l.size(), 3u);
+    EXPECT_EQ(l[0].first, ZELUPG_LOG_ERR);
+    EXPECT_EQ(l[1].second, "plain");
+    EXPECT_EQ(l[2].first, ZELUPG_LOG_DEBUG);
 }
