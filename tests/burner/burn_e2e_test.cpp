@@ -10,12 +10,7 @@ namespace {
 // Loader stages, a target, the environment and a second target.
 zelimg::ImageDesc loaderImage(size_t kernelSize, size_t rootfsSize)
 {
-    zelimg::ImageDesc desc;
-    desc.platform = "zk3308";
-    desc.product = "e2e";
-    desc.version = "1.0";
-    desc.mediaType = "emmc";
-    desc.mediaId = "mmc0";
+    zelimg::ImageDesc desc = emptyImage();
     desc.components.push_back(component("updater.spl", "spl", 0x200000, "run", patternBytes(6000, 1)));
     desc.components.push_back(component("updater.uboot", "uboot", 0x600000, "run", patternBytes(70000, 2)));
     desc.components.push_back(component("image.target.kernel", "kernel", 0, "burn", patternBytes(kernelSize, 3)));
@@ -27,11 +22,7 @@ zelimg::ImageDesc loaderImage(size_t kernelSize, size_t rootfsSize)
 // One target component on a board already in upgrade mode.
 zelimg::ImageDesc singleImage(size_t size, const std::string &attributes = "burn")
 {
-    zelimg::ImageDesc desc;
-    desc.platform = "zk3308";
-    desc.product = "e2e";
-    desc.version = "1.0";
-    desc.mediaType = "emmc";
+    zelimg::ImageDesc desc = emptyImage();
     desc.components.push_back(component("image.target.data", "data", 0, attributes, patternBytes(size, 9)));
     return desc;
 }

@@ -8,11 +8,7 @@
 namespace {
 zelimg::ImageDesc twoTargets()
 {
-    zelimg::ImageDesc desc;
-    desc.platform = "zk3308";
-    desc.product = "integrity";
-    desc.version = "1.0";
-    desc.mediaType = "emmc";
+    zelimg::ImageDesc desc = emptyImage();
     desc.components.push_back(component("image.target.kernel", "kernel", 0, "burn", patternBytes(1500000, 5)));
     desc.components.push_back(component("image.target.rootfs", "rootfs", 0, "burn,run", patternBytes(700000, 6)));
     return desc;

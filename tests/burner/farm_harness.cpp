@@ -179,3 +179,14 @@ zelimg::Component component(const std::string &name, const std::string &partitio
     c.bytes = std::move(bytes);
     return c;
 }
+
+zelimg::ImageDesc emptyImage()
+{
+    zelimg::ImageDesc desc;
+    desc.platform = "zk3308";
+    desc.product = "e2e";
+    desc.version = "1.0";
+    desc.mediaType = "emmc";
+    desc.mediaId = "mmc0";
+    return desc;
+}

@@ -75,6 +75,8 @@ protected:
 
 // Reports of one kind, in order.
 std::vector<ReceivedReport> ofKind(const std::vector<ReceivedReport> &reports, int kind);
+// An image description with its header texts filled in and no components.
+zelimg::ImageDesc emptyImage();
 // A component whose CRC the builder computes.
 zelimg::Component component(const std::string &name, const std::string &partition, uint32_t ram,
                             const std::string &attributes, std::vector<uint8_t> bytes);
