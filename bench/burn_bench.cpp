@@ -1,0 +1,438 @@
+// burn_bench: whole-process benchmarks of the ZelBurner worker against the
+// board farm, printed as Markdown tables (see README.md, "Benchmarks").
+//
+//   burn_bench [--runs N] [--burner PATH] [--farm PATH] [--vusb DIR]
+//
+// Every figure is the median of N runs (default 5) measured in this one
+// invocation; ratios compare figures of the same invocation.
+
+#include "bare_client.h"
+#include "child_process.h"
+#include "farm_process.h"
+#include "image_builder.h"
+#include "worker_batch.h"
+
+#include <QCoreApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <filesystem>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr double kTimeoutS = 600;
+
+struct Paths {
+    std::string burner = ZELBURNER;
+    std::string farm = VBOARD_FARM;
+    std::string vusbDir = VUSB_DIR;
+    std::string self;
+};
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string fixed(double v, int decimals)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::vector<uint8_t> noiseBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint64_t x = 0x9e3779b97f4a7c15ull * (seed + 1);
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(&bytes[i], &x, 8);
+    }
+    return bytes;
+}
+
+// An image of one component: a target ("image.target.rootfs", burned) or a
+// loader stage ("updater.spl", run), of mib MiB.
+bool writeImage(const std::string &path, bool target, size_t mib)
+{
+    zelimg::ImageDesc desc;
+    desc.platform = "zk3308";
+    desc.product = "bench";
+    desc.version = "1.0";
+    desc.mediaType = "emmc";
+    desc.mediaId = "mmc0";
+    zelimg::Component c;
+    c.name = target ? "image.target.rootfs" : "updater.spl";
+    c.partition = target ? "rootfs" : "spl";
+    c.ram = target ? 0 : 0x200000;
+    c.attributes = target ? "burn" : "run";
+    c.bytes = noiseBytes(mib << 20, uint32_t(mib));
+    desc.components.push_back(std::move(c));
+    std::string error;
+    if (!zelimg::writeImage(desc, path, &error)) {
+        std::fprintf(stderr, "burn_bench: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+class Bench
+{
+public:
+    Bench(const Paths &paths, int runs, const std::string &scratch)
+        : m_paths(paths), m_runs(runs), m_scratch(scratch),
+          m_farm(paths.farm, scratch + "/runtime/farm.sock", scratch + "/farm.log"),
+          m_batch(WorkerEnvironment{paths.burner, paths.vusbDir, scratch + "/runtime/farm.sock",
+                                    scratch + "/runtime", scratch + "/work"})
+    {
+    }
+
+    bool prepare();
+    bool hostCost();
+    bool linkEfficiency();
+    bool parallelScale();
+    bool startUp();
+
+private:
+    // One farm, the workers of jobs against it; the farm's usage and the
+    // link time each board was charged.
+    bool burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
+              uint64_t bytesEach, std::vector<WorkerOutcome> *out, ChildUsage *farm,
+              std::vector<double> *linkS);
+    bool bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint32_t packet, ChildUsage *client,
+              ChildUsage *farm);
+    std::string image(const std::string &name) const { return m_scratch + "/" + name; }
+
+    Paths m_paths;
+    int m_runs;
+    std::string m_scratch;
+    FarmProcess m_farm;
+    WorkerBatch m_batch;
+    std::vector<double> m_firstReportS;
+    std::vector<double> m_peakRssKb;
+};
+
+bool Bench::prepare()
+{
+    if (!m_batch.listen()) {
+        std::fprintf(stderr, "burn_bench: cannot take the console's report socket\n");
+        return false;
+    }
+    return writeImage(image("target16.img"), true, 16) && writeImage(image("target64.img"), true, 64) &&
+           writeImage(image("target256.img"), true, 256) && writeImage(image("loader16.img"), false, 16);
+}
+
+bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
+                 uint64_t bytesEach, std::vector<WorkerOutcome> *out, ChildUsage *farm,
+                 std::vector<double> *linkS)
+{
+    if (!m_farm.start(farmArgs)) {
+        std::fprintf(stderr, "burn_bench: the farm did not start (see %s/farm.log)\n", m_scratch.c_str());
+        return false;
+    }
+    *out = m_batch.run(jobs, kTimeoutS);
+    linkS->clear();
+    for (const WorkerJob &s : jobs)
+        linkS->push_back(m_farm.linkBusyS(s.position));
+    *farm = m_farm.stop();
+    for (size_t i = 0; i < out->size(); ++i) {
+        const WorkerOutcome &o = (*out)[i];
+        if (o.result != 1 || uint64_t(o.lastProgress) != bytesEach) {
+            std::fprintf(stderr, "burn_bench: the worker for %s failed (result %d, %lld of %llu bytes)\n",
+                         jobs[i].position.c_str(), o.result, o.lastProgress,
+                         static_cast<unsigned long long>(bytesEach));
+            return false;
+        }
+        // Start-up is measured on workers that had the machine to themselves.
+        if (jobs.size() == 1)
+            m_firstReportS.push_back(o.firstReportS);
+        m_peakRssKb.push_back(double(o.peakRssKb));
+    }
+    return true;
+}
+
+bool Bench::bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint32_t packet, ChildUsage *client,
+                 ChildUsage *farm)
+{
+    if (!m_farm.start(farmArgs))
+        return false;
+    Child c;
+    const std::string socket = m_scratch + "/runtime/farm.sock";
+    c.start({m_paths.self, "--bare-client", "1:1", std::to_string(bytes), std::to_string(packet)},
+            environmentWith({{"ZEL_VBOARD_FARM", socket}}), "", m_scratch + "/bare.out");
+    c.wait();
+    *client = c.usage();
+    *farm = m_farm.stop();
+    if (!client->exitedOk)
+        std::fprintf(stderr, "burn_bench: the bare client failed (see %s/bare.out)\n", m_scratch.c_str());
+    return client->exitedOk;
+}
+
+bool Bench::hostCost()
+{
+    std::printf("### Host cost per MiB, link model off\n\n"
+                "One target component in 64 KiB packets to one board in upgrade mode. *Worker*: CPU "
+                "(user + system) of the ZelBurner process; *bare client*: a process that moves the same "
+                "bytes through the same test library without any host logic; *host share*: worker minus "
+                "bare client; *farm*: CPU of the farm serving the worker.\n\n");
+    std::printf("| image | worker ms/MiB | bare client ms/MiB | host share ms/MiB | farm ms/MiB | "
+                "worker wall s | MB/s | peak RSS MiB |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    const std::vector<std::string> farmArgs = {"--board", "1:1", "upgrade=1"};
+    for (size_t mib : {16, 64, 256}) {
+        const uint64_t bytes = uint64_t(mib) << 20;
+        std::vector<double> worker, client, share, farmCpu, wall, rss;
+        for (int r = 0; r < m_runs; ++r) {
+            std::vector<WorkerOutcome> out;
+            ChildUsage farm, bareClient, bareFarm;
+            std::vector<double> link;
+            if (!burn(farmArgs, {{0, image("target" + std::to_string(mib) + ".img"), "1:1"}}, bytes, &out, &farm,
+                      &link) ||
+                !bare(farmArgs, bytes, 65536, &bareClient, &bareFarm))
+                return false;
+            const ChildUsage &w = out[0].usage;
+            worker.push_back(w.cpuS * 1000 / double(mib));
+            client.push_back(bareClient.cpuS * 1000 / double(mib));
+            share.push_back((w.cpuS - bareClient.cpuS) * 1000 / double(mib));
+            farmCpu.push_back(farm.cpuS * 1000 / double(mib));
+            wall.push_back(w.wallS);
+            rss.push_back(double(out[0].peakRssKb) / 1024);
+        }
+        std::printf("| %zu MiB | %s | %s | %s | %s | %s | %s | %s |\n", mib, fixed(median(worker), 2).c_str(),
+                    fixed(median(client), 2).c_str(), fixed(median(share), 2).c_str(),
+                    fixed(median(farmCpu), 2).c_str(), fixed(median(wall), 3).c_str(),
+                    fixed(double(bytes) / 1e6 / median(wall), 0).c_str(),
+                    fixed(*std::max_element(rss.begin(), rss.end()), 1).c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+    return true;
+}
+
+bool Bench::linkEfficiency()
+{
+    std::printf("### Burn time against the link bound, USB 2.0 high-speed link model on\n\n"
+                "*Bound*: the time the link model charged for the worker's transfers; *burn*: the "
+                "worker process from start to exit; *efficiency*: bound / burn. The bare client moves the "
+                "same bytes in the same packets without any host logic: its efficiency is what the "
+                "harness (test library and farm) allows.\n\n");
+    std::printf("| component kind | image | bound s | burn s | efficiency | bare client s | "
+                "bare client efficiency |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    struct Kind {
+        const char *label;
+        const char *image;
+        size_t mib;
+        uint32_t packet;
+        std::vector<std::string> farmArgs;
+    };
+    const std::vector<Kind> kinds = {
+        {"targets", "target64.img", 64, 65536, {"--board", "1:1", "upgrade=1", "link=1"}},
+        {"loader stages", "loader16.img", 16, 2048, {"--board", "1:1", "link=1", "loader_stage="}},
+    };
+    for (const Kind &k : kinds) {
+        std::vector<double> bound, burnS, ratio, bareS, bareRatio;
+        for (int r = 0; r < m_runs; ++r) {
+            std::vector<WorkerOutcome> out;
+            ChildUsage farm, client;
+            std::vector<double> link;
+            if (!burn(k.farmArgs, {{0, image(k.image), "1:1"}}, uint64_t(k.mib) << 20, &out, &farm, &link) ||
+                !bare(k.farmArgs, uint64_t(k.mib) << 20, k.packet, &client, &farm))
+                return false;
+            bound.push_back(link[0]);
+            burnS.push_back(out[0].usage.wallS);
+            ratio.push_back(link[0] / out[0].usage.wallS);
+            bareS.push_back(client.wallS);
+            bareRatio.push_back(link[0] / client.wallS);
+        }
+        std::printf("| %s, %u-byte packets | %zu MiB | %s | %s | %s | %s | %s |\n", k.label, k.packet, k.mib,
+                    fixed(median(bound), 3).c_str(), fixed(median(burnS), 3).c_str(), fixed(median(ratio), 3).c_str(),
+                    fixed(median(bareS), 3).c_str(), fixed(median(bareRatio), 3).c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+    return true;
+}
+
+bool Bench::startUp()
+{
+    // The floor of any start: ZelBurner without arguments loads the same
+    // libraries and ends at once.
+    std::vector<double> empty, emptyCpu;
+    for (int r = 0; r < m_runs; ++r) {
+        Child c;
+        if (!c.start({m_paths.burner}, environmentWith({{"LD_LIBRARY_PATH", m_paths.vusbDir}}), m_scratch + "/work",
+                     "/dev/null"))
+            return false;
+        c.wait();
+        empty.push_back(c.usage().wallS);
+        emptyCpu.push_back(c.usage().cpuS);
+    }
+    std::printf("### Worker start-up and memory\n\n"
+                "*First report*: process start to its first report handled, over the single-board runs "
+                "above; *peak RSS*: over every worker above; *empty start*: ZelBurner without arguments, start to exit (library loading and process set-up only), and the CPU "
+                "time it takes.\n\n");
+    std::printf("| first report, median ms | max ms | empty start, median ms | empty start CPU ms | "
+                "peak RSS, median MiB | max MiB |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    std::printf("| %s | %s | %s | %s | %s | %s |\n\n", fixed(median(m_firstReportS) * 1000, 1).c_str(),
+                fixed(*std::max_element(m_firstReportS.begin(), m_firstReportS.end()) * 1000, 1).c_str(),
+                fixed(median(empty) * 1000, 1).c_str(), fixed(median(emptyCpu) * 1000, 1).c_str(),
+                fixed(median(m_peakRssKb) / 1024, 1).c_str(),
+                fixed(*std::max_element(m_peakRssKb.begin(), m_peakRssKb.end()) / 1024, 1).c_str());
+    return true;
+}
+
+bool Bench::parallelScale()
+{
+    std::printf("### Parallel boards, link model on\n\n"
+                "N workers burn the 64 MiB target image into N boards of one farm at once. *Time ratio*: "
+                "a board's burn time over the single-board time (median of the N=1 runs); *farm cores*: "
+                "the farm's CPU time over the batch's wall time.\n\n");
+    std::printf("| boards | aggregate MB/s | median time ratio | worst time ratio | median efficiency | "
+                "worker ms/MiB | farm cores |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    const uint64_t bytes = 64ull << 20;
+    double single = 0;
+    for (int n : {1, 2, 4, 8, 16}) {
+        std::vector<double> aggregate, medianTime, worstTime, efficiency, cpu, farmCores;
+        for (int r = 0; r < m_runs; ++r) {
+            std::vector<WorkerJob> jobs;
+            for (int i = 0; i < n; ++i)
+                jobs.push_back({i, image("target64.img"), "1:" + std::to_string(i + 1)});
+            std::vector<WorkerOutcome> out;
+            ChildUsage farm;
+            std::vector<double> link;
+            if (!burn({"--boards", std::to_string(n), "upgrade=1", "link=1"}, jobs, bytes, &out, &farm, &link))
+                return false;
+            double first = out[0].spawnedAt, last = 0;
+            std::vector<double> times;
+            for (size_t i = 0; i < out.size(); ++i) {
+                first = std::min(first, out[i].spawnedAt);
+                last = std::max(last, out[i].spawnedAt + out[i].usage.wallS);
+                times.push_back(out[i].usage.wallS);
+                efficiency.push_back(link[i] / out[i].usage.wallS);
+                cpu.push_back(out[i].usage.cpuS * 1000 / 64);
+            }
+            aggregate.push_back(double(n) * double(bytes) / 1e6 / (last - first));
+            medianTime.push_back(median(times));
+            worstTime.push_back(*std::max_element(times.begin(), times.end()));
+            farmCores.push_back(farm.cpuS / (last - first));
+        }
+        if (n == 1)
+            single = median(medianTime);
+        std::vector<double> medianRatio, worstRatio;
+        for (double t : medianTime)
+            medianRatio.push_back(t / single);
+        for (double t : worstTime)
+            worstRatio.push_back(t / single);
+        std::printf("| %d | %s | %s | %s | %s | %s | %s |\n", n, fixed(median(aggregate), 0).c_str(),
+                    fixed(median(medianRatio), 3).c_str(), fixed(median(worstRatio), 3).c_str(),
+                    fixed(median(efficiency), 3).c_str(), fixed(median(cpu), 2).c_str(),
+                    fixed(median(farmCores), 2).c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+    return true;
+}
+
+std::string firstLineOf(const std::string &path, const std::string &prefix)
+{
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return line.substr(line.find(':') + 2);
+    return "unknown";
+}
+
+void printMachine(int runs)
+{
+    char date[32];
+    const std::time_t t = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", std::gmtime(&t));
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) < 0)
+        load[0] = -1;
+    std::printf("Measured %s on %s, %ld CPUs, load average %.1f at start; medians of %d runs.\n\n", date,
+                firstLineOf("/proc/cpuinfo", "model name").c_str(), sysconf(_SC_NPROCESSORS_ONLN), load[0], runs);
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: burn_bench [--runs N] [--burner PATH] [--farm PATH] [--vusb DIR]\n");
+    return 2;
+}
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && std::strcmp(argv[1], "--bare-client") == 0)
+        return runBareClient(argv[2], std::strtoull(argv[3], nullptr, 10), uint32_t(std::atoi(argv[4])));
+
+    Paths paths;
+    int runs = 5;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (i + 1 >= argc)
+            return usage();
+        const std::string value = argv[++i];
+        if (option == "--runs")
+            runs = std::atoi(value.c_str());
+        else if (option == "--burner")
+            paths.burner = value;
+        else if (option == "--farm")
+            paths.farm = value;
+        else if (option == "--vusb")
+            paths.vusbDir = value;
+        else
+            return usage();
+    }
+    if (runs < 1)
+        return usage();
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0)
+        return 1;
+    paths.self.assign(self, size_t(n));
+
+    char scratchTemplate[] = "/tmp/burn_bench.XXXXXX";
+    if (!mkdtemp(scratchTemplate))
+        return 1;
+    const std::string scratch = scratchTemplate;
+    mkdir((scratch + "/runtime").c_str(), 0700);
+    mkdir((scratch + "/work").c_str(), 0700);
+    // The console's report socket lives in this private directory.
+    setenv("XDG_RUNTIME_DIR", (scratch + "/runtime").c_str(), 1);
+    unsetenv("ZEL_VBOARD_FARM");
+
+    QCoreApplication app(argc, argv);
+    bool ok;
+    {
+        Bench bench(paths, runs, scratch);
+        printMachine(runs);
+        ok = bench.prepare() && bench.hostCost() && bench.linkEfficiency() && bench.parallelScale() &&
+             bench.startUp();
+    }
+    if (ok)
+        std::filesystem::remove_all(scratch);
+    else
+        std::fprintf(stderr, "burn_bench: scratch files kept in %s\n", scratch.c_str());
+    return ok ? 0 : 1;
+}
