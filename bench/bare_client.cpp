@@ -8,7 +8,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 void put32(uint8_t *p, uint32_t v)
 {
@@ -99,7 +100,7 @@ bool sendFwc(RawLink &link, uint32_t size, uint32_t packet)
     }
     return link.responseOk();
 }
-}  // namespace
+} // namespace
 
 int runBareClient(const std::string &position, uint64_t bytes, uint32_t packet)
 {
@@ -121,7 +122,7 @@ int runBareClient(const std::string &position, uint64_t bytes, uint32_t packet)
     }
     libusb_exit(ctx);
     if (!ok)
-        std::fprintf(stderr, "bare client: the board at %s did not take %llu bytes\n", position.c_str(),
-                     static_cast<unsigned long long>(bytes));
+        std::fprintf(stderr, "bare client: the board at %s did not take %llu bytes\n",
+                     position.c_str(), static_cast<unsigned long long>(bytes));
     return ok ? 0 : 1;
 }

@@ -19,14 +19,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr double kMiB = 1024.0 * 1024.0;
 constexpr double kTimeoutS = 600;
@@ -115,8 +116,8 @@ private:
     bool burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
               uint64_t bytesEach, std::vector<WorkerOutcome> *out, ChildUsage *farm,
               std::vector<double> *linkS);
-    bool bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint32_t packet, ChildUsage *client,
-              ChildUsage *farm);
+    bool bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint32_t packet,
+              ChildUsage *client, ChildUsage *farm);
     std::string image(const std::string &name) const { return m_scratch + "/" + name; }
 
     Paths m_paths;
@@ -134,8 +135,10 @@ bool Bench::prepare()
         std::fprintf(stderr, "burn_bench: cannot take the console's report socket\n");
         return false;
     }
-    return writeImage(image("target16.img"), true, 16) && writeImage(image("target64.img"), true, 64) &&
-           writeImage(image("target256.img"), true, 256) && writeImage(image("loader16.img"), false, 16);
+    return writeImage(image("target16.img"), true, 16) &&
+           writeImage(image("target64.img"), true, 64) &&
+           writeImage(image("target256.img"), true, 256) &&
+           writeImage(image("loader16.img"), false, 16);
 }
 
 bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
@@ -143,7 +146,8 @@ bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<Wor
                  std::vector<double> *linkS)
 {
     if (!m_farm.start(farmArgs)) {
-        std::fprintf(stderr, "burn_bench: the farm did not start (see %s/farm.log)\n", m_scratch.c_str());
+        std::fprintf(stderr, "burn_bench: the farm did not start (see %s/farm.log)\n",
+                     m_scratch.c_str());
         return false;
     }
     *out = m_batch.run(jobs, kTimeoutS);
@@ -154,7 +158,8 @@ bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<Wor
     for (size_t i = 0; i < out->size(); ++i) {
         const WorkerOutcome &o = (*out)[i];
         if (o.result != 1 || uint64_t(o.lastProgress) != bytesEach) {
-            std::fprintf(stderr, "burn_bench: the worker for %s failed (result %d, %lld of %llu bytes)\n",
+            std::fprintf(stderr,
+                         "burn_bench: the worker for %s failed (result %d, %lld of %llu bytes)\n",
                          jobs[i].position.c_str(), o.result, o.lastProgress,
                          static_cast<unsigned long long>(bytesEach));
             return false;
@@ -167,55 +172,62 @@ bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<Wor
     return true;
 }
 
-bool Bench::bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint32_t packet, ChildUsage *client,
-                 ChildUsage *farm)
+bool Bench::bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint32_t packet,
+                 ChildUsage *client, ChildUsage *farm)
 {
     if (!m_farm.start(farmArgs))
         return false;
     Child c;
     const std::string socket = m_scratch + "/runtime/farm.sock";
-    c.start({m_paths.self, "--bare-client", "1:1", std::to_string(bytes), std::to_string(packet)},
-            environmentWith({{"ZEL_VBOARD_FARM", socket}}), "", m_scratch + "/bare.out");
-    c.wait();
+    if (c.start(
+            {m_paths.self, "--bare-client", "1:1", std::to_string(bytes), std::to_string(packet)},
+            environmentWith({{"ZEL_VBOARD_FARM", socket}}), "", m_scratch + "/bare.out"))
+        c.wait();
     *client = c.usage();
     *farm = m_farm.stop();
     if (!client->exitedOk)
-        std::fprintf(stderr, "burn_bench: the bare client failed (see %s/bare.out)\n", m_scratch.c_str());
+        std::fprintf(stderr, "burn_bench: the bare client failed (see %s/bare.out)\n",
+                     m_scratch.c_str());
     return client->exitedOk;
 }
 
 bool Bench::hostCost()
 {
-    std::printf("### Host cost per MiB, link model off\n\n"
-                "One target component in 64 KiB packets to one board in upgrade mode. *Worker*: CPU "
-                "(user + system) of the ZelBurner process; *bare client*: a process that moves the same "
-                "bytes through the same test library without any host logic; *host share*: worker minus "
-                "bare client; *farm*: CPU of the farm serving the worker.\n\n");
-    std::printf("| image | worker ms/MiB | bare client ms/MiB | host share ms/MiB | farm ms/MiB | "
-                "worker wall s | MB/s | peak RSS MiB |\n");
-    std::printf("|---|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "### Host cost per MiB, link model off\n\n"
+        "One target component in 64 KiB packets to one board in upgrade mode. *Worker*: CPU "
+        "(user + system) of the ZelBurner process; *bare client*: a process that moves the same "
+        "bytes through the same test library without any host logic; *host share*: worker minus "
+        "bare client, run by run; *worker user*: the worker's user time alone (the test library's "
+        "socket traffic is system time); *farm*: CPU of the farm serving the worker.\n\n");
+    std::printf(
+        "| image | worker ms/MiB | bare client ms/MiB | host share ms/MiB | worker user ms/MiB | "
+        "farm ms/MiB | worker wall s | MB/s | peak RSS MiB |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
     const std::vector<std::string> farmArgs = {"--board", "1:1", "upgrade=1"};
     for (size_t mib : {16, 64, 256}) {
         const uint64_t bytes = uint64_t(mib) << 20;
-        std::vector<double> worker, client, share, farmCpu, wall, rss;
+        std::vector<double> worker, client, share, user, farmCpu, wall, rss;
         for (int r = 0; r < m_runs; ++r) {
             std::vector<WorkerOutcome> out;
             ChildUsage farm, bareClient, bareFarm;
             std::vector<double> link;
-            if (!burn(farmArgs, {{0, image("target" + std::to_string(mib) + ".img"), "1:1"}}, bytes, &out, &farm,
-                      &link) ||
+            if (!burn(farmArgs, {{0, image("target" + std::to_string(mib) + ".img"), "1:1"}}, bytes,
+                      &out, &farm, &link) ||
                 !bare(farmArgs, bytes, 65536, &bareClient, &bareFarm))
                 return false;
             const ChildUsage &w = out[0].usage;
             worker.push_back(w.cpuS * 1000 / double(mib));
             client.push_back(bareClient.cpuS * 1000 / double(mib));
             share.push_back((w.cpuS - bareClient.cpuS) * 1000 / double(mib));
+            user.push_back(w.userS * 1000 / double(mib));
             farmCpu.push_back(farm.cpuS * 1000 / double(mib));
             wall.push_back(w.wallS);
             rss.push_back(double(out[0].peakRssKb) / 1024);
         }
-        std::printf("| %zu MiB | %s | %s | %s | %s | %s | %s | %s |\n", mib, fixed(median(worker), 2).c_str(),
-                    fixed(median(client), 2).c_str(), fixed(median(share), 2).c_str(),
+        std::printf("| %zu MiB | %s | %s | %s | %s | %s | %s | %s | %s |\n", mib,
+                    fixed(median(worker), 2).c_str(), fixed(median(client), 2).c_str(),
+                    fixed(median(share), 2).c_str(), fixed(median(user), 2).c_str(),
                     fixed(median(farmCpu), 2).c_str(), fixed(median(wall), 3).c_str(),
                     fixed(double(bytes) / 1e6 / median(wall), 0).c_str(),
                     fixed(*std::max_element(rss.begin(), rss.end()), 1).c_str());
@@ -227,11 +239,12 @@ bool Bench::hostCost()
 
 bool Bench::linkEfficiency()
 {
-    std::printf("### Burn time against the link bound, USB 2.0 high-speed link model on\n\n"
-                "*Bound*: the time the link model charged for the worker's transfers; *burn*: the "
-                "worker process from start to exit; *efficiency*: bound / burn. The bare client moves the "
-                "same bytes in the same packets without any host logic: its efficiency is what the "
-                "harness (test library and farm) allows.\n\n");
+    std::printf(
+        "### Burn time against the link bound, USB 2.0 high-speed link model on\n\n"
+        "*Bound*: the time the link model charged for the worker's transfers; *burn*: the "
+        "worker process from start to exit; *efficiency*: bound / burn. The bare client moves the "
+        "same bytes in the same packets without any host logic: its efficiency is what the "
+        "harness (test library and farm) allows.\n\n");
     std::printf("| component kind | image | bound s | burn s | efficiency | bare client s | "
                 "bare client efficiency |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
@@ -252,7 +265,8 @@ bool Bench::linkEfficiency()
             std::vector<WorkerOutcome> out;
             ChildUsage farm, client;
             std::vector<double> link;
-            if (!burn(k.farmArgs, {{0, image(k.image), "1:1"}}, uint64_t(k.mib) << 20, &out, &farm, &link) ||
+            if (!burn(k.farmArgs, {{0, image(k.image), "1:1"}}, uint64_t(k.mib) << 20, &out, &farm,
+                      &link) ||
                 !bare(k.farmArgs, uint64_t(k.mib) << 20, k.packet, &client, &farm))
                 return false;
             bound.push_back(link[0]);
@@ -261,8 +275,9 @@ bool Bench::linkEfficiency()
             bareS.push_back(client.wallS);
             bareRatio.push_back(link[0] / client.wallS);
         }
-        std::printf("| %s, %u-byte packets | %zu MiB | %s | %s | %s | %s | %s |\n", k.label, k.packet, k.mib,
-                    fixed(median(bound), 3).c_str(), fixed(median(burnS), 3).c_str(), fixed(median(ratio), 3).c_str(),
+        std::printf("| %s, %u-byte packets | %zu MiB | %s | %s | %s | %s | %s |\n", k.label,
+                    k.packet, k.mib, fixed(median(bound), 3).c_str(),
+                    fixed(median(burnS), 3).c_str(), fixed(median(ratio), 3).c_str(),
                     fixed(median(bareS), 3).c_str(), fixed(median(bareRatio), 3).c_str());
         std::fflush(stdout);
     }
@@ -277,36 +292,42 @@ bool Bench::startUp()
     std::vector<double> empty, emptyCpu;
     for (int r = 0; r < m_runs; ++r) {
         Child c;
-        if (!c.start({m_paths.burner}, environmentWith({{"LD_LIBRARY_PATH", m_paths.vusbDir}}), m_scratch + "/work",
-                     "/dev/null"))
+        if (!c.start({m_paths.burner}, environmentWith({{"LD_LIBRARY_PATH", m_paths.vusbDir}}),
+                     m_scratch + "/work", "/dev/null"))
             return false;
         c.wait();
         empty.push_back(c.usage().wallS);
         emptyCpu.push_back(c.usage().cpuS);
     }
-    std::printf("### Worker start-up and memory\n\n"
-                "*First report*: process start to its first report handled, over the single-board runs "
-                "above; *peak RSS*: over every worker above; *empty start*: ZelBurner without arguments, start to exit (library loading and process set-up only), and the CPU "
-                "time it takes.\n\n");
-    std::printf("| first report, median ms | max ms | empty start, median ms | empty start CPU ms | "
-                "peak RSS, median MiB | max MiB |\n");
+    std::printf(
+        "### Worker start-up and memory\n\n"
+        "*First report*: process start to its first report handled, over the single-board runs "
+        "above; *peak RSS*: over every worker above; *empty start*: ZelBurner without arguments, "
+        "start to exit (library loading and process set-up only), and the CPU "
+        "time it takes.\n\n");
+    std::printf(
+        "| first report, median ms | max ms | empty start, median ms | empty start CPU ms | "
+        "peak RSS, median MiB | max MiB |\n");
     std::printf("|---|---|---|---|---|---|\n");
-    std::printf("| %s | %s | %s | %s | %s | %s |\n\n", fixed(median(m_firstReportS) * 1000, 1).c_str(),
-                fixed(*std::max_element(m_firstReportS.begin(), m_firstReportS.end()) * 1000, 1).c_str(),
-                fixed(median(empty) * 1000, 1).c_str(), fixed(median(emptyCpu) * 1000, 1).c_str(),
-                fixed(median(m_peakRssKb) / 1024, 1).c_str(),
-                fixed(*std::max_element(m_peakRssKb.begin(), m_peakRssKb.end()) / 1024, 1).c_str());
+    std::printf(
+        "| %s | %s | %s | %s | %s | %s |\n\n", fixed(median(m_firstReportS) * 1000, 1).c_str(),
+        fixed(*std::max_element(m_firstReportS.begin(), m_firstReportS.end()) * 1000, 1).c_str(),
+        fixed(median(empty) * 1000, 1).c_str(), fixed(median(emptyCpu) * 1000, 1).c_str(),
+        fixed(median(m_peakRssKb) / 1024, 1).c_str(),
+        fixed(*std::max_element(m_peakRssKb.begin(), m_peakRssKb.end()) / 1024, 1).c_str());
     return true;
 }
 
 bool Bench::parallelScale()
 {
-    std::printf("### Parallel boards, link model on\n\n"
-                "N workers burn the 64 MiB target image into N boards of one farm at once. *Time ratio*: "
-                "a board's burn time over the single-board time (median of the N=1 runs); *farm cores*: "
-                "the farm's CPU time over the batch's wall time.\n\n");
-    std::printf("| boards | aggregate MB/s | median time ratio | worst time ratio | median efficiency | "
-                "worker ms/MiB | farm cores |\n");
+    std::printf(
+        "### Parallel boards, link model on\n\n"
+        "N workers burn the 64 MiB target image into N boards of one farm at once. *Time ratio*: "
+        "a board's burn time over the single-board time (median of the N=1 runs); *farm cores*: "
+        "the farm's CPU time over the batch's wall time.\n\n");
+    std::printf(
+        "| boards | aggregate MB/s | median time ratio | worst time ratio | median efficiency | "
+        "worker ms/MiB | farm cores |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
     const uint64_t bytes = 64ull << 20;
     double single = 0;
@@ -319,7 +340,8 @@ bool Bench::parallelScale()
             std::vector<WorkerOutcome> out;
             ChildUsage farm;
             std::vector<double> link;
-            if (!burn({"--boards", std::to_string(n), "upgrade=1", "link=1"}, jobs, bytes, &out, &farm, &link))
+            if (!burn({"--boards", std::to_string(n), "upgrade=1", "link=1"}, jobs, bytes, &out,
+                      &farm, &link))
                 return false;
             double first = out[0].spawnedAt, last = 0;
             std::vector<double> times;
@@ -342,10 +364,10 @@ bool Bench::parallelScale()
             medianRatio.push_back(t / single);
         for (double t : worstTime)
             worstRatio.push_back(t / single);
-        std::printf("| %d | %s | %s | %s | %s | %s | %s |\n", n, fixed(median(aggregate), 0).c_str(),
-                    fixed(median(medianRatio), 3).c_str(), fixed(median(worstRatio), 3).c_str(),
-                    fixed(median(efficiency), 3).c_str(), fixed(median(cpu), 2).c_str(),
-                    fixed(median(farmCores), 2).c_str());
+        std::printf("| %d | %s | %s | %s | %s | %s | %s |\n", n,
+                    fixed(median(aggregate), 0).c_str(), fixed(median(medianRatio), 3).c_str(),
+                    fixed(median(worstRatio), 3).c_str(), fixed(median(efficiency), 3).c_str(),
+                    fixed(median(cpu), 2).c_str(), fixed(median(farmCores), 2).c_str());
         std::fflush(stdout);
     }
     std::printf("\n");
@@ -370,21 +392,24 @@ void printMachine(int runs)
     double load[3] = {0, 0, 0};
     if (getloadavg(load, 3) < 0)
         load[0] = -1;
-    std::printf("Measured %s on %s, %ld CPUs, load average %.1f at start; medians of %d runs.\n\n", date,
-                firstLineOf("/proc/cpuinfo", "model name").c_str(), sysconf(_SC_NPROCESSORS_ONLN), load[0], runs);
+    std::printf("Measured %s on %s, %ld CPUs, load average %.1f at start; medians of %d runs.\n\n",
+                date, firstLineOf("/proc/cpuinfo", "model name").c_str(),
+                sysconf(_SC_NPROCESSORS_ONLN), load[0], runs);
 }
 
 int usage()
 {
-    std::fprintf(stderr, "usage: burn_bench [--runs N] [--burner PATH] [--farm PATH] [--vusb DIR]\n");
+    std::fprintf(stderr,
+                 "usage: burn_bench [--runs N] [--burner PATH] [--farm PATH] [--vusb DIR]\n");
     return 2;
 }
-}  // namespace
+} // namespace
 
 int main(int argc, char *argv[])
 {
     if (argc == 5 && std::strcmp(argv[1], "--bare-client") == 0)
-        return runBareClient(argv[2], std::strtoull(argv[3], nullptr, 10), uint32_t(std::atoi(argv[4])));
+        return runBareClient(argv[2], std::strtoull(argv[3], nullptr, 10),
+                             uint32_t(std::atoi(argv[4])));
 
     Paths paths;
     int runs = 5;
@@ -427,8 +452,8 @@ int main(int argc, char *argv[])
     {
         Bench bench(paths, runs, scratch);
         printMachine(runs);
-        ok = bench.prepare() && bench.hostCost() && bench.linkEfficiency() && bench.parallelScale() &&
-             bench.startUp();
+        ok = bench.prepare() && bench.hostCost() && bench.linkEfficiency() &&
+             bench.parallelScale() && bench.startUp();
     }
     if (ok)
         std::filesystem::remove_all(scratch);

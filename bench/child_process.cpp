@@ -51,7 +51,8 @@ bool Child::start(const std::vector<std::string> &argv, const std::vector<std::s
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                     0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     if (!cwd.empty())
         posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
@@ -79,6 +80,7 @@ bool Child::reap(int flags)
     m_usage.wallS = nowSeconds() - m_started;
     m_usage.cpuS = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                    double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    m_usage.userS = double(ru.ru_utime.tv_sec) + double(ru.ru_utime.tv_usec) / 1e6;
     m_usage.exitedOk = got == m_pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     m_pid = -1;
     return true;

@@ -10,8 +10,9 @@
 #include <vector>
 
 struct ChildUsage {
-    double wallS = 0;    // start to exit
-    double cpuS = 0;     // user + system
+    double wallS = 0; // start to exit
+    double cpuS = 0;  // user + system
+    double userS = 0; // user only
     bool exitedOk = false;
 };
 

@@ -6,7 +6,8 @@
 #include <cstdlib>
 #include <thread>
 
-FarmProcess::FarmProcess(const std::string &program, const std::string &socket, const std::string &log)
+FarmProcess::FarmProcess(const std::string &program, const std::string &socket,
+                         const std::string &log)
     : m_program(program), m_socket(socket), m_log(log)
 {
 }

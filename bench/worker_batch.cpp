@@ -9,13 +9,15 @@
 #include <QTimer>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 // Child ends arrive as bytes on this pipe, so that the event loop wakes for
 // them as it does for reports.
 int g_childPipe[2] = {-1, -1};
@@ -47,7 +49,7 @@ void drain(int fd)
     while (read(fd, buf, sizeof buf) > 0) {
     }
 }
-}  // namespace
+} // namespace
 
 WorkerBatch::WorkerBatch(const WorkerEnvironment &env) : m_env(env)
 {
@@ -76,23 +78,25 @@ std::vector<WorkerOutcome> WorkerBatch::run(const std::vector<WorkerJob> &jobs, 
     for (size_t i = 0; i < jobs.size(); ++i)
         bySlot[jobs[i].slot] = i;
 
-    const QMetaObject::Connection reports = QObject::connect(
-        m_receiver.get(), &ReportReceiver::reportReceived, [&](quint32 kind, const QByteArray &payload) {
-            const double at = nowSeconds();
-            const DecodedReport d = decodeReportPayload(payload.constData(), payload.size());
-            const auto it = bySlot.find(d.slotIndex);
-            if (!d.valid || it == bySlot.end())
-                return;
-            WorkerOutcome &o = outcomes[it->second];
-            if (o.firstReportS < 0)
-                o.firstReportS = at - o.spawnedAt;
-            if (kind == ReportProgress)
-                o.lastProgress = d.value;
-            else if (kind == ReportResult) {
-                o.result = d.value;
-                o.peakRssKb = peakRssKb(children[it->second]->pid());
-            }
-        });
+    const QMetaObject::Connection reports =
+        QObject::connect(m_receiver.get(), &ReportReceiver::reportReceived,
+                         [&](quint32 kind, const QByteArray &payload) {
+                             const double at = nowSeconds();
+                             const DecodedReport d =
+                                 decodeReportPayload(payload.constData(), payload.size());
+                             const auto it = bySlot.find(d.slotIndex);
+                             if (!d.valid || it == bySlot.end())
+                                 return;
+                             WorkerOutcome &o = outcomes[it->second];
+                             if (o.firstReportS < 0)
+                                 o.firstReportS = at - o.spawnedAt;
+                             if (kind == ReportProgress)
+                                 o.lastProgress = d.value;
+                             else if (kind == ReportResult) {
+                                 o.result = d.value;
+                                 o.peakRssKb = peakRssKb(children[it->second]->pid());
+                             }
+                         });
     QSocketNotifier childEnded(g_childPipe[0], QSocketNotifier::Read);
     QObject::connect(&childEnded, &QSocketNotifier::activated, [] { drain(g_childPipe[0]); });
     bool overran = false;
@@ -110,9 +114,10 @@ std::vector<WorkerOutcome> WorkerBatch::run(const std::vector<WorkerJob> &jobs, 
     for (size_t i = 0; i < jobs.size(); ++i) {
         const QByteArray encoded = QByteArray::fromStdString(jobs[i].image).toPercentEncoding();
         children.push_back(std::make_unique<Child>());
-        children.back()->start({m_env.burner, "-i", std::to_string(jobs[i].slot), "-f", encoded.toStdString(),
-                                "-d", jobs[i].position, "-t", "bench"},
-                               env, m_env.workDir, output);
+        if (!children.back()->start({m_env.burner, "-i", std::to_string(jobs[i].slot), "-f",
+                                     encoded.toStdString(), "-d", jobs[i].position, "-t", "bench"},
+                                    env, m_env.workDir, output))
+            std::fprintf(stderr, "burn_bench: cannot start %s\n", m_env.burner.c_str());
         outcomes[i].spawnedAt = children.back()->startedAt();
     }
 

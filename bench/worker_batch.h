@@ -28,11 +28,11 @@ struct WorkerOutcome {
 };
 
 struct WorkerEnvironment {
-    std::string burner;      // ZelBurner
-    std::string vusbDir;     // directory of the libusb test library
+    std::string burner;  // ZelBurner
+    std::string vusbDir; // directory of the libusb test library
     std::string farmSocket;
-    std::string runtimeDir;  // private directory of the report socket
-    std::string workDir;     // the workers' current directory (their logs)
+    std::string runtimeDir; // private directory of the report socket
+    std::string workDir;    // the workers' current directory (their logs)
 };
 
 class WorkerBatch
