@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 namespace {
 struct WorkerRun {
     int exitCode = -1;
@@ -63,19 +61,6 @@ TEST(WorkerEntry, ValidOptionsCreateTheBurnLogUnderTheBoardDirectory)
     const WorkerRun noName = runWorker(dir.path(), {"-i", "x", "-f", "a.img", "-d", "1:4:2"});
     EXPECT_EQ(noName.exitCode, 0);
     EXPECT_TRUE(QFileInfo::exists(dayDir(dir) + QStringLiteral("/1#4#2/.log")));
-}
-
-TEST(WorkerEntry, ReadOnlyLogDirectoryLeavesTheWorkerRunning)
-{
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root ignores directory permissions";
-    QTemporaryDir dir;
-    ASSERT_TRUE(QDir(dir.path()).mkdir("log"));
-    QFile::setPermissions(dir.filePath("log"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    const WorkerRun run = runWorker(dir.path(), {"-i", "0", "-f", "a.img", "-d", "1:3", "-t", "1"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(QDir(dir.filePath("log")).isEmpty());
-    QFile::setPermissions(dir.filePath("log"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 TEST(WorkerEntry, LogRootThatIsAFileLeavesTheWorkerRunning)
