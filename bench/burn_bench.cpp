@@ -138,7 +138,7 @@ bool Bench::prepare()
     return writeImage(image("target16.img"), true, 16) &&
            writeImage(image("target64.img"), true, 64) &&
            writeImage(image("target256.img"), true, 256) &&
-           writeImage(image("loader16.img"), false, 16);
+           writeImage(image("loader64.img"), false, 64);
 }
 
 bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
@@ -257,7 +257,7 @@ bool Bench::linkEfficiency()
     };
     const std::vector<Kind> kinds = {
         {"targets", "target64.img", 64, 65536, {"--board", "1:1", "upgrade=1", "link=1"}},
-        {"loader stages", "loader16.img", 16, 2048, {"--board", "1:1", "link=1", "loader_stage="}},
+        {"loader stages", "loader64.img", 64, 2048, {"--board", "1:1", "link=1", "loader_stage="}},
     };
     for (const Kind &k : kinds) {
         std::vector<double> bound, burnS, ratio, bareS, bareRatio;
