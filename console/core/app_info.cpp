@@ -1,21 +1,13 @@
 #include "app_info.h"
 
+#include "report_protocol.h"
+
 namespace AppInfo
 {
 
-QString programName()
-{
-    return QStringLiteral("Zelkora量产工具");
-}
-
-QString versionText()
-{
-    return QStringLiteral("%1.%2.%3").arg(kMajor).arg(kMinor).arg(kPatch);
-}
-
 QString windowTitle()
 {
-    return programName() + QStringLiteral(" v") + versionText();
+    return consoleWindowTitle();
 }
 
 QString buildTime()
