@@ -533,63 +533,53 @@ bool plug(DeviceId id)
     return e && b.arrive(*e, -1);
 }
 
-bool restart(DeviceId id, int mode)
+namespace {
+// Runs fn on the board with this id under the bus lock; false when there is
+// no such board.
+template <typename Fn>
+bool withBoard(DeviceId id, Fn fn)
 {
     Bus &b = bus();
     std::lock_guard<std::mutex> g(b.m);
     Entry *e = b.find(id);
     if (!e || !e->board)
         return false;
-    const RestartPlan plan = e->board->restartPlan(mode);
-    b.leave(*e);
-    b.schedule(*e, plan);
+    fn(b, *e);
     return true;
+}
+} // namespace
+
+bool restart(DeviceId id, int mode)
+{
+    return withBoard(id, [mode](Bus &b, Entry &e) {
+        const RestartPlan plan = e.board->restartPlan(mode);
+        b.leave(e);
+        b.schedule(e, plan);
+    });
 }
 
 bool addFault(DeviceId id, const Fault &fault)
 {
-    Bus &b = bus();
-    std::lock_guard<std::mutex> g(b.m);
-    Entry *e = b.find(id);
-    if (!e || !e->board)
-        return false;
-    e->board->addFault(fault);
-    return true;
+    return withBoard(id, [&fault](Bus &, Entry &e) { e.board->addFault(fault); });
 }
 
 bool clearFaults(DeviceId id)
 {
-    Bus &b = bus();
-    std::lock_guard<std::mutex> g(b.m);
-    Entry *e = b.find(id);
-    if (!e || !e->board)
-        return false;
-    e->board->clearFaults();
-    return true;
+    return withBoard(id, [](Bus &, Entry &e) { e.board->clearFaults(); });
 }
 
 bool configure(DeviceId id, const BoardConfig &config)
 {
-    Bus &b = bus();
-    std::lock_guard<std::mutex> g(b.m);
-    Entry *e = b.find(id);
-    if (!e || !e->board)
-        return false;
-    e->board->setConfig(config);
-    if (!e->present)
-        e->position = config.position;
-    return true;
+    return withBoard(id, [&config](Bus &, Entry &e) {
+        e.board->setConfig(config);
+        if (!e.present)
+            e.position = config.position;
+    });
 }
 
 bool boardConfig(DeviceId id, BoardConfig *out)
 {
-    Bus &b = bus();
-    std::lock_guard<std::mutex> g(b.m);
-    Entry *e = b.find(id);
-    if (!e || !e->board)
-        return false;
-    *out = e->board->config();
-    return true;
+    return withBoard(id, [out](Bus &, Entry &e) { *out = e.board->config(); });
 }
 
 std::vector<DeviceId> devices()
