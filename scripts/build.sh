@@ -14,6 +14,11 @@ case "$variant" in
   *) echo "build.sh: unknown variant '$variant' (normal, asan, fuzz)" >&2; exit 2 ;;
 esac
 
+# A compiler cache, when installed, lets several work trees share objects.
+if command -v ccache >/dev/null; then
+  flags+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 fi
