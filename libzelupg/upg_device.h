@@ -79,6 +79,17 @@ upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path);
 // the system list could be read.
 int upg_usb_dev_get_list(upg_usb_dev_entry **table);
 
+// Boards refused for lack of permission since the last upg_usb_dev_get_list
+// began, so after a listing: those it saw but could not open. Each one is
+// logged with UPG_USB_ACCESS_HINT.
+int upg_usb_dev_denied_count(void);
+
+// What an operator must do when the system refuses to open a board.
+#define UPG_USB_ACCESS_HINT                                                           \
+    "no permission to open it: install the udev rule 70-veldmark.rules "              \
+    "(/usr/lib/udev/rules.d, from the veldmark package) and plug the board again, or " \
+    "join the plugdev group"
+
 // Copies the handle's bus and 7-byte port path. -1 for a null argument, else 0.
 int upg_dev_get_port(const upg_device *dev, uint8_t *bus, uint8_t *port_path);
 

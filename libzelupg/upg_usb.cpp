@@ -14,6 +14,7 @@ namespace {
 constexpr uint32_t kIds = uint32_t(UPG_USB_PID) << 16 | UPG_USB_VID;
 
 bool g_report_open_errors = false;
+int g_denied_count = 0;
 bool g_verbose_scan = false;
 upg_usb_dev_entry g_table[UPG_DEV_TABLE_SIZE];
 
@@ -78,6 +79,17 @@ libusb_device_handle *open_any(void)
     return handle;
 }
 
+void log_access_denied(const upg_device *dev)
+{
+    char port[4 * (UPG_PORT_PATH_LEN + 1)];
+    int len = std::snprintf(port, sizeof port, "%u", unsigned(dev->bus));
+    for (int i = 0; i < UPG_PORT_PATH_LEN && dev->port_path[i]; i++)
+        len += std::snprintf(port + len, sizeof port - size_t(len), ":%u",
+                             unsigned(dev->port_path[i]));
+    upg_err_as("upg_usb_dev_open", "Board %s: " UPG_USB_ACCESS_HINT, port);
+    g_denied_count++;
+}
+
 // Opens the board at the record's bus and port path, storing its address and
 // class byte. Null when it is not listed or cannot be opened.
 libusb_device_handle *open_at(upg_device *dev)
@@ -102,7 +114,11 @@ libusb_device_handle *open_at(upg_device *dev)
         int rc = libusb_open(*it, &handle);
         if (rc != 0) {
             handle = nullptr;
-            if (g_report_open_errors)
+            // Missing access is the one open failure an operator can mend, so
+            // it is always said, whatever the diagnostic switch.
+            if (rc == LIBUSB_ERROR_ACCESS)
+                log_access_denied(dev);
+            else if (g_report_open_errors)
                 upg_err_as("upg_usb_dev_open", "libusb_open() failed rc = %d, %s", rc,
                            libusb_strerror(rc));
         } else {
@@ -190,6 +206,7 @@ int upg_usb_dev_get_list(upg_usb_dev_entry **table)
         return -1;
     }
     std::memset(g_table, 0, sizeof(g_table));
+    g_denied_count = 0;
     int count = 0;
     // The whole system list is examined: hubs, keyboards and other devices
     // may come first, and a board listed late must still be seen.
@@ -214,6 +231,11 @@ int upg_usb_dev_get_list(upg_usb_dev_entry **table)
     if (table)
         *table = g_table;
     return count > 0 ? count : -1;
+}
+
+int upg_usb_dev_denied_count(void)
+{
+    return g_denied_count;
 }
 
 int upg_dev_get_port(const upg_device *dev, uint8_t *bus, uint8_t *port_path)

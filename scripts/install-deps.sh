@@ -11,6 +11,7 @@ packages=(
   fonts-font-awesome fonts-droid-fallback
   xvfb xauth
   clang libclang-rt-14-dev
+  lintian desktop-file-utils
 )
 
 missing=()

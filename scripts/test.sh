@@ -22,3 +22,6 @@ for variant in normal asan; do
   scripts/build.sh "$variant" >/dev/null
   (cd "$dir" && ctest --output-on-failure -j2 --timeout 300)
 done
+
+echo "== package =="
+scripts/package.sh --check

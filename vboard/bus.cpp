@@ -362,6 +362,17 @@ bool lookup(uint64_t instance, DevInfo *out)
     return true;
 }
 
+int openResult(uint64_t instance)
+{
+    Bus &b = bus();
+    std::lock_guard<std::mutex> g(b.m);
+    auto it = b.byInstance.find(instance);
+    if (it == b.byInstance.end())
+        return LIBUSB_ERROR_NO_DEVICE;
+    const Entry *e = b.find(it->second);
+    return e->board && e->board->config().openDenied ? LIBUSB_ERROR_ACCESS : 0;
+}
+
 int claim(uint64_t instance, int interface, const void *owner, const std::string &ownerName)
 {
     Bus &b = bus();

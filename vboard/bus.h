@@ -24,6 +24,8 @@ void removeListener(int id);
 std::vector<DevInfo> listPresent();
 // Present now, at this enumeration?
 bool lookup(uint64_t instance, DevInfo *out);
+// What libusb_open answers for this enumeration: 0, NO_DEVICE or ACCESS.
+int openResult(uint64_t instance);
 
 // `owner` identifies one open handle (in-process) or connection (farm);
 // `ownerName` is shown by the state listing.

@@ -118,6 +118,12 @@ bool applyBoardOption(BoardConfig *c, const std::string &key, const std::string 
         if (!number(0, 1))
             return false;
         c->startInUpgradeMode = n != 0;
+    } else if (key == "access") {
+        if (value != "denied" && value != "granted") {
+            *error = "access is denied or granted";
+            return false;
+        }
+        c->openDenied = value == "denied";
     } else if (key == "link") {
         if (!number(0, 1))
             return false;

@@ -167,7 +167,7 @@ void serve(int fd)
         case farm::kOpen:
             instance = h.c;
             owner.assign(reinterpret_cast<const char *>(buf.data()), h.len);
-            ok = reply(fd, lookup(instance, nullptr) ? 0 : LIBUSB_ERROR_NO_DEVICE, 0, nullptr, 0);
+            ok = reply(fd, openResult(instance), 0, nullptr, 0);
             break;
         case farm::kClaim:
             ok = reply(fd, claim(instance, h.a, ownerKey, owner), 0, nullptr, 0);

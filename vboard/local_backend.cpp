@@ -64,8 +64,8 @@ public:
 
     int open(const DevInfo &dev, std::unique_ptr<Channel> *out) override
     {
-        if (!lookup(dev.instance, nullptr))
-            return LIBUSB_ERROR_NO_DEVICE;
+        if (const int rc = openResult(dev.instance))
+            return rc;
         out->reset(new LocalChannel(dev.instance));
         return 0;
     }

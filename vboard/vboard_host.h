@@ -130,6 +130,7 @@ struct BoardConfig {
     LinkModel link;
     bool trace = false;        // keep the transfer-level trace in memory
     uint32_t timeoutCapMs = 0; // cap on how long a "timeout" waits (0: the host's timeout)
+    bool openDenied = false;   // its device node refuses the opener, as without the udev rule
 };
 
 // Anything else on the bus: hubs, keyboards, other devices. They enumerate

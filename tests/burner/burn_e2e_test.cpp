@@ -232,3 +232,15 @@ int main(int argc, char **argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST_F(BurnE2E, BoardRefusedForLackOfPermissionFailsAndTheLogNamesTheUdevRule)
+{
+    startFarm({"--board", "1:5", "upgrade=1", "access=denied"});
+    const QString image = writeImage(singleImage(4096));
+    const WorkerRun run = runWorker(0, image, QStringLiteral("1:5"));
+    expectOneResultLast(run, 0);
+    const QString log = workerLog(QStringLiteral("1:5"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Board 1:5: no permission to open it: install the udev "
+                                            "rule 70-veldmark.rules")))
+        << log.toStdString();
+}
