@@ -104,3 +104,23 @@ TEST(DeviceDiscovery, BoardsComingAndGoingAreAnnouncedAndListedByPort)
     qInstallMessageHandler(previous);
     libzelupg_exit();
 }
+
+// Without a libusb context nothing can be watched: start() says so, in the
+// log too, rather than leaving the console waiting for boards it cannot see.
+// The test library cannot make a context while the board farm it is told to
+// use does not answer.
+TEST(DeviceDiscovery, MonitorWithoutUsbContextFailsToStartAndSaysWhy)
+{
+    qputenv(vboard::kFarmEnv, "/nonexistent/vboard-farm.sock");
+    g_log.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureLog);
+    DeviceMonitor monitor;
+    const bool started = monitor.start();
+    qInstallMessageHandler(previous);
+    qunsetenv(vboard::kFarmEnv);
+
+    EXPECT_FALSE(started);
+    ASSERT_EQ(g_log.size(), 1);
+    EXPECT_TRUE(g_log[0].startsWith("Failed to create a USB context for hotplug:"))
+        << g_log[0].toStdString();
+}
