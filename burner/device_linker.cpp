@@ -15,6 +15,13 @@ namespace {
 constexpr qint64 kReconnectDeadlineMs = 10000;
 constexpr unsigned long kReconnectPaceMs = 100;
 
+// A loader stage restarts the board when it closes. The environment blob only
+// carries "updater" in its name: it is checked like any other component.
+bool isLoaderStage(const char *name)
+{
+    return std::strstr(name, "updater") && std::strcmp(name, IMAGE_ENV_FWC_NAME) != 0;
+}
+
 // The 512-byte entry the board expects: the entry's 216 bytes as they stand
 // in the image, zeros behind.
 void encodeMetaEntry(const fwc_meta &entry, uint8_t *block)
@@ -97,8 +104,7 @@ bool DeviceLinker::finish(const fwc_meta &entry, const fwc_meta *next, FwcResult
         return false;
     // The last loader stage restarts the board as it closes, so its closing
     // response is not awaited; the burner waits for the board instead.
-    const bool lastUpdater = std::strstr(entry.name, "updater")
-        && !(next && std::strstr(next->name, "updater"));
+    const bool lastUpdater = isLoaderStage(entry.name) && !(next && isLoaderStage(next->name));
     if (lastUpdater) {
         zelupg_cmd_send_fwc_data_final(m_handle);
         qCritical() << "Don't check the result of" << entry.name;
