@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   lintian desktop-file-utils
+  qemu-system-x86 busybox-static cpio
 )
 
 missing=()

@@ -23,5 +23,8 @@ for variant in normal asan; do
   (cd "$dir" && ctest --output-on-failure -j2 --timeout 300)
 done
 
+echo "== real USB stack (guest machine) =="
+tests/realusb/run.sh build
+
 echo "== package =="
 scripts/package.sh --check
