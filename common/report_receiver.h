@@ -35,7 +35,9 @@ private:
     struct Connection;
 
     void acceptPending();
-    void readFrom(Connection *connection);
+    // Reads what has come; true while the record is still incomplete. A
+    // whole record is handed on and answered, and the connection ended.
+    bool readFrom(Connection *connection);
     void drop(Connection *connection);
     void stop();
 

@@ -142,8 +142,9 @@ void ReportReceiver::acceptPending()
                 readFrom(it->second.get());
         });
         connect(connection->deadline, &QTimer::timeout, this, [this, id] {
+            // What arrived while this thread was busy elsewhere still counts.
             const auto it = m_connections.find(id);
-            if (it != m_connections.end())
+            if (it != m_connections.end() && readFrom(it->second.get()))
                 drop(it->second.get());
         });
         connection->deadline->start(kRecordDeadlineMs);
@@ -154,7 +155,7 @@ void ReportReceiver::acceptPending()
         m_notifier->setEnabled(m_connections.size() < kMaxConnections);
 }
 
-void ReportReceiver::readFrom(Connection *connection)
+bool ReportReceiver::readFrom(Connection *connection)
 {
     char buffer[512];
     while (connection->record.state() == ReportRecordReader::Incomplete) {
@@ -163,16 +164,16 @@ void ReportReceiver::readFrom(Connection *connection)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;  // the rest comes later
+            return true;  // the rest comes later
         if (n <= 0) {
             drop(connection);  // gone before its record was whole
-            return;
+            return false;
         }
         connection->record.append(buffer, static_cast<int>(n));
     }
     if (connection->record.state() == ReportRecordReader::Invalid) {
         drop(connection);
-        return;
+        return false;
     }
     // Nothing more to read or to time out while the handler runs.
     connection->notifier->setEnabled(false);
@@ -182,6 +183,7 @@ void ReportReceiver::readFrom(Connection *connection)
     const char ack = 1;
     ::send(connection->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
     drop(connection);
+    return false;
 }
 
 void ReportReceiver::drop(Connection *connection)
