@@ -95,14 +95,6 @@ void TestSettingTab::gridButtonsFollowTheFileAndWriteTheClickedValue()
     radioWithText(&tab, QStringLiteral("1"))->click();
     QCOMPARE(fileValue("dev_column_count"), QStringLiteral("1"));
 
-    // The window mode acts on the window at once and is not stored.
-    tab.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&tab));
-    radioWithText(&tab, QStringLiteral("全屏"))->click();
-    QTRY_VERIFY(tab.isFullScreen());
-    radioWithText(&tab, QStringLiteral("窗口"))->click();
-    QTRY_VERIFY(!tab.isFullScreen());
-
     // A click the file cannot take is no silent success.
     QVERIFY(QFile::rename(QStringLiteral("Veldmark.ini"), QStringLiteral("saved.ini")));
     QVERIFY(QDir().mkdir(QStringLiteral("Veldmark.ini")));
