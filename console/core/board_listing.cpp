@@ -25,6 +25,10 @@ QStringList listBoardPorts()
 {
     upg_usb_dev_entry *table = nullptr;
     const int count = upg_usb_dev_get_list(&table);
+    // The library cannot tell the console's log itself; a board the system
+    // refuses is otherwise just missing from the grid.
+    if (const int denied = upg_usb_dev_denied_count())
+        qWarning().noquote() << denied << "board(s) seen but not opened:" << UPG_USB_ACCESS_HINT;
     if (count < 0) {
         qDebug() << "No device available";
         return {};

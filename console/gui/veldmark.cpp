@@ -62,6 +62,7 @@ Veldmark::Veldmark(QWidget *parent)
     for (ZelTab *tab : {static_cast<ZelTab *>(m_burnTab), static_cast<ZelTab *>(m_historyTab),
                         static_cast<ZelTab *>(m_manualTab), static_cast<ZelTab *>(m_settingTab)})
         addTab(tab);
+    connect(m_settingTab, &SettingTab::clearHistory, m_historyTab, &HistoryTab::refresh);
 
     auto *mainLayout = new QHBoxLayout(this);
     mainLayout->setContentsMargins(0, 0, 0, 0);

@@ -94,9 +94,25 @@ TEST(DeviceDiscovery, BoardsComingAndGoingAreAnnouncedAndListedByPort)
               QVector<int>({DeviceRemoveComplete, DeviceNodesChanged}));
     EXPECT_EQ(listBoardPorts(), QStringList({"1:2", "2:1:2:3:4:5:6:7"}));
 
+    // A board the system refuses to open is not listed, but the log says
+    // what the operator must do about it.
+    vboard::BoardConfig refused;
+    vboard::UsbPosition::parse("1:4", &refused.position);
+    refused.openDenied = true;
+    vboard::addBoard(refused);
+    takeNotifications(&seen, 2);
+    g_log.clear();
+    EXPECT_EQ(listBoardPorts(), QStringList({"1:2", "2:1:2:3:4:5:6:7"}));
+    EXPECT_TRUE(g_log.contains(QStringLiteral(
+        "1 board(s) seen but not opened: no permission to open it: install the udev rule "
+        "70-veldmark.rules (/usr/lib/udev/rules.d, from the veldmark package) and plug the "
+        "board again, or join the plugdev group")))
+        << g_log.join('\n').toStdString();
+
     vboard::removeAll();
-    EXPECT_EQ(takeNotifications(&seen, 3),
-              QVector<int>({DeviceRemoveComplete, DeviceRemoveComplete, DeviceNodesChanged}));
+    EXPECT_EQ(takeNotifications(&seen, 4),
+              QVector<int>({DeviceRemoveComplete, DeviceRemoveComplete, DeviceRemoveComplete,
+                            DeviceNodesChanged}));
     g_log.clear();
     EXPECT_TRUE(listBoardPorts().isEmpty());
     EXPECT_EQ(g_log, QStringList({"No device available"}));

@@ -3,7 +3,9 @@
 #include "app_info.h"
 #include "application_font.h"
 #include "font_awesome.h"
+#include "history_database.h"
 #include "manual_tab.h"
+#include "setting_tab.h"
 #include "veldmark.h"
 #include "zel_about.h"
 #include "zel_label.h"
@@ -17,6 +19,7 @@
 #include <QListWidget>
 #include <QRegularExpression>
 #include <QStackedLayout>
+#include <QTableWidget>
 #include <QTest>
 
 void TestVeldmark::initTestCase()
@@ -162,6 +165,18 @@ void TestVeldmark::aboutBoxIsCreatedOnce()
             .match(built)
             .hasMatch(),
         qPrintable(built));
+}
+
+void TestVeldmark::historyClearedInTheSettingsIsGoneFromTheHistoryPage()
+{
+    HistoryDatabase::instance()->insertHistory(QStringLiteral("1:2"), QStringLiteral("a.img"),
+                                               QDateTime::currentSecsSinceEpoch(), 3, true);
+    Veldmark window;
+    auto *table = window.findChild<QTableWidget *>(QStringLiteral("burn_history"));
+    QCOMPARE(table->rowCount(), 1);
+    QVERIFY(HistoryDatabase::instance()->deleteHistoryAfter(QString()) == 1);
+    emit window.findChild<SettingTab *>()->clearHistory();
+    QCOMPARE(table->rowCount(), 0);
 }
 
 void TestVeldmark::manualHasItsSectionsAndPictures()

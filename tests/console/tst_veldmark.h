@@ -15,6 +15,7 @@ private slots:
     void menuRowsAndPages();
     void selectingARowHighlightsItAndShowsItsPage();
     void aboutBoxIsCreatedOnce();
+    void historyClearedInTheSettingsIsGoneFromTheHistoryPage();
     void manualHasItsSectionsAndPictures();
     void iconIsDrawn();
 
