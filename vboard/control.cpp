@@ -124,6 +124,10 @@ bool applyBoardOption(BoardConfig *c, const std::string &key, const std::string 
             return false;
         }
         c->openDenied = value == "denied";
+    } else if (key == "configure_delay") {
+        if (!number(0, 3600000))
+            return false;
+        c->configureDelayMs = uint32_t(n);
     } else if (key == "link") {
         if (!number(0, 1))
             return false;

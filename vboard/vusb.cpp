@@ -392,6 +392,8 @@ int LIBUSB_CALL libusb_get_active_config_descriptor(libusb_device *dev,
     // One allocation: configuration, its interface, the alternate setting
     // and the endpoints; libusb_free_config_descriptor frees it.
     const DevInfo &d = dev->info;
+    if (!configuredNow(d))
+        return LIBUSB_ERROR_NOT_FOUND; // what libusb answers for an unconfigured device
     struct Block {
         libusb_config_descriptor config;
         libusb_interface interface;
@@ -540,9 +542,9 @@ libusb_device_handle *LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context
     return h;
 }
 
-int LIBUSB_CALL libusb_get_configuration(libusb_device_handle *, int *config)
+int LIBUSB_CALL libusb_get_configuration(libusb_device_handle *dev_handle, int *config)
 {
-    *config = 1;
+    *config = configuredNow(dev_handle->dev->info) ? 1 : 0;
     return 0;
 }
 
@@ -557,7 +559,7 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle *dev_handle, int int
 {
     if (!dev_handle || interface_number < 0 || interface_number >= 32)
         return LIBUSB_ERROR_INVALID_PARAM;
-    if (interface_number != 0)
+    if (interface_number != 0 || !configuredNow(dev_handle->dev->info))
         return LIBUSB_ERROR_NOT_FOUND;
     const int rc = dev_handle->channel->claim(interface_number);
     if (rc == 0)
