@@ -1,6 +1,6 @@
 // vboard-ffs: virtual boards as USB gadgets on the machine's own USB stack.
 //
-//   vboard-ffs [--report FILE] --board POS UDC [OPTION=VALUE...] [--board ...]
+//   vboard-ffs [--report FILE] [--control FIFO] --board POS UDC [OPTION=VALUE...] [--board ...]
 //
 // Each board is the same device model the farm serves (board options as in
 // the farm's "plug board" line), reached by the host through a real USB
@@ -9,7 +9,9 @@
 // a bind: the host sees it leave and arrive with a new address at the same
 // port. POS is the position the host sees it at (bus:port), for its reports.
 //
-// SIGUSR1 writes what every board received to FILE (replaced at once);
+// FIFO (made when missing) takes the farm's control lines ("unplug 1:1",
+// "plug 1:1", "restart 1:1 mode=1", ...), one per line; each answer goes to
+// standard output. SIGUSR1 writes what every board received to FILE (replaced at once);
 // SIGTERM or SIGINT disconnects the boards and ends the program.
 
 #include "bus.h"
@@ -63,7 +65,8 @@ std::vector<std::unique_ptr<GadgetBoard>> g_boards;
 int usage(const char *why)
 {
     fprintf(stderr,
-            "vboard-ffs: %s\nusage: vboard-ffs [--report FILE] --board POS UDC [OPTION=VALUE...] "
+            "vboard-ffs: %s\nusage: vboard-ffs [--report FILE] [--control FIFO] --board POS UDC "
+            "[OPTION=VALUE...] "
             "[--board ...]\n",
             why);
     return 2;
@@ -176,6 +179,27 @@ void followBus(GadgetBoard &b)
     }
 }
 
+// Control lines from a FIFO, for as long as the program runs.
+void serveControl(const std::string &path)
+{
+    for (;;) {
+        FILE *f = fopen(path.c_str(), "r");
+        if (!f) {
+            fprintf(stderr, "vboard-ffs: %s: %s\n", path.c_str(), strerror(errno));
+            return;
+        }
+        char line[512];
+        while (fgets(line, sizeof line, f)) {
+            line[strcspn(line, "\n")] = 0;
+            std::string reply;
+            control(line, &reply);
+            printf("vboard-ffs: %s: %s\n", line, reply.c_str());
+            fflush(stdout);
+        }
+        fclose(f);
+    }
+}
+
 void writeReport(const std::string &path)
 {
     std::string text;
@@ -225,6 +249,7 @@ bool setUp(GadgetBoard &b, const std::string &udc, const std::string &options)
 int main(int argc, char **argv)
 {
     std::string reportPath;
+    std::string controlPath;
     struct Spec {
         std::string position, udc, options;
     };
@@ -233,6 +258,8 @@ int main(int argc, char **argv)
         const std::string a = argv[i];
         if (a == "--report" && i + 1 < argc) {
             reportPath = argv[++i];
+        } else if (a == "--control" && i + 1 < argc) {
+            controlPath = argv[++i];
         } else if (a == "--board" && i + 2 < argc) {
             specs.push_back({argv[i + 1], argv[i + 2], ""});
             i += 2;
@@ -276,6 +303,13 @@ int main(int argc, char **argv)
         std::thread([&board] { pump(board); }).detach();
         std::thread([&board] { serveEp0(board); }).detach();
         std::thread([&board] { followBus(board); }).detach();
+    }
+    if (!controlPath.empty()) {
+        if (mkfifo(controlPath.c_str(), 0600) != 0 && errno != EEXIST) {
+            fprintf(stderr, "vboard-ffs: %s: %s\n", controlPath.c_str(), strerror(errno));
+            return 1;
+        }
+        std::thread([controlPath] { serveControl(controlPath); }).detach();
     }
     printf("vboard-ffs: %zu board(s) on the bus\n", g_boards.size());
     fflush(stdout);

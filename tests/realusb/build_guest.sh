@@ -66,6 +66,7 @@ install_program /usr/bin/setpriv
 install_program "$build/vboard/vboard-ffs"
 install_program "$build/burner/ZelBurner"
 install_program "$build/tools/report_listener/zelreport"
+install_program "$build/tests/realusb/realusb-discovery"
 
 # The programs must reach Debian's libusb, never the test library.
 if ldd "$build/burner/ZelBurner" | grep -q "$build"; then

@@ -25,7 +25,7 @@ timeout --foreground -k 10 "${REALUSB_TIMEOUT:-900}" \
 tr -d '\r' < "$out/console.log" > "$out/console.txt"
 echo "realusb: guest ran $(($(date +%s) - started)) s (qemu status $status)"
 
-grep -E '^(RESULT|GUEST|LOG)' "$out/console.txt" | grep -v '^RESULT .* PASS' | sed 's/^/  /' || true
+grep '^NOTE ' "$out/console.txt" | sed 's/^NOTE /realusb: note: /' || true
 planned=$(awk '/^PLAN / { for (i = 2; i <= NF; i++) print $i }' "$out/console.txt")
 failed=0
 for name in $planned; do
@@ -42,5 +42,8 @@ if ! grep -q '^GUEST DONE' "$out/console.txt"; then
   failed=1
 fi
 [ -n "$planned" ] || failed=1
+if [ "$fails" != 0 ] || [ "$failed" != 0 ]; then
+  grep -E '^(GUEST|LOG)' "$out/console.txt" | sed 's/^/  /' || true
+fi
 echo "realusb: $passes passed, $fails failed"
 [ "$fails" = 0 ] && [ "$failed" = 0 ]

@@ -14,7 +14,7 @@ finish() {
   echo "GUEST DONE at $(cut -d' ' -f1 /proc/uptime)s"
   poweroff -f
 }
-echo "PLAN burn-root permission-denied permission-rule"
+echo "PLAN burn-root permission-denied permission-rule discovery-plugged discovery-rearrived"
 
 # Host bus of each dummy_hcd instance: its board is at port 1 there.
 bus_of() { basename "$(ls -d /sys/devices/platform/dummy_hcd.$1/usb* 2>/dev/null | head -n1)" | sed 's/^usb//'; }
@@ -24,7 +24,8 @@ bus2=$(bus_of 1)
 board1=$bus1:1
 board2=$bus2:1
 
-/bin/vboard-ffs --report $report --board "$board1" dummy_udc.0 restart_delay=500 \
+control=/run/vboard-ffs.ctl
+/bin/vboard-ffs --report $report --control $control --board "$board1" dummy_udc.0 restart_delay=500 \
   --board "$board2" dummy_udc.1 restart_delay=500 > /run/vboard-ffs.log 2>&1 &
 ffs=$!
 
@@ -137,6 +138,67 @@ echo "$state" | sed 's/^/LOG board: /'
 [ "$work_result" = 1 ] && fwcs_whole "$state"
 result permission-rule $? "result report '$work_result', image whole on the board"
 [ "$work_result" = 1 ] || show_logs /tmp/permission-rule
+
+# 4. The console's discovery (device monitor and board listing) started with
+# no board plugged: boards bound afterwards are found through real hotplug,
+# and again each time they come back with a new address.
+ctl() { echo "$1" > $control; }
+gone() {
+  d=/sys/bus/usb/devices/$(echo "$1" | tr : -)
+  i=0
+  while [ -e $d ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  [ ! -e $d ]
+}
+# Waits until the board at bus:port is back with another address than $2.
+back() {
+  i=0
+  while [ "$(devnum "$1")" = "$2" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+  configured "$1"
+}
+# Counts in $missed the boards the console's latest listing lacks.
+check_listed() {
+  sleep 2
+  last=$(grep '^listed' /tmp/discovery.txt | tail -n1)
+  for b in "$board1" "$board2"; do
+    case "$last " in *" $b "*) ;; *) missed=$((missed + 1)); echo "LOG discovery: $b missing from '$last'" ;; esac
+  done
+}
+ctl "unplug $board1"
+ctl "unplug $board2"
+gone "$board1" && gone "$board2"
+realusb-discovery 300 > /tmp/discovery.txt 2>&1 &
+probe=$!
+i=0
+until grep -q watching /tmp/discovery.txt || [ $i -ge 100 ]; do sleep 0.1; i=$((i + 1)); done
+ctl "plug $board1"
+ctl "plug $board2"
+configured "$board1" && configured "$board2"
+missed=0
+check_listed
+result discovery-plugged $missed "boards plugged after the console started: $missed missing from its listing"
+missed=0
+cycles=6
+for cycle in $(seq $cycles); do
+  old1=$(devnum "$board1")
+  old2=$(devnum "$board2")
+  ctl "restart $board1 mode=1"
+  ctl "restart $board2 mode=1"
+  back "$board1" "$old1" && back "$board2" "$old2"
+  check_listed
+done
+result discovery-rearrived $missed "$cycles restarts of both boards: $missed times a board missing from the listing"
+grep -E '^(watching|listed)' /tmp/discovery.txt | sed 's/^/LOG discovery: /'
+kill $probe
+
+# 5. Observed, not judged: a board that refused a command (a stall) has its
+# endpoints halted on a real bus until the host clears them. The worker never
+# clears a halt; this says whether the next burn of that board still works.
+ctl "fault $board2 stall cmd=0x11"
+burn root 1 "$board2" stalled
+first=$work_result
+burn root 1 "$board2" after-stall
+echo "NOTE stall: burn with a stalled block-size query: result '$first'; next burn of the same board: result '$work_result'"
+grep -h 'error' /tmp/after-stall/worker.out | head -3 | sed 's/^/LOG after-stall: /'
 
 kill $ffs
 finish
