@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -63,6 +64,18 @@ int find_endpoints(upg_device *dev)
     }
     libusb_free_config_descriptor(config);
     return 0;
+}
+
+// A board halts an endpoint when it refuses a command, and on a real bus the
+// halt lasts until the host clears it: without this, every later session
+// with the board fails at its first packet until the board is plugged again.
+void clear_halts(const upg_device *dev)
+{
+    for (const uint8_t ep : {dev->ep_out, dev->ep_in}) {
+        const int rc = ep ? libusb_clear_halt(dev->usb, ep) : 0;
+        if (rc != 0)
+            upg_err("libusb_clear_halt(0x%02x) failed rc = %d, %s", ep, rc, libusb_strerror(rc));
+    }
 }
 
 // Opens the first board with the board ids. Null when none opens.
@@ -193,6 +206,7 @@ upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path)
         upg_dev_close(dev);
         return nullptr;
     }
+    clear_halts(dev);
     return dev;
 }
 
