@@ -27,8 +27,12 @@ SettingsStore *SettingsStore::instance()
     return &store;
 }
 
-SettingsStore::SettingsStore()
-    : m_settings(new QSettings(QStringLiteral("Veldmark.ini"), QSettings::IniFormat))
+QString SettingsStore::fileName()
+{
+    return QStringLiteral("Veldmark.ini");
+}
+
+SettingsStore::SettingsStore() : m_settings(new QSettings(fileName(), QSettings::IniFormat))
 {
     m_settings->setIniCodec(QTextCodec::codecForName("GB2312"));
 }
