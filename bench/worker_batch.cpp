@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -115,7 +116,8 @@ std::vector<WorkerOutcome> WorkerBatch::run(const std::vector<WorkerJob> &jobs, 
         const QByteArray encoded = QByteArray::fromStdString(jobs[i].image).toPercentEncoding();
         children.push_back(std::make_unique<Child>());
         if (!children.back()->start({m_env.burner, "-i", std::to_string(jobs[i].slot), "-f",
-                                     encoded.toStdString(), "-d", jobs[i].position, "-t", "bench"},
+                                     encoded.toStdString(), "-d", jobs[i].position, "-t",
+                                     std::to_string(QDateTime::currentSecsSinceEpoch())},
                                     env, m_env.workDir, output))
             std::fprintf(stderr, "burn_bench: cannot start %s\n", m_env.burner.c_str());
         outcomes[i].spawnedAt = children.back()->startedAt();

@@ -1,8 +1,8 @@
 #include "device_linker.h"
 
+#include "fwc_rules.h"
 #include "image_format.h"
 #include "zelupg_cmd.h"
-#include "zelupg_le.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -14,28 +14,6 @@
 namespace {
 constexpr qint64 kReconnectDeadlineMs = 10000;
 constexpr unsigned long kReconnectPaceMs = 100;
-
-// A loader stage restarts the board when it closes. The environment blob only
-// carries "updater" in its name: it is checked like any other component.
-bool isLoaderStage(const char *name)
-{
-    return std::strstr(name, "updater") && std::strcmp(name, IMAGE_ENV_FWC_NAME) != 0;
-}
-
-// The 512-byte entry the board expects: the entry's 216 bytes as they stand
-// in the image, zeros behind.
-void encodeMetaEntry(const fwc_meta &entry, uint8_t *block)
-{
-    std::memset(block, 0, FWC_META_DISK_SIZE);
-    std::memcpy(block + 0, entry.magic, sizeof(entry.magic));
-    std::memcpy(block + 8, entry.name, sizeof(entry.name));
-    std::memcpy(block + 72, entry.partition, sizeof(entry.partition));
-    zelupg_put_le32(block + 136, entry.offset);
-    zelupg_put_le32(block + 140, entry.size);
-    zelupg_put_le32(block + 144, entry.crc);
-    zelupg_put_le32(block + 148, entry.ram);
-    std::memcpy(block + 152, entry.attributes, sizeof(entry.attributes));
-}
 
 QString hex32(quint32 value)
 {
@@ -75,19 +53,23 @@ bool DeviceLinker::send(const void *data, quint32 length)
     return false;
 }
 
-bool DeviceLinker::sendMeta(const fwc_meta &entry)
+bool DeviceLinker::sendMeta(const fwc_meta &entry, const unsigned char *wireEntry)
 {
     if (!isOpen())
         return false;
-    uint8_t block[FWC_META_DISK_SIZE];
-    encodeMetaEntry(entry, block);
-    if (zelupg_cmd_set_fwc_meta(m_handle, block) != 0) {
+    if (zelupg_cmd_set_fwc_meta(m_handle, wireEntry) != 0) {
         qCritical() << "Dev" << m_name << "Failed to send meta head!";
         return false;
     }
     const int blockSize = zelupg_cmd_get_block_size(m_handle);
     if (blockSize <= 0) {
         qCritical() << "Dev" << m_name << "Failed to get block size!";
+        return false;
+    }
+    // The block size is the host's chunk buffer and the padding of the rest.
+    if (!zelupg_fwc_block_size_ok(blockSize)) {
+        qCritical() << "Dev" << m_name << "Block size" << blockSize << "is above the limit of"
+                    << ZELUPG_FWC_MAX_BLOCK_SIZE;
         return false;
     }
     m_blockSize = static_cast<quint32>(blockSize);
@@ -104,7 +86,8 @@ bool DeviceLinker::finish(const fwc_meta &entry, const fwc_meta *next, FwcResult
         return false;
     // The last loader stage restarts the board as it closes, so its closing
     // response is not awaited; the burner waits for the board instead.
-    const bool lastUpdater = isLoaderStage(entry.name) && !(next && isLoaderStage(next->name));
+    const bool lastUpdater =
+        zelupg_fwc_is_loader_stage(entry.name) && !(next && zelupg_fwc_is_loader_stage(next->name));
     if (lastUpdater) {
         zelupg_cmd_send_fwc_data_final(m_handle);
         qCritical() << "Don't check the result of" << entry.name;

@@ -33,10 +33,14 @@ public:
     virtual bool close();
     // Hands length bytes of the current component's data to the board.
     virtual bool send(const void *data, quint32 length);
-    // Meta entry, block size query and start of the data phase.
-    virtual bool sendMeta(const fwc_meta &entry);
+    // Meta entry, block size query and start of the data phase. wireEntry is
+    // the entry's 512 bytes as the image holds them; they go to the board
+    // unchanged. A block size above ZELUPG_FWC_MAX_BLOCK_SIZE fails.
+    virtual bool sendMeta(const fwc_meta &entry, const unsigned char *wireEntry);
     // Data end and the result queries the entry's attributes ask for. next is
-    // the entry that follows in the table, or null for the last one.
+    // the entry that follows in the table, or null for the last one. The last
+    // loader stage of a run is handed over unchecked: the board restarts as
+    // it closes.
     virtual bool finish(const fwc_meta &entry, const fwc_meta *next, FwcResults *results);
     // Closes the stale handle and re-opens the board within 10 seconds.
     virtual bool waitReconnect();

@@ -3,14 +3,9 @@
 #include "upg_device.h"
 #include "zelupg_cmd.h"
 
-#include <QStringList>
-
 DeviceLinkerUSB::DeviceLinkerUSB(const QString &name) : DeviceLinker(name)
 {
-    const QStringList parts = name.split(QLatin1Char(':'), Qt::KeepEmptyParts);
-    m_bus = static_cast<quint32>(parts.at(0).toInt());
-    for (int i = 1; i < parts.size() && i <= UPG_PORT_PATH_LEN; ++i)
-        m_portPath[i - 1] = static_cast<quint8>(parts.at(i).toInt() & 0xff);
+    m_positionValid = parseUsbPosition(name, &m_position);
 }
 
 DeviceLinkerUSB::~DeviceLinkerUSB()
@@ -42,7 +37,11 @@ bool DeviceLinkerUSB::open()
 {
     if (isOpen())
         return true;
-    m_handle = upg_usb_dev_open(static_cast<uint8_t>(m_bus), m_portPath);
+    // A name that is no position must not reach the library, which would
+    // read a wrapped bus number as "any board".
+    if (!m_positionValid)
+        return false;
+    m_handle = upg_usb_dev_open(m_position.bus, m_position.ports);
     if (!m_handle)
         return false;
     if (probe())

@@ -10,7 +10,7 @@ QString consoleWindowTitle()
         + QStringLiteral("%1.%2.%3").arg(0).arg(1).arg(8);
 }
 
-QByteArray buildReportPayload(int slotIndex, int value)
+QByteArray buildReportPayload(int slotIndex, quint64 value)
 {
     return QStringLiteral("ZEL_%1#%2_TOOL").arg(slotIndex).arg(value).toUtf8();
 }
@@ -31,6 +31,6 @@ DecodedReport decodeReportPayload(const char *data, int size)
         return report;
     report.valid = true;
     report.slotIndex = parts.at(0).toInt();
-    report.value = parts.at(1).toInt();
+    report.value = parts.at(1).toULongLong();
     return report;
 }

@@ -28,9 +28,14 @@ SettingsStore *SettingsStore::instance()
     return &store;
 }
 
+QString SettingsStore::fileName()
+{
+    return QStringLiteral("Veldmark.ini");
+}
+
 static QSettings *openSettingsFile()
 {
-    auto *settings = new QSettings(QStringLiteral("Veldmark.ini"), QSettings::IniFormat);
+    auto *settings = new QSettings(SettingsStore::fileName(), QSettings::IniFormat);
     settings->setIniCodec(QTextCodec::codecForName("GB2312"));
     return settings;
 }

@@ -21,6 +21,8 @@ public:
     static constexpr int kColumnValueCount = 3;
 
     static SettingsStore *instance();
+    // "Veldmark.ini", relative to the working directory.
+    static QString fileName();
 
     SettingsStore();
     ~SettingsStore();

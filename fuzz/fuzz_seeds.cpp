@@ -99,3 +99,36 @@ std::vector<FuzzSeed> reportSeeds()
     seeds.emplace_back("trailing", reportRecord(9, 4, "ZEL_2#0_TOOLextra", 12));
     return seeds;
 }
+
+std::vector<FuzzSeed> commandAnswerSeeds()
+{
+    std::vector<FuzzSeed> seeds;
+    seeds.emplace_back("zeros", std::vector<uint8_t>(4096, 0));
+    // Response headers announcing 4 bytes (the block size and result queries).
+    std::vector<uint8_t> four(4096, 0);
+    for (size_t at = 64; at + 16 < four.size(); at += 97)
+        putLe32(four, at, 4);
+    seeds.emplace_back("lengths", four);
+    seeds.emplace_back("failing", std::vector<uint8_t>(512, 0xFF));
+    return seeds;
+}
+
+std::vector<FuzzSeed> workerArgsSeeds()
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"-i", "2", "-f", "C%3A%2Fimg%2Fa.img", "-d", "1:3", "-t", "42"},
+        {"-i", "0", "-f", "a.img", "-d", "254:1:2:3:4:5:6:255"},
+        {"-i", "1", "-f", "a%00b", "-d", "../../x", "-t", "/abs"},
+    };
+    std::vector<FuzzSeed> seeds;
+    for (const std::vector<std::string> &line : lines) {
+        std::vector<uint8_t> bytes;
+        for (const std::string &word : line) {
+            if (!bytes.empty())
+                bytes.push_back(0);
+            bytes.insert(bytes.end(), word.begin(), word.end());
+        }
+        seeds.emplace_back("args-" + std::to_string(seeds.size()), bytes);
+    }
+    return seeds;
+}

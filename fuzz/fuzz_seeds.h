@@ -14,3 +14,8 @@ using FuzzSeed = std::pair<std::string, std::vector<uint8_t>>; // (name, bytes)
 std::vector<FuzzSeed> imageReaderSeeds();
 std::vector<FuzzSeed> partitionSeeds();
 std::vector<FuzzSeed> reportSeeds();
+// Answer streams of a scripted board: all zeros (every wrapper matching) and
+// answers announcing lengths and block sizes.
+std::vector<FuzzSeed> commandAnswerSeeds();
+// Worker command lines, arguments separated by NUL bytes.
+std::vector<FuzzSeed> workerArgsSeeds();

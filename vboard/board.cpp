@@ -768,6 +768,7 @@ bool Board::commandArgs(const uint8_t *p, uint32_t n, const char **why)
         if (n != 512)
             return bad("FWC entry is not 512 bytes");
         FwcRecord rec;
+        rec.entry.assign(p, p + 512);
         rec.name = fixedText(p + 8, 64);
         rec.partition = fixedText(p + 72, 64);
         rec.metaSize = le32(p + 140);

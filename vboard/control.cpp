@@ -340,6 +340,9 @@ std::string describe(DeviceId id, bool detail)
             s << " complete";
         if (f.restarted)
             s << " restarted";
+        s << " entry=";
+        for (uint8_t b : f.entry)
+            s << "0123456789abcdef"[b >> 4] << "0123456789abcdef"[b & 15];
         s << "\n";
     }
     for (const std::string &t : r.shellTexts)

@@ -155,6 +155,7 @@ struct DeviceConfig {
 // ---- What a board received -------------------------------------------------
 
 struct FwcRecord {
+    std::vector<uint8_t> entry; // the 512-byte meta entry as received
     std::string name;        // from the 512-byte meta entry
     std::string partition;
     std::string attributes;
