@@ -16,6 +16,7 @@ private slots:
     void selectingARowHighlightsItAndShowsItsPage();
     void aboutBoxIsCreatedOnce();
     void manualHasItsSectionsAndPictures();
+    void manualPicturesFitThePageAtTheDefaultSize();
     void iconIsDrawn();
 
 private:
