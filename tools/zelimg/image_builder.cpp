@@ -130,9 +130,10 @@ FILE *createBeside(const std::string &path, std::string *tempPath)
     return nullptr;
 }
 
+// An empty vector's data() may be null, which fwrite must not be given.
 bool writeAll(FILE *out, const void *data, size_t count)
 {
-    return std::fwrite(data, 1, count, out) == count;
+    return count == 0 || std::fwrite(data, 1, count, out) == count;
 }
 
 // Copies source into out piece by piece; *crc receives the CRC-32 of what was copied.
