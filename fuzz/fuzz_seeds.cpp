@@ -132,3 +132,22 @@ std::vector<FuzzSeed> workerArgsSeeds()
     }
     return seeds;
 }
+
+std::vector<FuzzSeed> portMapSeeds()
+{
+    std::vector<FuzzSeed> seeds;
+    const char *texts[] = {
+        "",
+        "0_1:2#3_1:3:4",
+        "0_A#junk#3_B",
+        "0_A_B#5_A#5_A",
+        "#1_1:2##",
+        "2_ 1:4 \t",
+        "-1_1:2#99999999999_1:3#x_1:4",
+        "15_2:1:2:3:4:5:6:7#0_",
+    };
+    int n = 0;
+    for (const char *text : texts)
+        seeds.emplace_back("map-" + std::to_string(n++), bytesOf(text));
+    return seeds;
+}

@@ -19,6 +19,7 @@ int main(int argc, char **argv)
         {"report", reportSeeds()},
         {"command_answers", commandAnswerSeeds()},
         {"worker_args", workerArgsSeeds()},
+        {"port_map", portMapSeeds()},
     };
     for (const auto &[target, seeds] : sets) {
         const fs::path dir = fs::path(argv[1]) / target;

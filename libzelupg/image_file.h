@@ -18,3 +18,13 @@ bool image_magic_ok(const uint8_t *raw);
 
 // True when the entry's bytes lie inside a file of the given length.
 bool image_fwc_in_file(const fwc_meta *meta, uint64_t file_length);
+
+// Entry count of a table of meta_size bytes into *count; false, after an error
+// under the caller's name, when it exceeds IMAGE_MAX_FWC_COUNT.
+bool image_fwc_count(uint32_t meta_size, const char *caller, uint32_t *count);
+
+// Creates (or truncates) an output file of the image tools for writing in
+// binary mode. Null when it cannot be created, and when a symbolic link or
+// anything but a regular file stands at path: the tools never write through
+// a link they find in their output folder.
+FILE *image_create_output(const char *path);

@@ -106,6 +106,16 @@ bool image_fwc_in_file(const fwc_meta *meta, uint64_t file_length)
     return uint64_t(meta->offset) + meta->size <= file_length;
 }
 
+bool image_fwc_count(uint32_t meta_size, const char *caller, uint32_t *count)
+{
+    *count = meta_size >> FWC_META_SHIFT;
+    if (*count <= IMAGE_MAX_FWC_COUNT)
+        return true;
+    upg_err_as(caller, "Error, FWC table of %u entries is larger than the limit of %d.", *count,
+               int(IMAGE_MAX_FWC_COUNT));
+    return false;
+}
+
 int image_hdr_read(const char *path, image_header *hdr)
 {
     if (!path || !hdr)
@@ -120,6 +130,7 @@ int image_hdr_read(const char *path, image_header *hdr)
     int ret = -1;
     uint8_t raw[IMAGE_HEADER_SIZE] = {};
     uint64_t length = 0;
+    uint32_t count = 0;
     size_t got = std::fread(raw, 1, sizeof(raw), fp);
     image_header_decode(raw, hdr);
     if (got != sizeof(raw)) {
@@ -129,7 +140,7 @@ int image_hdr_read(const char *path, image_header *hdr)
     } else if (!image_file_length(fp, &length) ||
                length != uint64_t(IMAGE_HEADER_SIZE) + hdr->meta_size + hdr->file_size) {
         upg_err("file size %llu is illegal.", (unsigned long long)length);
-    } else {
+    } else if (image_fwc_count(hdr->meta_size, __func__, &count)) {
         ret = 0;
     }
     std::fclose(fp);
@@ -140,6 +151,11 @@ int image_meta_read(const char *path, fwc_meta *records, int count)
 {
     if (!path || !records || count <= 0)
         return -1;
+    if (count > IMAGE_MAX_FWC_COUNT) {
+        upg_err("Error, FWC table of %d entries is larger than the limit of %d.", count,
+                int(IMAGE_MAX_FWC_COUNT));
+        return -1;
+    }
 
     FILE *fp = std::fopen(path, "rb");
     if (!fp) {

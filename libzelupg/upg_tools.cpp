@@ -61,7 +61,7 @@ int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char 
         return -1;
     }
     std::string out = outdir ? std::string(outdir) + "/" + meta->name : std::string(meta->name);
-    FILE *of = std::fopen(out.c_str(), "wb");
+    FILE *of = image_create_output(out.c_str());
     if (!of) {
         upg_err("Error, failed to create file %s", meta->name);
         return -1;
@@ -164,7 +164,8 @@ int image_display_info(const char *path)
         upg_err("Error, file size is illegal.");
         goto out;
     }
-    count = hdr.meta_size >> FWC_META_SHIFT;
+    if (!image_fwc_count(hdr.meta_size, "image_display_info", &count))
+        goto out;
     table = read_table(fp, count, "image_display_info");
     if (count && !table)
         goto out;
@@ -242,7 +243,8 @@ int image_extract_to(const char *path, const char *outdir)
                    hdr.meta_size);
         goto out;
     }
-    count = hdr.meta_size >> FWC_META_SHIFT;
+    if (!image_fwc_count(hdr.meta_size, "image_extract", &count))
+        goto out;
     table = read_table(fp, count, "image_extract");
     if (count && !table)
         goto out;

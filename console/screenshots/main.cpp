@@ -1,7 +1,8 @@
 // Starts the console window as the program does, selects each menu row in turn
-// the way a click does, and writes one screenshot per page (and one of the
-// about box) into the folder given as the only argument. The history page gets
-// a few burns of today and of three days ago first, and is also shown on a day
+// the way a click does, and writes one screenshot per page (a second one,
+// scrolled half-way, of a page longer than the window; and one of the about
+// box) into the folder given as the only argument. The history page gets a few
+// burns of today and of three days ago first, and is also shown on a day
 // without burns, with its calendar and with one burn's log.
 
 #include "application_font.h"
@@ -20,6 +21,8 @@
 #include <QDir>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedLayout>
 #include <QTest>
 #include <QTextStream>
@@ -89,6 +92,16 @@ int main(int argc, char *argv[])
         const QString page =
             qobject_cast<QStackedLayout *>(pages->layout())->currentWidget()->objectName();
         ok &= save(&window, folder.filePath(QStringLiteral("%1_%2.png").arg(row + 1).arg(page)));
+        // A page longer than the window (the manual) is shown once more
+        // scrolled half-way, where its wide pictures are.
+        auto *scroll = qobject_cast<QStackedLayout *>(pages->layout())
+                           ->currentWidget()
+                           ->findChild<QScrollArea *>();
+        if (scroll && scroll->verticalScrollBar()->maximum() > 0) {
+            scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum() / 2);
+            ok &= save(&window,
+                       folder.filePath(QStringLiteral("%1_%2_middle.png").arg(row + 1).arg(page)));
+        }
     }
 
     QTest::mouseClick(window.findChild<ZelLabel *>(QStringLiteral("about_btn")), Qt::LeftButton);

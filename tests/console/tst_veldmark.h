@@ -17,6 +17,7 @@ private slots:
     void aboutBoxIsCreatedOnce();
     void historyClearedInTheSettingsIsGoneFromTheHistoryPage();
     void manualHasItsSectionsAndPictures();
+    void manualPicturesFitThePageAtTheDefaultSize();
     void iconIsDrawn();
 
 private:
