@@ -12,3 +12,5 @@ using FuzzSeed = std::pair<std::string, std::vector<uint8_t>>; // (name, bytes)
 
 std::vector<FuzzSeed> imageReaderSeeds();
 std::vector<FuzzSeed> partitionSeeds();
+// Serial lines: asked length, then the board's handshake answer and frames.
+std::vector<FuzzSeed> uartSeeds();

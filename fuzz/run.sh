@@ -15,7 +15,7 @@ mkdir -p "$work"
 
 status=0
 summary=()
-for target in image_readers partition; do
+for target in image_readers partition uart; do
   corpus=$work/corpus/$target
   artifacts=$work/artifacts/$target/
   log=$work/$target.log

@@ -85,5 +85,6 @@ int upg_dev_get_port(const upg_device *dev, uint8_t *bus, uint8_t *port_path);
 // libusb result of the handle's most recent bulk transfer; 0 for null.
 int upg_dev_last_error(const upg_device *dev);
 
-// Releases interface 0, closes the USB handle and frees the record. Null is ignored.
+// Releases interface 0 and closes the USB handle (a serial handle: closes its
+// connection), then frees the record. Null is ignored.
 void upg_dev_close(upg_device *dev);

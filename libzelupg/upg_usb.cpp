@@ -1,3 +1,4 @@
+#include "libuart.h"
 #include "upg_device.h"
 #include "upg_tools.h"
 #include "zelupg_log.h"
@@ -9,7 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr uint32_t kIds = uint32_t(UPG_USB_PID) << 16 | UPG_USB_VID;
 
@@ -117,7 +119,7 @@ libusb_device_handle *open_at(upg_device *dev)
     return handle;
 }
 
-}  // namespace
+} // namespace
 
 void upg_set_report_open_errors(int on)
 {
@@ -234,7 +236,11 @@ void upg_dev_close(upg_device *dev)
 {
     if (!dev)
         return;
-    if (dev->transport == UPG_TRANSPORT_USB && dev->usb) {
+    if (dev->transport == UPG_TRANSPORT_SERIAL) {
+        upg_uart_dev_close(dev);
+        return;
+    }
+    if (dev->usb) {
         libusb_release_interface(dev->usb, 0);
         libusb_close(dev->usb);
     }
