@@ -33,6 +33,11 @@ struct FreeDeleter {
 }  // namespace
 
 Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotIndex)
+    : Burner(std::make_unique<DeviceLinkerUSB>(usbPosition), imagePath, slotIndex)
+{
+}
+
+Burner::Burner(std::unique_ptr<DeviceLinker> link, const QString &imagePath, int slotIndex)
     : m_slotIndex(slotIndex)
 {
     if (libzelupg_init() != 0) {
@@ -52,7 +57,7 @@ Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotInd
         qCritical() << "Image file invalid:" << imagePath;
         return;
     }
-    m_link = std::make_unique<DeviceLinkerUSB>(usbPosition);
+    m_link = std::move(link);
     m_ready = true;
 }
 

@@ -51,11 +51,24 @@ DeviceLinker::DeviceLinker(const QString &name) : m_name(name) {}
 DeviceLinker::~DeviceLinker() = default;
 
 bool DeviceLinker::isOpen() const { return false; }
-bool DeviceLinker::probe() { return false; }
-bool DeviceLinker::inUpgradeMode() const { return false; }
 quint32 DeviceLinker::blockSize() const { return m_blockSize; }
 bool DeviceLinker::open() { return false; }
 bool DeviceLinker::close() { return false; }
+
+bool DeviceLinker::probe()
+{
+    if (!isOpen())
+        return false;
+    int mode = 0;
+    const int rc = zelupg_get_device_status(m_handle, &mode);
+    m_upgradeMode = rc == 0 ? static_cast<quint8>(mode) : 0;
+    return rc == 0;
+}
+
+bool DeviceLinker::inUpgradeMode() const
+{
+    return isOpen() && m_upgradeMode != 0;
+}
 
 bool DeviceLinker::send(const void *data, quint32 length)
 {

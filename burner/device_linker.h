@@ -1,8 +1,8 @@
 #pragma once
-// The worker's view of one board. The base class implements the transfer
-// operations once, over a few primitives (isOpen, probe, open, close) that a
-// transport supplies; with the primitives left at their defaults a link
-// behaves as a board that is not open.
+// The worker's view of one board. The base class implements the status probe
+// and the transfer operations once, over a few primitives (isOpen, open,
+// close) that a transport supplies; with the primitives left at their
+// defaults a link behaves as a board that is not open.
 
 #include <QString>
 #include <QtGlobal>
@@ -26,8 +26,9 @@ public:
     DeviceLinker &operator=(const DeviceLinker &) = delete;
 
     virtual bool isOpen() const;
-    virtual bool probe();
-    virtual bool inUpgradeMode() const;
+    // Asks the board's status; rewrites the upgrade-mode flag (0 on failure).
+    bool probe();
+    bool inUpgradeMode() const;
     virtual quint32 blockSize() const;
     virtual bool open();
     virtual bool close();
@@ -48,4 +49,5 @@ protected:
     QString m_name;
     upg_device *m_handle = nullptr;
     quint32 m_blockSize = 0;
+    quint8 m_upgradeMode = 0;
 };

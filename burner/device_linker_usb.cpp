@@ -1,7 +1,6 @@
 #include "device_linker_usb.h"
 
 #include "upg_device.h"
-#include "zelupg_cmd.h"
 
 #include <QStringList>
 
@@ -21,21 +20,6 @@ DeviceLinkerUSB::~DeviceLinkerUSB()
 bool DeviceLinkerUSB::isOpen() const
 {
     return m_handle != nullptr;
-}
-
-bool DeviceLinkerUSB::probe()
-{
-    if (!isOpen())
-        return false;
-    int mode = 0;
-    const int rc = zelupg_get_device_status(m_handle, &mode);
-    m_upgradeMode = rc == 0 ? static_cast<quint8>(mode) : 0;
-    return rc == 0;
-}
-
-bool DeviceLinkerUSB::inUpgradeMode() const
-{
-    return isOpen() && m_upgradeMode != 0;
 }
 
 bool DeviceLinkerUSB::open()

@@ -11,9 +11,6 @@ public:
     ~DeviceLinkerUSB() override;
 
     bool isOpen() const override;
-    // Asks the board's status; rewrites the upgrade-mode flag (0 on failure).
-    bool probe() override;
-    bool inUpgradeMode() const override;
     bool open() override;
     bool close() override;
 
@@ -21,7 +18,6 @@ public:
     const quint8 *portPath() const { return m_portPath; }
 
 private:
-    quint8 m_upgradeMode = 0;
     quint32 m_bus = 0;
     quint8 m_portPath[7] = {};
 };

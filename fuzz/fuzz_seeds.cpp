@@ -4,8 +4,7 @@
 
 #include "image_builder.h"
 
-namespace
-{
+namespace {
 
 std::vector<uint8_t> bytesOf(const std::string &text)
 {
@@ -73,8 +72,7 @@ std::vector<FuzzSeed> partitionSeeds()
     return seeds;
 }
 
-namespace
-{
+namespace {
 
 void addFrame(std::vector<uint8_t> *line, uint8_t blk, int len, uint8_t fill)
 {

@@ -2,8 +2,7 @@
 
 #include <cstring>
 
-namespace
-{
+namespace {
 
 int line_write(void *port, const uint8_t *data, int len)
 {
@@ -36,7 +35,7 @@ void line_close(void *) {}
 
 const uart_port_ops kOps = {line_write, line_read, line_wait_input, line_discard_input, line_close};
 
-} // namespace
+}  // namespace
 
 const uart_port_ops *memory_line_ops()
 {

@@ -9,8 +9,7 @@
 #include <new>
 #include <thread>
 
-namespace
-{
+namespace {
 
 constexpr int kRecheckMs = 5000;
 constexpr int kConnectPasses = 10;
@@ -47,7 +46,7 @@ const char *state_name(int state)
     return state == UART_STATE_CONNECTED ? "Connected" : "Detecting";
 }
 
-} // namespace
+}  // namespace
 
 struct libuart_conn {
     const uart_port_ops *ops = nullptr;
@@ -65,8 +64,7 @@ struct libuart_conn {
     libuart_state_cb cb = nullptr;
 };
 
-namespace
-{
+namespace {
 
 void set_state(libuart_conn *c, int state)
 {
@@ -317,7 +315,7 @@ bool recv_long_frame_data(libuart_conn *c, Inbox *in)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 uint64_t uart_now_ms(void)
 {

@@ -15,8 +15,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 constexpr int kReadConstantMs = 50;
 constexpr int kReadPerByteMs = 10;
@@ -189,7 +188,7 @@ bool port_setup(int fd)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 void *uart_port_open(const char *port_name)
 {

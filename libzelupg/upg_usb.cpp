@@ -10,8 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace
-{
+namespace {
 
 constexpr uint32_t kIds = uint32_t(UPG_USB_PID) << 16 | UPG_USB_VID;
 
@@ -119,7 +118,7 @@ libusb_device_handle *open_at(upg_device *dev)
     return handle;
 }
 
-} // namespace
+}  // namespace
 
 void upg_set_report_open_errors(int on)
 {

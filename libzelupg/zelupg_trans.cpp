@@ -8,8 +8,7 @@
 
 #include <cstring>
 
-namespace
-{
+namespace {
 
 constexpr int kCbwSize = 31;
 constexpr int kCswSize = 13;
@@ -126,7 +125,7 @@ int serial_recv_pkt(upg_device *dev, const uint8_t *cbw, uint32_t tag, void *buf
     return int(len);
 }
 
-} // namespace
+}  // namespace
 
 void zelupg_set_max_packet(uint32_t bytes)
 {

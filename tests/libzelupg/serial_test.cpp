@@ -20,8 +20,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using Outcome = vboard::SerialFrameRecord::Outcome;
 using Clock = std::chrono::steady_clock;
@@ -408,4 +407,4 @@ TEST(SerialLine, FramePastTheAskedLengthStaysOutOfTheBuffer)
     zelupg_set_log_hook(nullptr);
 }
 
-} // namespace
+}  // namespace
