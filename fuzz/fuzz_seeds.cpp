@@ -44,8 +44,7 @@ std::vector<FuzzSeed> imageReaderSeeds()
     envOnly.components.push_back(zelimg::envComponent("0x800@0(boot),1m(a),-(rest)", {{"k", "v"}}));
     seeds.emplace_back("env.img", zelimg::buildImage(envOnly));
 
-    seeds.emplace_back("header-only.img",
-                       std::vector<uint8_t>(small.begin(), small.begin() + 2048));
+    seeds.emplace_back("header-only.img", std::vector<uint8_t>(small.begin(), small.begin() + 2048));
     return seeds;
 }
 
@@ -66,8 +65,7 @@ std::vector<FuzzSeed> partitionSeeds()
     int i = 0;
     for (const char *s : strings)
         seeds.emplace_back("string-" + std::to_string(i++), bytesOf(s));
-    seeds.emplace_back("env-blob",
-                       zelimg::envBlob({{"bootdelay", "3"}, {"parts_mmc", "1m(a),-(b)"}}));
+    seeds.emplace_back("env-blob", zelimg::envBlob({{"bootdelay", "3"}, {"parts_mmc", "1m(a),-(b)"}}));
     seeds.emplace_back("env-prefix", zelimg::envBlob({{"parts_mmcX", "-(all)"}}));
     return seeds;
 }

@@ -54,10 +54,10 @@ struct libuart_conn {
     std::thread manager;
     int state = UART_STATE_DETECTING;
     uint8_t blk_no = 1;
-    uint64_t connected_at = 0; // ms of the last switch to Connected
-    std::mutex priv;           // guards state and connected_at
+    uint64_t connected_at = 0;  // ms of the last switch to Connected
+    std::mutex priv;  // guards state and connected_at
     std::condition_variable state_changed;
-    std::mutex port_lock; // one thread at a time uses the port
+    std::mutex port_lock;  // one thread at a time uses the port
     std::mutex close_lock;
     std::condition_variable close_event;
     bool closing = false;
@@ -220,7 +220,7 @@ struct Inbox {
     uint8_t *buf;
     int len;
     int got = 0;
-    int last_blk = -1; // block number of the last frame taken
+    int last_blk = -1;  // block number of the last frame taken
 };
 
 // Takes the data of a frame whose CRC matched. A board repeating a frame

@@ -12,13 +12,13 @@ struct libuart_conn;
 struct upg_device;
 
 enum {
-    UART_SOH = 0x01, // short-frame start
-    UART_STX = 0x02, // long-frame start
+    UART_SOH = 0x01,  // short-frame start
+    UART_STX = 0x02,  // long-frame start
     UART_ACK = 0x06,
     UART_NAK = 0x15,
-    UART_DC1 = 0x11, // host asks to send
-    UART_DC2 = 0x12, // host asks to receive
-    UART_CAN = 0x18, // board has no more data
+    UART_DC1 = 0x11,  // host asks to send
+    UART_DC2 = 0x12,  // host asks to receive
+    UART_CAN = 0x18,  // board has no more data
     UART_ATTENTION = 'A',
     UART_CONNECT = 'C',
 };
@@ -26,7 +26,7 @@ enum {
 enum {
     UART_SHORT_MAX = 176,
     UART_LONG_DATA = 1024,
-    UART_SHORT_OVERHEAD = 6, // start, block, complement, length, CRC
+    UART_SHORT_OVERHEAD = 6,  // start, block, complement, length, CRC
     UART_LONG_FRAME = UART_LONG_DATA + 5,
 };
 

@@ -24,8 +24,8 @@ constexpr int kBufferSize = 4096;
 struct PosixPort {
     int fd = -1;
     uint8_t buf[kBufferSize];
-    int head = 0; // first unread byte in buf
-    int tail = 0; // end of the bytes in buf
+    int head = 0;  // first unread byte in buf
+    int tail = 0;  // end of the bytes in buf
 };
 
 int64_t now_ms()
@@ -62,7 +62,7 @@ int fill(PosixPort *p, int timeout_ms)
     if (rc == 0)
         return 0;
     if (!(pfd.revents & POLLIN))
-        return -1; // hang-up or error without data
+        return -1;  // hang-up or error without data
     ssize_t n;
     do {
         n = ::read(p->fd, p->buf + p->tail, size_t(kBufferSize - p->tail));

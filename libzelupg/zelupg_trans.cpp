@@ -27,8 +27,8 @@ void fill_cbw(uint8_t *cbw, uint32_t len, uint8_t flags, uint8_t block)
     std::memcpy(cbw, "USBC", 4);
     zelupg_put_le32(cbw + 8, len);
     cbw[12] = flags;
-    cbw[13] = 0; // LUN
-    cbw[14] = 1; // command block length
+    cbw[13] = 0;  // LUN
+    cbw[14] = 1;  // command block length
     cbw[15] = block;
 }
 

@@ -330,10 +330,10 @@ TEST_F(Serial, ReceiveTakesRepairedFramesOnceAndIntact)
     using K = vboard::SerialFaultKind;
     const auto at = vboard::SerialPoint::BoardFrame;
     const size_t before = settledReport().answers.size();
-    board->addFault({K::LostAck, at, 4, 1});       // frame 5, sent again at once
-    board->addFault({K::BadCrc, at, 5, 1});        // frame 6; its repeat is occasion 7
-    board->addFault({K::BadComplement, at, 8, 1}); // frame 8 (occasion 9), repeat 10
-    board->addFault({K::Noise, at, 10, 1, 5});     // before frame 9 (occasion 11)
+    board->addFault({K::LostAck, at, 4, 1});  // frame 5, sent again at once
+    board->addFault({K::BadCrc, at, 5, 1});  // frame 6; its repeat is occasion 7
+    board->addFault({K::BadComplement, at, 8, 1});  // frame 8 (occasion 9), repeat 10
+    board->addFault({K::Noise, at, 10, 1, 5});  // before frame 9 (occasion 11)
     std::vector<uint8_t> back(2100);
     ASSERT_EQ(zelupg_cmd_read(dev, 0x40000000, back.data(), 2100), 2100);
     EXPECT_EQ(back, data);
@@ -352,7 +352,7 @@ TEST_F(Serial, ReceiveTakesRepairedFramesOnceAndIntact)
 
 TEST_F(Serial, ReceiveEndsOnCanAndOnAttention)
 {
-    startBoard(false, true); // CAN after every phase: left unread, harmless
+    startBoard(false, true);  // CAN after every phase: left unread, harmless
     connectDevice();
     const std::vector<uint8_t> data = pattern(2100, 7);
     ASSERT_EQ(zelupg_cmd_write(dev, 0x1000, data.data(), 2100), 2100);
