@@ -76,14 +76,14 @@ void set_state(libuart_conn *c, int state)
         if (state == UART_STATE_CONNECTED)
             c->connected_at = uart_now_ms();
     }
+    if (old != state && c->cb)
+        c->cb(c, state);
     c->state_changed.notify_all();
     if (state != UART_STATE_CONNECTED) {
         // The manager checks at once when the connection is no longer up.
         std::lock_guard<std::mutex> g(c->close_lock);
         c->close_event.notify_all();
     }
-    if (old != state && c->cb)
-        c->cb(c, state);
 }
 
 bool put_byte(libuart_conn *c, uint8_t b)

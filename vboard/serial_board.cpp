@@ -29,7 +29,7 @@ constexpr int kLong = 1024;
 constexpr int kFrameHeadMs = 500;
 constexpr int kFrameBodyMs = 1000;
 constexpr int kRepeats = 10;
-constexpr int kPaceBytes = 16; // bytes written at once when the link is modelled
+constexpr int kPaceBytes = 128; // bytes written at once when the link is modelled (11 ms)
 constexpr int kIdlePollMs = 20;
 
 bool appliesAt(SerialFaultKind k, SerialPoint p)
@@ -246,15 +246,21 @@ bool SerialBoard::Impl::readExact(uint8_t *p, int n, int timeoutMs)
 
 void SerialBoard::Impl::send(const uint8_t *p, int n)
 {
-    if (cfg.link)
-        std::this_thread::sleep_until(rxFree); // what the host sent has arrived
+    // The bytes go out at the line's pace from when both the line is free
+    // and what the host sent has arrived; a late wake-up is caught up, not
+    // carried into the following bytes.
+    Clock::time_point start{};
+    if (cfg.link) {
+        std::this_thread::sleep_until(rxFree);
+        start = std::max(Clock::now(), txFree);
+        txFree = start + byteTime * n;
+    }
     int done = 0;
     while (done < n && !stop) {
         int chunk = n - done;
         if (cfg.link) {
             chunk = std::min(chunk, kPaceBytes);
-            txFree = std::max(Clock::now(), txFree) + byteTime * chunk;
-            std::this_thread::sleep_until(txFree);
+            std::this_thread::sleep_until(start + byteTime * (done + chunk));
         }
         std::lock_guard<std::mutex> g(writeLock);
         const ssize_t w = ::write(master, p + done, size_t(chunk));

@@ -67,8 +67,18 @@ void onState(libuart_conn *, int state)
     g_states.push_back(state);
 }
 
-std::vector<int> states()
+// The states called back so far, once there are at least `count` (or after
+// a second).
+std::vector<int> states(size_t count)
 {
+    for (int i = 0; i < 100; i++) {
+        {
+            std::lock_guard<std::mutex> g(g_statesLock);
+            if (g_states.size() >= count)
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     std::lock_guard<std::mutex> g(g_statesLock);
     return g_states;
 }
@@ -288,7 +298,7 @@ TEST_F(Serial, ManagerFollowsTheBoardAndCallsBack)
     board->addFault({vboard::SerialFaultKind::Attention, vboard::SerialPoint::Connect});
     connect(onState);
     EXPECT_EQ(logged("check_connection: Got A from Device, reply ACK"), 1);
-    EXPECT_EQ(states(), (std::vector<int>{UART_STATE_CONNECTED}));
+    EXPECT_EQ(states(1), (std::vector<int>{UART_STATE_CONNECTED}));
 
     // Silence at the next check (5 s on) takes it back to Detecting.
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Connect, 0, 0});
@@ -303,7 +313,7 @@ TEST_F(Serial, ManagerFollowsTheBoardAndCallsBack)
     board->clearFaults();
     ASSERT_EQ(libuart_wait_connected(conn, 3000), 1);
     EXPECT_GE(logged("check_connection: Got ACK for C"), 1);
-    EXPECT_EQ(states(),
+    EXPECT_EQ(states(3),
               (std::vector<int>{UART_STATE_CONNECTED, UART_STATE_DETECTING, UART_STATE_CONNECTED}));
 
     libuart_close(conn);
