@@ -1,6 +1,7 @@
 #include "device_linker.h"
 
 #include "image_format.h"
+#include "upg_device.h"
 #include "zelupg_cmd.h"
 #include "zelupg_le.h"
 
@@ -48,12 +49,35 @@ QString timeOfDay()
 
 DeviceLinker::DeviceLinker(const QString &name) : m_name(name) {}
 
-DeviceLinker::~DeviceLinker() = default;
+DeviceLinker::~DeviceLinker()
+{
+    close();
+}
 
-bool DeviceLinker::isOpen() const { return false; }
 quint32 DeviceLinker::blockSize() const { return m_blockSize; }
-bool DeviceLinker::open() { return false; }
-bool DeviceLinker::close() { return false; }
+upg_device *DeviceLinker::openHandle() { return nullptr; }
+
+bool DeviceLinker::open()
+{
+    if (isOpen())
+        return true;
+    m_handle = openHandle();
+    if (!m_handle)
+        return false;
+    if (probe())
+        return true;
+    close();
+    return false;
+}
+
+bool DeviceLinker::close()
+{
+    if (!isOpen())
+        return false;
+    upg_dev_close(m_handle);
+    m_handle = nullptr;
+    return true;
+}
 
 bool DeviceLinker::probe()
 {

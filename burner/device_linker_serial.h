@@ -9,14 +9,12 @@ class DeviceLinkerSerial : public DeviceLinker
 {
 public:
     // Keeps the port name; does not touch the port.
-    explicit DeviceLinkerSerial(const QString &name);
-    ~DeviceLinkerSerial() override;
+    using DeviceLinker::DeviceLinker;
 
-    bool isOpen() const override;
-    // Opens the port, waits for the board to answer the connection
-    // handshake and asks its status.
-    bool open() override;
-    bool close() override;
+protected:
+    // Opens the port and waits for the board to answer the connection
+    // handshake.
+    upg_device *openHandle() override;
 };
 
 class DeviceLinkerNetwork : public DeviceLinker

@@ -12,34 +12,7 @@ DeviceLinkerUSB::DeviceLinkerUSB(const QString &name) : DeviceLinker(name)
         m_portPath[i - 1] = static_cast<quint8>(parts.at(i).toInt() & 0xff);
 }
 
-DeviceLinkerUSB::~DeviceLinkerUSB()
+upg_device *DeviceLinkerUSB::openHandle()
 {
-    close();
-}
-
-bool DeviceLinkerUSB::isOpen() const
-{
-    return m_handle != nullptr;
-}
-
-bool DeviceLinkerUSB::open()
-{
-    if (isOpen())
-        return true;
-    m_handle = upg_usb_dev_open(static_cast<uint8_t>(m_bus), m_portPath);
-    if (!m_handle)
-        return false;
-    if (probe())
-        return true;
-    close();
-    return false;
-}
-
-bool DeviceLinkerUSB::close()
-{
-    if (!isOpen())
-        return false;
-    upg_dev_close(m_handle);
-    m_handle = nullptr;
-    return true;
+    return upg_usb_dev_open(static_cast<uint8_t>(m_bus), m_portPath);
 }

@@ -8,14 +8,12 @@ class DeviceLinkerUSB : public DeviceLinker
 public:
     // Parses the position; does not touch the board.
     explicit DeviceLinkerUSB(const QString &name);
-    ~DeviceLinkerUSB() override;
-
-    bool isOpen() const override;
-    bool open() override;
-    bool close() override;
 
     quint32 busNumber() const { return m_bus; }
     const quint8 *portPath() const { return m_portPath; }
+
+protected:
+    upg_device *openHandle() override;
 
 private:
     quint32 m_bus = 0;

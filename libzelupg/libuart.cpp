@@ -266,52 +266,36 @@ bool crc_matches(const uint8_t *data, int n, const uint8_t *crc, const char *fun
     return false;
 }
 
-bool recv_short_frame_data(libuart_conn *c, Inbox *in)
+// One frame after its start byte: block number, complement and (short frames)
+// the length within 500 ms, then the data and CRC within 1000 ms. A good
+// frame is taken and acknowledged, a bad CRC answered with NAK, a wrong
+// complement dropped without an answer.
+bool recv_frame_data(libuart_conn *c, Inbox *in, bool is_long)
 {
+    const char *func = is_long ? "recv_long_frame_data" : "recv_short_frame_data";
+    const int head_len = is_long ? 2 : 3;
     uint8_t head[3];
-    if (read_within(c, head, 3, kFrameHeadMs) != 3)
+    if (read_within(c, head, head_len, kFrameHeadMs) != head_len)
         return false;
-    const int n = head[2];
+    // The length byte is taken as it comes (0..255); the body buffer holds
+    // the largest it can announce.
+    const int n = is_long ? int(UART_LONG_DATA) : int(head[2]);
     if (uint8_t(head[0] + head[1]) != 0xff) {
-        upg_err("blk no error blk1 %d blk2 %d", head[0], head[1]);
+        upg_err_as(func, "blk no error blk1 %d blk2 %d", head[0], head[1]);
         skip_body(c, n + 2);
         return false;
     }
-    uint8_t body[256 + 2];
+    uint8_t body[UART_LONG_DATA + 2];
     const int got = read_within(c, body, n + 2, kFrameBodyMs);
     if (got != n + 2) {
-        upg_err("Read data error, len %d != %d", got, n + 2);
+        upg_err_as(func, "Read data error, len %d != %d", got, n + 2);
         return false;
     }
-    if (!crc_matches(body, n, body + n, __func__)) {
+    if (!crc_matches(body, n, body + n, func)) {
         put_byte(c, UART_NAK);
         return false;
     }
-    take_frame(c, in, head[0], body, n, __func__);
-    return true;
-}
-
-bool recv_long_frame_data(libuart_conn *c, Inbox *in)
-{
-    uint8_t head[2];
-    if (read_within(c, head, 2, kFrameHeadMs) != 2)
-        return false;
-    if (uint8_t(head[0] + head[1]) != 0xff) {
-        upg_err("blk no error blk1 %d blk2 %d", head[0], head[1]);
-        skip_body(c, UART_LONG_DATA + 2);
-        return false;
-    }
-    uint8_t body[UART_LONG_DATA + 2];
-    const int got = read_within(c, body, UART_LONG_DATA + 2, kFrameBodyMs);
-    if (got != UART_LONG_DATA + 2) {
-        upg_err("Read data error, len %d != %d", got, UART_LONG_DATA + 2);
-        return false;
-    }
-    if (!crc_matches(body, UART_LONG_DATA, body + UART_LONG_DATA, __func__)) {
-        put_byte(c, UART_NAK);
-        return false;
-    }
-    take_frame(c, in, head[0], body, UART_LONG_DATA, __func__);
+    take_frame(c, in, head[0], body, n, func);
     return true;
 }
 
@@ -521,14 +505,14 @@ int libuart_recv(libuart_conn *c, void *buf, int len, int timeout_ms)
                     break;
                 case UART_SOH:
                     upg_dbg("Short frame incoming...");
-                    if (recv_short_frame_data(c, &in))
+                    if (recv_frame_data(c, &in, false))
                         upg_dbg("read short frame done.");
                     else
                         upg_err("read short frame error.");
                     break;
                 case UART_STX:
                     upg_dbg("Long frame incoming...");
-                    if (recv_long_frame_data(c, &in))
+                    if (recv_frame_data(c, &in, true))
                         upg_dbg("read long frame done.");
                     else
                         upg_err("read long frame error.");

@@ -79,6 +79,10 @@ upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path);
 // the system list could be read.
 int upg_usb_dev_get_list(upg_usb_dev_entry **table);
 
+// A zeroed record of the transport kind, the library initialised first.
+// Null when either fails ("Failed to malloc for upg_device" under func).
+upg_device *upg_dev_alloc(uint32_t transport, const char *func);
+
 // Copies the handle's bus and 7-byte port path. -1 for a null argument, else 0.
 int upg_dev_get_port(const upg_device *dev, uint8_t *bus, uint8_t *port_path);
 

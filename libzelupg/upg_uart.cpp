@@ -6,14 +6,9 @@
 
 upg_device *upg_uart_dev_open(const char *port_name, libuart_state_cb cb)
 {
-    if (libzelupg_init() != 0)
+    upg_device *dev = upg_dev_alloc(UPG_TRANSPORT_SERIAL, __func__);
+    if (!dev)
         return nullptr;
-    auto *dev = static_cast<upg_device *>(std::calloc(1, sizeof(upg_device)));
-    if (!dev) {
-        upg_err("Failed to malloc for upg_device");
-        return nullptr;
-    }
-    dev->transport = UPG_TRANSPORT_SERIAL;
     dev->uart = libuart_open(port_name, cb);
     if (!dev->uart) {
         std::free(dev);

@@ -91,7 +91,6 @@ struct SerialBoard::Impl {
         int left;
     };
     std::vector<Armed> faults;
-    std::mutex writeLock;
 
     // Line state (board thread only).
     std::vector<uint8_t> rx;
@@ -262,7 +261,6 @@ void SerialBoard::Impl::send(const uint8_t *p, int n)
             chunk = std::min(chunk, kPaceBytes);
             std::this_thread::sleep_until(start + byteTime * (done + chunk));
         }
-        std::lock_guard<std::mutex> g(writeLock);
         const ssize_t w = ::write(master, p + done, size_t(chunk));
         if (w < 0 && errno == EAGAIN) {
             pollfd pfd{master, POLLOUT, 0};
@@ -655,12 +653,6 @@ void SerialBoard::clearFaults()
 {
     std::lock_guard<std::mutex> g(m_impl->m);
     m_impl->faults.clear();
-}
-
-void SerialBoard::inject(const std::vector<uint8_t> &bytes)
-{
-    std::lock_guard<std::mutex> g(m_impl->writeLock);
-    (void)!::write(m_impl->master, bytes.data(), bytes.size());
 }
 
 SerialReport SerialBoard::report()

@@ -102,8 +102,6 @@ public:
 
     void addFault(const SerialFault &fault);
     void clearFaults();
-    // Sends `bytes` on the line now, unasked (e.g. an 'A').
-    void inject(const std::vector<uint8_t> &bytes);
 
     SerialReport report();
     BoardReport boardReport();

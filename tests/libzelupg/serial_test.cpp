@@ -208,6 +208,13 @@ TEST(SerialCrc, XmodemCheckValueAndRunningUpdate)
               vboard::serialCrc16(data.data(), data.size()));
 }
 
+TEST_F(Serial, APortThatCannotBeOpenedGivesNoDevice)
+{
+    EXPECT_EQ(upg_uart_dev_open("/dev/no-such-serial-port", nullptr), nullptr);
+    EXPECT_EQ(logged("uart_port_open: Failed to open COM device."), 1);
+    EXPECT_EQ(upg_uart_dev_is_connected(nullptr), 0);
+}
+
 TEST_F(Serial, SendCutsLongAndShortFramesAndWrapsBlockNumbers)
 {
     startBoard();
