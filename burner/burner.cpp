@@ -35,6 +35,11 @@ bool isRegularFileOrAbsent(const QString &path)
 }  // namespace
 
 Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotIndex)
+    : Burner(std::make_unique<DeviceLinkerUSB>(usbPosition), imagePath, slotIndex)
+{
+}
+
+Burner::Burner(std::unique_ptr<DeviceLinker> link, const QString &imagePath, int slotIndex)
     : m_slotIndex(slotIndex)
 {
     // The library's debug messages ask the settings for "is_verbose".
@@ -63,7 +68,7 @@ Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotInd
         qCritical() << "Image file invalid:" << imagePath;
         return;
     }
-    m_link = std::make_unique<DeviceLinkerUSB>(usbPosition);
+    m_link = std::move(link);
     m_ready = true;
 }
 

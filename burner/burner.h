@@ -18,6 +18,8 @@ class Burner
 public:
     // Never fails outright: on any failure it logs and stays not ready.
     Burner(const QString &usbPosition, const QString &imagePath, int slotIndex);
+    // The same over a link of any transport (a serial port, for example).
+    Burner(std::unique_ptr<DeviceLinker> link, const QString &imagePath, int slotIndex);
     // Shuts the library down.
     ~Burner();
     Burner(const Burner &) = delete;

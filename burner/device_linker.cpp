@@ -2,6 +2,7 @@
 
 #include "fwc_rules.h"
 #include "image_format.h"
+#include "upg_device.h"
 #include "zelupg_cmd.h"
 
 #include <QDebug>
@@ -33,14 +34,50 @@ QString timeOfDay()
 
 DeviceLinker::DeviceLinker(const QString &name) : m_name(name) {}
 
-DeviceLinker::~DeviceLinker() = default;
+DeviceLinker::~DeviceLinker()
+{
+    close();
+}
 
-bool DeviceLinker::isOpen() const { return false; }
-bool DeviceLinker::probe() { return false; }
-bool DeviceLinker::inUpgradeMode() const { return false; }
 quint32 DeviceLinker::blockSize() const { return m_blockSize; }
-bool DeviceLinker::open() { return false; }
-bool DeviceLinker::close() { return false; }
+upg_device *DeviceLinker::openHandle() { return nullptr; }
+
+bool DeviceLinker::open()
+{
+    if (isOpen())
+        return true;
+    m_handle = openHandle();
+    if (!m_handle)
+        return false;
+    if (probe())
+        return true;
+    close();
+    return false;
+}
+
+bool DeviceLinker::close()
+{
+    if (!isOpen())
+        return false;
+    upg_dev_close(m_handle);
+    m_handle = nullptr;
+    return true;
+}
+
+bool DeviceLinker::probe()
+{
+    if (!isOpen())
+        return false;
+    int mode = 0;
+    const int rc = zelupg_get_device_status(m_handle, &mode);
+    m_upgradeMode = rc == 0 ? static_cast<quint8>(mode) : 0;
+    return rc == 0;
+}
+
+bool DeviceLinker::inUpgradeMode() const
+{
+    return isOpen() && m_upgradeMode != 0;
+}
 
 bool DeviceLinker::send(const void *data, quint32 length)
 {

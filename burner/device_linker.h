@@ -1,7 +1,7 @@
 #pragma once
-// The worker's view of one board. The base class implements the transfer
-// operations once, over a few primitives (isOpen, probe, open, close) that a
-// transport supplies; with the primitives left at their defaults a link
+// The worker's view of one board. The base class implements opening, the
+// status probe and the transfer operations once, over the one primitive a
+// transport supplies (openHandle); with it left at its default a link
 // behaves as a board that is not open.
 
 #include <QString>
@@ -25,12 +25,15 @@ public:
     DeviceLinker(const DeviceLinker &) = delete;
     DeviceLinker &operator=(const DeviceLinker &) = delete;
 
-    virtual bool isOpen() const;
-    virtual bool probe();
-    virtual bool inUpgradeMode() const;
+    bool isOpen() const { return m_handle != nullptr; }
+    // Asks the board's status; rewrites the upgrade-mode flag (0 on failure).
+    bool probe();
+    bool inUpgradeMode() const;
     virtual quint32 blockSize() const;
-    virtual bool open();
-    virtual bool close();
+    // Opens the board and asks its status; a board that does not answer is
+    // closed again.
+    bool open();
+    bool close();
     // Hands length bytes of the current component's data to the board.
     virtual bool send(const void *data, quint32 length);
     // Meta entry, block size query and start of the data phase. wireEntry is
@@ -49,7 +52,11 @@ public:
     QString name() const { return m_name; }
 
 protected:
+    // The transport's open handle of the board, or null.
+    virtual upg_device *openHandle();
+
     QString m_name;
     upg_device *m_handle = nullptr;
     quint32 m_blockSize = 0;
+    quint8 m_upgradeMode = 0;
 };

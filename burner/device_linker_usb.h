@@ -10,21 +10,15 @@ public:
     // Parses the position; does not touch the board. A name that is not a
     // position (see parseUsbPosition) gives a link that never opens.
     explicit DeviceLinkerUSB(const QString &name);
-    ~DeviceLinkerUSB() override;
-
-    bool isOpen() const override;
-    // Asks the board's status; rewrites the upgrade-mode flag (0 on failure).
-    bool probe() override;
-    bool inUpgradeMode() const override;
-    bool open() override;
-    bool close() override;
 
     bool positionValid() const { return m_positionValid; }
     quint32 busNumber() const { return m_position.bus; }
     const quint8 *portPath() const { return m_position.ports; }
 
+protected:
+    upg_device *openHandle() override;
+
 private:
-    quint8 m_upgradeMode = 0;
     bool m_positionValid = false;
     UsbPosition m_position;
 };

@@ -1,5 +1,7 @@
 #include "fuzz_seeds.h"
 
+#include "libuart.h"
+
 #include "image_builder.h"
 
 #include <algorithm>
@@ -149,5 +151,56 @@ std::vector<FuzzSeed> portMapSeeds()
     int n = 0;
     for (const char *text : texts)
         seeds.emplace_back("map-" + std::to_string(n++), bytesOf(text));
+    return seeds;
+}
+
+namespace {
+
+void addFrame(std::vector<uint8_t> *line, uint8_t blk, int len, uint8_t fill)
+{
+    const std::vector<uint8_t> data(size_t(len), fill);
+    uint8_t frame[UART_LONG_FRAME];
+    const int n = uart_pack_frame(blk, data.data(), len, frame);
+    line->insert(line->end(), frame, frame + n);
+}
+
+std::vector<uint8_t> asked(int len)
+{
+    return {uint8_t(len), uint8_t(len >> 8), UART_ACK};
+}
+
+} // namespace
+
+std::vector<FuzzSeed> uartSeeds()
+{
+    std::vector<FuzzSeed> seeds;
+    std::vector<uint8_t> s = asked(2100);
+    addFrame(&s, 1, 1024, 0x11);
+    addFrame(&s, 2, 1024, 0x22);
+    addFrame(&s, 3, 52, 0x33);
+    seeds.push_back({"long_long_short", s});
+
+    s = asked(13);
+    addFrame(&s, 1, 176, 0x44);
+    seeds.push_back({"frame_past_asked_length", s});
+
+    s = asked(300);
+    addFrame(&s, 7, 176, 0x55);
+    s[s.size() - 1] ^= 0xff; // bad CRC
+    addFrame(&s, 7, 176, 0x55);
+    addFrame(&s, 7, 176, 0x55); // a repeat of a frame already taken
+    addFrame(&s, 8, 124, 0x66);
+    s.push_back(UART_CAN);
+    seeds.push_back({"nak_repeat_can", s});
+
+    s = asked(100);
+    addFrame(&s, 9, 40, 0x77);
+    s[s.size() - 40 - 3] ^= 0x01; // wrong complement
+    addFrame(&s, 9, 40, 0x77);
+    s.push_back(UART_ATTENTION);
+    seeds.push_back({"complement_attention", s});
+
+    s = {50, 0, 0x55, 0xaa, UART_ACK, 0x99, UART_CAN};
+    seeds.push_back({"noise_can", s});
     return seeds;
 }

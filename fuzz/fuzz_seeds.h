@@ -21,3 +21,5 @@ std::vector<FuzzSeed> commandAnswerSeeds();
 // Worker command lines, arguments separated by NUL bytes.
 std::vector<FuzzSeed> workerArgsSeeds();
 std::vector<FuzzSeed> portMapSeeds();
+// Serial lines: asked length, then the board's handshake answer and frames.
+std::vector<FuzzSeed> uartSeeds();

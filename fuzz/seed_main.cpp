@@ -20,6 +20,7 @@ int main(int argc, char **argv)
         {"command_answers", commandAnswerSeeds()},
         {"worker_args", workerArgsSeeds()},
         {"port_map", portMapSeeds()},
+        {"uart", uartSeeds()},
     };
     for (const auto &[target, seeds] : sets) {
         const fs::path dir = fs::path(argv[1]) / target;

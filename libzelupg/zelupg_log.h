@@ -37,3 +37,4 @@ int zelupg_log(int level, const char *func, int line, const char *fmt, ...)
 #define upg_plain(...) zelupg_log(ZELUPG_LOG_PLAIN, nullptr, 0, __VA_ARGS__)
 // For messages that must carry another function's name than the caller's.
 #define upg_err_as(name, ...) zelupg_log(ZELUPG_LOG_ERR, name, __LINE__, __VA_ARGS__)
+#define upg_dbg_as(name, ...) zelupg_log(ZELUPG_LOG_DEBUG, name, __LINE__, __VA_ARGS__)
