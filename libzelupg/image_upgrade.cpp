@@ -1,5 +1,6 @@
 #include "image_upgrade.h"
 
+#include "fwc_rules.h"
 #include "image_file.h"
 #include "image_format.h"
 #include "upg_tools.h"
@@ -18,36 +19,6 @@
 
 namespace
 {
-
-// ---- Rules the worker's burn loop follows as well --------------------------
-
-constexpr uint32_t kChunkLimit = 1024 * 1024;
-// A board asking for larger blocks would make the host hold and pad a chunk of
-// that size; no board needs more than a few MiB.
-constexpr int kMaxBlockSize = 64 * 1024 * 1024;
-
-// A loader stage restarts the board at its closing response.
-bool is_loader_stage(const char *name)
-{
-    return std::strstr(name, "updater") && std::strcmp(name, IMAGE_ENV_FWC_NAME) != 0;
-}
-
-bool block_size_ok(int block)
-{
-    return block > 0 && block <= kMaxBlockSize;
-}
-
-// The largest whole number of blocks in 1 MiB, or one block when a block is larger.
-uint32_t chunk_size_for(uint32_t block)
-{
-    return block <= kChunkLimit ? kChunkLimit - kChunkLimit % block : block;
-}
-
-// length rounded up to whole blocks.
-uint32_t padded_length(uint32_t length, uint32_t block)
-{
-    return length % block ? length + (block - length % block) : length;
-}
 
 // ---- Process-wide state of the procedures ----------------------------------
 
@@ -253,11 +224,11 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
         upg_err_as(fn, "Error, get block size failed.");
         return ZELUPG_EFAIL;
     }
-    if (!block_size_ok(block)) {
-        upg_err_as(fn, "Error, block size %d is above %d.", block, kMaxBlockSize);
+    if (!zelupg_fwc_block_size_ok(block)) {
+        upg_err_as(fn, "Error, block size %d is above %d.", block, ZELUPG_FWC_MAX_BLOCK_SIZE);
         return ZELUPG_EFAIL;
     }
-    const uint32_t chunk = chunk_size_for(uint32_t(block));
+    const uint32_t chunk = zelupg_fwc_chunk_size(uint32_t(block));
     Buffer buf(static_cast<uint8_t *>(std::malloc(chunk)));
     if (!buf) {
         upg_err_as(fn, "Error, malloc failed.");
@@ -280,8 +251,8 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
     }
     const uint32_t full = meta.size / chunk;
     for (uint32_t i = 0; i < full; i++) {
-        if (chunk >= kChunkLimit)
-            upg_plain("Send the %u block, size %uMB", i, chunk / kChunkLimit);
+        if (chunk >= ZELUPG_FWC_CHUNK_LIMIT)
+            upg_plain("Send the %u block, size %uMB", i, chunk / ZELUPG_FWC_CHUNK_LIMIT);
         else
             upg_plain("Send the %u block, size %uKB", i, chunk / 1024);
         if (!send_chunk(fn, dev, fp, buf.get(), chunk, chunk))
@@ -292,7 +263,7 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
     if (rest) {
         // The board takes whole blocks; a chunk is whole blocks, so the padded
         // rest fits in the buffer.
-        const uint32_t padded = padded_length(rest, uint32_t(block));
+        const uint32_t padded = uint32_t(zelupg_fwc_padded_length(rest, uint32_t(block)));
         upg_plain("Send the rest %u", padded);
         if (!send_chunk(fn, dev, fp, buf.get(), rest, padded))
             return ZELUPG_EFAIL;
@@ -301,7 +272,7 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
 
     ret = zelupg_cmd_send_fwc_data_final(dev);
     if (ret != 0) {
-        if (is_loader_stage(meta.name))
+        if (zelupg_fwc_is_loader_stage(meta.name))
             upg_info_as(fn, "Waiting for uboot bringup ...");
         else
             upg_err_as(fn, "Send fwc final data failed. ret %d", ret);
