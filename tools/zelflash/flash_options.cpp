@@ -45,7 +45,7 @@ const char kBurnHelp[] =
     "  -p, --port PORT   the board at this port text (bus, then \":\" and the port\n"
     "                    numbers from the root hub down, e.g. 1:2:4, as the console\n"
     "                    shows it); default: the only board present\n"
-    "  -v                also show the library's debug messages\n"
+    "  -v                also show the library's debug messages and each rescan\n"
     "  -q                show errors only\n";
 
 const char kUbootHelp[] =

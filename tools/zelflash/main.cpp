@@ -112,6 +112,8 @@ int main(int argc, char **argv)
 
     FlashOutput out(o.verbosity, isatty(STDOUT_FILENO) != 0);
     out.install();
+    // With -v the rescans after a restart say what they try.
+    upg_set_verbose_scan(o.verbosity == Verbosity::Verbose);
     if (libzelupg_init() != 0) {
         out.error("cannot use USB (libusb could not be initialised)");
         return FlashFailed;
