@@ -510,11 +510,18 @@ TEST_F(UpgradeWire, ATargetComponentIsNotSentToABoardInItsLoader)
     const std::string image = std::string(dirTemplate) + "/target.img";
     std::string error;
     ASSERT_TRUE(zelimg::writeImage(targetImage(5000), image, &error)) << error;
+    // The entry goes to the board as the image holds it: bytes behind the
+    // name's NUL and in the reserved tail included.
     std::vector<uint8_t> entry(512);
     {
-        std::ifstream in(image, std::ios::binary);
-        in.seekg(zelimg::ImageLayout::entry(0));
-        in.read(reinterpret_cast<char *>(entry.data()), 512);
+        std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekg(zelimg::ImageLayout::entry(0));
+        f.read(reinterpret_cast<char *>(entry.data()), 512);
+        entry[zelimg::ImageLayout::kFwcName + 60] = 0x5A;
+        for (size_t i = 216; i < 512; i++)
+            entry[i] = uint8_t(i * 7 + 1);
+        f.seekp(zelimg::ImageLayout::entry(0));
+        f.write(reinterpret_cast<const char *>(entry.data()), 512);
     }
     std::vector<uint8_t> hwinfo(108, 0);
     hwinfo[40] = 0;
