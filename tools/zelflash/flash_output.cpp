@@ -88,7 +88,6 @@ void FlashOutput::finish()
         std::fflush(stdout);
     }
     m_barShown = false;
-    m_bar.clear();
 }
 
 void FlashOutput::libraryMessage(int level, const char *text)
@@ -120,8 +119,7 @@ void FlashOutput::progress(const upg_progress &p)
         m_clockRunning = true;
     }
     if (m_terminal) {
-        m_bar = progressText(p, true);
-        std::fputs(("\r" + m_bar + "\033[K").c_str(), stdout);
+        std::fputs(("\r" + progressText(p, true) + "\033[K").c_str(), stdout);
         std::fflush(stdout);
         m_barShown = true;
         return;
@@ -145,16 +143,15 @@ void FlashOutput::flushHeldErrors()
 void FlashOutput::write(FILE *stream, const std::string &text)
 {
     flushHeldErrors();
+    // The bar makes way and comes back with the next progress: the library
+    // prints some text (a port path) straight to standard output.
     if (m_barShown) {
         std::fputs("\r\033[K", stdout);
         std::fflush(stdout);
+        m_barShown = false;
     }
     std::fputs(text.c_str(), stream);
     std::fflush(stream);
-    if (m_barShown) {
-        std::fputs(m_bar.c_str(), stdout);
-        std::fflush(stdout);
-    }
 }
 
 std::string FlashOutput::progressText(const upg_progress &p, bool bar)

@@ -44,7 +44,6 @@ private:
     Verbosity m_verbosity;
     bool m_terminal;
     bool m_barShown = false;
-    std::string m_bar;
     std::string m_heldErrors;
     int m_lastTenth = -1;
     bool m_clockRunning = false;
