@@ -99,8 +99,8 @@ void plugLocalBoards()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        const char *spec = getenv(kLocalEnv);
-        std::string rest = spec ? spec : "";
+        const char *boards = getenv(kLocalEnv);
+        std::string rest = boards ? boards : "";
         while (!rest.empty()) {
             const size_t end = rest.find(';');
             const std::string item = rest.substr(0, end);
