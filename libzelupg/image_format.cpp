@@ -116,6 +116,34 @@ bool image_fwc_count(uint32_t meta_size, const char *caller, uint32_t *count)
     return false;
 }
 
+bool image_fwc_check_in_file(const fwc_meta *meta, int index, uint64_t file_length,
+                             const char *caller)
+{
+    if (image_fwc_in_file(meta, file_length))
+        return true;
+    upg_err_as(caller, "Error, FWC %d \"%s\" (offset 0x%X, size %u) runs past the end of the file.",
+               index, meta->name, meta->offset, meta->size);
+    return false;
+}
+
+uint8_t *image_read_table(FILE *fp, uint32_t count, const char *caller)
+{
+    if (count == 0)
+        return nullptr;
+    const size_t bytes = size_t(count) * FWC_META_DISK_SIZE;
+    uint8_t *raw = static_cast<uint8_t *>(std::malloc(bytes));
+    if (!raw) {
+        upg_err_as(caller, "Error, malloc for meta failed.");
+        return nullptr;
+    }
+    if (!image_read_at(fp, IMAGE_META_OFFSET, raw, bytes)) {
+        upg_err_as(caller, "Error, read meta data failed.");
+        std::free(raw);
+        return nullptr;
+    }
+    return raw;
+}
+
 int image_hdr_read(const char *path, image_header *hdr)
 {
     if (!path || !hdr)
@@ -182,11 +210,8 @@ int image_meta_read(const char *path, fwc_meta *records, int count)
     }
     for (int i = 0; i < count; i++) {
         fwc_meta_decode(raw + size_t(i) * FWC_META_DISK_SIZE, &records[i]);
-        if (!image_fwc_in_file(&records[i], length)) {
-            upg_err("Error, FWC %d \"%s\" (offset 0x%X, size %u) runs past the end of the file.",
-                    i, records[i].name, records[i].offset, records[i].size);
+        if (!image_fwc_check_in_file(&records[i], i, length, __func__))
             goto out;
-        }
     }
     ret = 0;
 out:

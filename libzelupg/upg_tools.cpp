@@ -28,26 +28,6 @@ bool plain_file_name(const char *name)
            !std::strchr(name, ':') && !std::strstr(name, "..") && std::strcmp(name, ".") != 0;
 }
 
-// Reads the FWC table behind the header; null (after a message under the
-// caller's name) on failure.
-uint8_t *read_table(FILE *fp, uint32_t count, const char *caller)
-{
-    if (count == 0)
-        return nullptr;
-    const size_t bytes = size_t(count) * FWC_META_DISK_SIZE;
-    uint8_t *raw = static_cast<uint8_t *>(std::malloc(bytes));
-    if (!raw) {
-        upg_err_as(caller, "Error, malloc for meta failed.");
-        return nullptr;
-    }
-    if (!image_read_at(fp, IMAGE_META_OFFSET, raw, bytes)) {
-        upg_err_as(caller, "Error, read meta data failed.");
-        std::free(raw);
-        return nullptr;
-    }
-    return raw;
-}
-
 // Copies one FWC into its own file (the per-file step of image_extract).
 int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char *outdir)
 {
@@ -56,8 +36,8 @@ int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char 
         return -1;
     }
     if (!image_fwc_in_file(meta, file_length)) {
-        upg_err("Error, FWC %s (offset 0x%X, size %u) runs past the end of the file.",
-                meta->name, meta->offset, meta->size);
+        upg_err("Error, FWC %s (offset 0x%X, size %u) runs past the end of the file.", meta->name,
+                meta->offset, meta->size);
         return -1;
     }
     std::string out = outdir ? std::string(outdir) + "/" + meta->name : std::string(meta->name);
@@ -166,7 +146,7 @@ int image_display_info(const char *path)
     }
     if (!image_fwc_count(hdr.meta_size, "image_display_info", &count))
         goto out;
-    table = read_table(fp, count, "image_display_info");
+    table = image_read_table(fp, count, "image_display_info");
     if (count && !table)
         goto out;
 
@@ -198,11 +178,8 @@ int image_display_info(const char *path)
         std::printf("\tCRC        : 0x%X\n", meta.crc);
         std::printf("\tRAM        : 0x%X\n", meta.ram);
         std::printf("\tAttributes : %s\n", meta.attributes);
-        if (!image_fwc_in_file(&meta, length)) {
-            upg_err("Error, FWC %d \"%s\" (offset 0x%X, size %u) runs past the end of the file.",
-                    int(i), meta.name, meta.offset, meta.size);
+        if (!image_fwc_check_in_file(&meta, int(i), length, "image_display_info"))
             ret = -1;
-        }
     }
 out:
     std::fflush(stdout);
@@ -245,7 +222,7 @@ int image_extract_to(const char *path, const char *outdir)
     }
     if (!image_fwc_count(hdr.meta_size, "image_extract", &count))
         goto out;
-    table = read_table(fp, count, "image_extract");
+    table = image_read_table(fp, count, "image_extract");
     if (count && !table)
         goto out;
 

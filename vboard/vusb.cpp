@@ -1,10 +1,14 @@
 // The libusb-1.0 calls the project uses, over virtual devices.
 //
 // A context created while ZEL_VBOARD_FARM names a socket talks to the board
-// farm; otherwise it sees the in-process bus (vboard_host.h). The calls this
+// farm; otherwise it sees the in-process bus (vboard_host.h), on which
+// ZEL_VBOARD_LOCAL may plug boards for a program that knows nothing of them
+// (see kLocalEnv), and ZEL_VBOARD_REPORT names a file that gets one line per
+// device when the last context ends. The calls this
 // library does not implement are in vusb_unimplemented.cpp: they print a
 // message and fail.
 #include "backend.h"
+#include "vboard_host.h"
 
 #include <libusb.h>
 
@@ -85,6 +89,45 @@ libusb_device *deviceFor(libusb_context *ctx, const DevInfo &info)
     return d;
 }
 
+// Boards a program's in-process bus starts with: "plug" control lines
+// without the word, separated by ";", e.g. "board 1:1 upgrade=1 link=1".
+// Benchmarks use it to serve a board inside the measured process.
+constexpr const char *kLocalEnv = "ZEL_VBOARD_LOCAL";
+constexpr const char *kReportEnv = "ZEL_VBOARD_REPORT";
+
+void plugLocalBoards()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char *boards = getenv(kLocalEnv);
+        std::string rest = boards ? boards : "";
+        while (!rest.empty()) {
+            const size_t end = rest.find(';');
+            const std::string item = rest.substr(0, end);
+            rest = end == std::string::npos ? "" : rest.substr(end + 1);
+            if (item.find_first_not_of(' ') == std::string::npos)
+                continue;
+            std::string reply;
+            if (!vboard::control("plug " + item, &reply))
+                fprintf(stderr, "vusb: %s: %s", kLocalEnv, reply.c_str());
+        }
+    });
+}
+
+// One line per device of the in-process bus, appended to $ZEL_VBOARD_REPORT.
+void writeLocalReport()
+{
+    const char *path = getenv(kReportEnv);
+    if (!path || !*path)
+        return;
+    FILE *f = fopen(path, "a");
+    if (!f)
+        return;
+    for (vboard::DeviceId id : vboard::devices())
+        fputs(vboard::describe(id, false).c_str(), f);
+    fclose(f);
+}
+
 int createContext(libusb_context **out)
 {
     std::unique_ptr<libusb_context> ctx(new libusb_context);
@@ -94,6 +137,7 @@ int createContext(libusb_context **out)
         if (!ctx->backend)
             return LIBUSB_ERROR_OTHER;
     } else {
+        plugLocalBoards();
         ctx->backend = vboard::detail::makeLocalBackend();
     }
     *out = ctx.release();
@@ -204,6 +248,7 @@ int LIBUSB_CALL libusb_init(libusb_context **ctx)
 void LIBUSB_CALL libusb_exit(libusb_context *ctx)
 {
     libusb_context *c = ctx;
+    bool last = false;
     {
         std::lock_guard<std::mutex> g(g_mutex);
         if (!c) {
@@ -219,8 +264,11 @@ void LIBUSB_CALL libusb_exit(libusb_context *ctx)
         for (auto &kv : c->devices)
             kv.second->ctx = nullptr;
         c->devices.clear();
+        last = g_contexts.empty();
     }
     delete c;
+    if (last)
+        writeLocalReport();
 }
 
 void LIBUSB_CALL libusb_set_debug(libusb_context *, int) {}

@@ -13,7 +13,6 @@
 #include "upg_tools.h"
 #include "zelupg_log.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -101,23 +100,7 @@ int toolLogHook(int level, const char *text)
     }
     if (level == ZELUPG_LOG_DEBUG && !g_verbose)
         return 0;
-    const char *message = text;
-    if (!g_verbose) {
-        const char *p = text;
-        while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_')
-            p++;
-        if (p != text && p[0] == '(' && p[1] == ')' && std::isdigit(static_cast<unsigned char>(p[2]))) {
-            p += 2;
-            while (std::isdigit(static_cast<unsigned char>(*p)))
-                p++;
-            if (*p == ':') {
-                p++;
-                while (*p == ' ')
-                    p++;
-                message = p;
-            }
-        }
-    }
+    const char *message = g_verbose ? text : zelupg_log_message(text);
     std::fprintf(stderr, "zelimg %s: %s\n", g_command, message);
     if (level != ZELUPG_LOG_DEBUG)
         g_errorLines++;
@@ -261,7 +244,8 @@ int main(int argc, char **argv)
         g_command = "build";
         return cmdBuild(args);
     }
-    std::fprintf(stderr, "zelimg: unknown command \"%s\" (print, extract, build; see \"zelimg --help\")\n",
+    std::fprintf(stderr,
+                 "zelimg: unknown command \"%s\" (print, extract, build; see \"zelimg --help\")\n",
                  command.c_str());
     return 2;
 }
