@@ -20,14 +20,15 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct ScriptedBoard {
     const uint8_t *data = nullptr;
     size_t size = 0;
     size_t pos = 0;
     uint32_t tag = 0;
-    bool dataInNext = false;  // the last wrapper announced a board-to-host data phase
+    bool dataInNext = false; // the last wrapper announced a board-to-host data phase
 
     uint8_t byte() { return pos < size ? data[pos++] : 0; }
     void fill(uint8_t *out, int len)
@@ -67,8 +68,7 @@ void checkHandedBuffer(int (*command)(upg_device *, uint8_t **), upg_device *dev
 } // namespace
 
 extern "C" int libusb_bulk_transfer(libusb_device_handle *, unsigned char endpoint,
-                                    unsigned char *data, int length, int *transferred,
-                                    unsigned int)
+                                    unsigned char *data, int length, int *transferred, unsigned int)
 {
     ScriptedBoard &b = g_board;
     const uint8_t control = b.byte();
@@ -146,7 +146,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint8_t entry[ZELUPG_FWC_META_WIRE_SIZE] = {};
     zelupg_cmd_set_fwc_meta(&dev, entry);
     const int block = zelupg_cmd_get_block_size(&dev);
-    const uint32_t chunk = zelupg_fwc_block_size_ok(block) ? zelupg_fwc_chunk_size(uint32_t(block)) : 0;
+    const uint32_t chunk =
+        zelupg_fwc_block_size_ok(block) ? zelupg_fwc_chunk_size(uint32_t(block)) : 0;
     if (zelupg_fwc_block_size_ok(block) && (chunk == 0 || chunk % uint32_t(block) != 0))
         __builtin_trap();
     zelupg_cmd_send_fwc_data_start(&dev, 5000);

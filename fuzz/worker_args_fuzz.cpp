@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 bool onlyDigitsAndColons(const QString &text, bool colons)
 {
     for (const QChar c : text) {
