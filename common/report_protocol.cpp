@@ -31,6 +31,6 @@ DecodedReport decodeReportPayload(const char *data, int size)
         return report;
     report.valid = true;
     report.slotIndex = parts.at(0).toInt();
-    report.value = parts.at(1).toInt();
+    report.value = parts.at(1).toLongLong();
     return report;
 }

@@ -99,7 +99,7 @@ declare -A started pids
 for i in "${!boards[@]}"; do
   t=$(date +%s)
   started[$i]=$(date +%s%N)
-  LD_LIBRARY_PATH=$bin/vboard/libusb "$bin/burner/ZelBurner" -i "$i" -f "$encoded" -d "${boards[$i]}" -t "$t" \
+  LD_LIBRARY_PATH=$bin/vboard/libusb "$bin/bin/ZelBurner" -i "$i" -f "$encoded" -d "${boards[$i]}" -t "$t" \
     > "worker-$i.out" 2>&1 &
   pids[$i]=$!
 done

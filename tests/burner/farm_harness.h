@@ -20,7 +20,7 @@
 struct ReceivedReport {
     int kind;
     int slot;
-    int value;
+    qint64 value;
 };
 
 struct WorkerRun {

@@ -56,3 +56,11 @@ TEST(ReportPayload, WithoutHashNothingIsReadBeyondThePayload)
     EXPECT_EQ(cut.slotIndex, 1);
     EXPECT_EQ(cut.value, 2);
 }
+
+TEST(ReportPayload, ValuesAbove2GiBKeepTheirSize)
+{
+    // Progress of a 3 GiB image must not wrap or read as 0.
+    const DecodedReport big = decode("ZEL_1#3221225472_TOOL");
+    EXPECT_TRUE(big.valid);
+    EXPECT_EQ(big.value, Q_INT64_C(3221225472));
+}
