@@ -34,11 +34,11 @@ int progressPercent(qint64 value, quint32 fileSize)
 } // namespace
 
 BurnSession::BurnSession(int slotCount, PortLister listPorts, QObject *parent)
-    : QObject(parent), m_slots(slotCount), m_mapping(SettingsStore::instance()->portMapping()),
-      m_listPorts(std::move(listPorts)), m_launcher(new WorkerLauncher(slotCount, this))
+    : QObject(parent), m_slots(slotCount), m_recheck(slotCount),
+      m_mapping(SettingsStore::instance()->portMapping()), m_listPorts(std::move(listPorts)),
+      m_launcher(new WorkerLauncher(slotCount, this))
 {
-    connect(m_launcher, &WorkerLauncher::endedWithoutResult, this,
-            [this](int slot) { countResult(slot, false); });
+    connect(m_launcher, &WorkerLauncher::workerEnded, this, &BurnSession::onWorkerEnded);
 }
 
 BurnSession::~BurnSession()
@@ -70,6 +70,7 @@ void BurnSession::rescan(const QStringList &ports)
     const QVector<int> bound = rebindSlots(
         m_slots, m_mapping, ports, [this](int slot) { return m_launcher->isRunning(slot); });
     for (int i = 0; i < m_slots.size(); ++i) {
+        m_recheck[i] = m_launcher->isRunning(i) && !ports.contains(m_slots[i].portText);
         if (m_slots[i].state != before[i].state || m_slots[i].portText != before[i].portText ||
             bound.contains(i))
             emit slotChanged(i);
@@ -177,6 +178,19 @@ bool BurnSession::isIdle() const
 void BurnSession::clearPortMapping()
 {
     m_mapping.clear();
+}
+
+void BurnSession::onWorkerEnded(int slot, bool resultSeen)
+{
+    // A worker that dies or cannot start sends no result: still one failed burn.
+    if (!resultSeen)
+        countResult(slot, false);
+    // A board unplugged during its burn would otherwise stay on screen, and
+    // plugged in again it would not be burned.
+    if (m_recheck[slot]) {
+        m_recheck[slot] = false;
+        rescan(m_listPorts());
+    }
 }
 
 void BurnSession::setState(int slot, int state)

@@ -65,8 +65,12 @@ signals:
 private:
     void setState(int slot, int state);
     void countResult(int slot, bool success);
+    void onWorkerEnded(int slot, bool resultSeen);
 
     QVector<SlotRecord> m_slots;
+    // Slots kept at a rescan only because their worker ran: their board was not
+    // listed, so whether it is still there is known only after the worker ends.
+    QVector<bool> m_recheck;
     PortMapping m_mapping;
     PortLister m_listPorts;
     std::unique_ptr<FirmwareImage> m_image;

@@ -93,8 +93,7 @@ void WorkerLauncher::release(QProcess *process, const QString &how)
         return;
     const bool resultSeen = m_workers[slot].resultSeen;
     m_workers[slot] = Worker();
-    if (resultSeen)
-        return;
-    qCritical().noquote() << "Burn process of slot" << slot << how << "without a result";
-    emit endedWithoutResult(slot);
+    if (!resultSeen)
+        qCritical().noquote() << "Burn process of slot" << slot << how << "without a result";
+    emit workerEnded(slot, resultSeen);
 }

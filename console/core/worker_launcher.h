@@ -31,8 +31,8 @@ public:
     void noteResult(int slot);
 
 signals:
-    // The worker of slot ended (or never started) without sending a result.
-    void endedWithoutResult(int slot);
+    // The worker of slot ended or could not start; resultSeen: it sent its result.
+    void workerEnded(int slot, bool resultSeen);
 
 private:
     void onFinished(QProcess *process, int exitCode, QProcess::ExitStatus status);
