@@ -67,8 +67,12 @@ void BurnSession::handleDeviceChange(int event)
 void BurnSession::rescan(const QStringList &ports)
 {
     const QVector<SlotRecord> before = m_slots;
+    const PortMapping mappingBefore = m_mapping;
     const QVector<int> bound = rebindSlots(
         m_slots, m_mapping, ports, [this](int slot) { return m_launcher->isRunning(slot); });
+    // Stored at once as well as at exit: a console that is killed keeps its bindings.
+    if (m_mapping != mappingBefore)
+        SettingsStore::instance()->setPortMapping(m_mapping);
     for (int i = 0; i < m_slots.size(); ++i) {
         m_recheck[i] = m_launcher->isRunning(i) && !ports.contains(m_slots[i].portText);
         if (m_slots[i].state != before[i].state || m_slots[i].portText != before[i].portText ||

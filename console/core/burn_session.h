@@ -23,7 +23,8 @@ public:
     using PortLister = std::function<QStringList()>;
 
     // slotCount slots; listPorts lists the boards at every device change. The
-    // port map is read from the settings here and written back when destroyed.
+    // port map is read from the settings here, stored whenever it
+    // grows and written back when destroyed.
     BurnSession(int slotCount, PortLister listPorts, QObject *parent = nullptr);
     ~BurnSession() override;
 

@@ -98,6 +98,8 @@ QWidget *BurnTab::createDeviceGrid()
     const int rows = (count + columns - 1) / columns;
     auto *list = new QListWidget;
     list->setObjectName(QStringLiteral("device_list"));
+    // Rows follow the list's width, also when a scroll bar takes part of it.
+    list->setResizeMode(QListView::Adjust);
     for (int row = 0; row < rows; ++row) {
         auto *rowWidget = new QWidget;
         auto *rowLayout = new QHBoxLayout(rowWidget);

@@ -177,6 +177,9 @@ TEST_F(BurnSessionTest, AWorkerThatEndsWithoutAResultIsOneFailedBurn)
         QCoreApplication::processEvents();
         EXPECT_EQ(results.count(), 1);
         EXPECT_EQ(session.portMapping(), (PortMapping{{QStringLiteral("3:1"), 0}}));
+        // Stored already: a console that is killed keeps its bindings.
+        EXPECT_EQ(store->portMapping(), session.portMapping());
+        store->setPortMapping({});
     }
     EXPECT_EQ(store->totalCount(), total + 1);
     EXPECT_EQ(store->failCount(), bad + 1);
