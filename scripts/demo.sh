@@ -7,6 +7,7 @@
 # database, and screenshots of the burn page: idle, mid-burn and after.
 #   scripts/demo.sh [--boards N]   (1 to 16, default 8)
 set -euo pipefail
+. "$(dirname "$0")/sample_image.sh"
 cd "$(dirname "$0")/.."
 top=$PWD
 
@@ -31,7 +32,7 @@ fi
 bin=$top/build
 run=$top/demo-run
 rm -rf "$run"
-mkdir -p "$run/parts"
+mkdir -p "$run"
 cd "$run"
 
 # Reports and boards of this demo stay private to it.
@@ -50,48 +51,7 @@ trap cleanup EXIT
 "$farm" start --log "$run/farm.log" >/dev/null
 
 # Sample image: two loader stages, a kernel, the environment, a root file system.
-head -c 24576 /dev/urandom > parts/spl.bin
-head -c 393216 /dev/urandom > parts/uboot.bin
-head -c $((16 * 1024 * 1024)) /dev/urandom > parts/kernel.bin
-head -c $((40 * 1024 * 1024 + 12345)) /dev/urandom > parts/rootfs.bin
-cat > parts/sample.manifest <<'MANIFEST'
-platform = zk3308
-product = zelkora-demo
-version = 1.0.8
-media_type = emmc
-media_number = 0
-media_id = mmc0
-
-[fwc]
-name = updater.spl
-partition = spl
-ram = 0x200000
-attributes = run
-file = spl.bin
-
-[fwc]
-name = updater.uboot
-partition = uboot
-ram = 0x600000
-attributes = run
-file = uboot.bin
-
-[fwc]
-name = image.target.kernel
-partition = kernel
-attributes = burn
-file = kernel.bin
-
-[env]
-parts_mmc = 4m(uboot),32m(kernel),-(rootfs)
-
-[fwc]
-name = image.target.rootfs
-partition = rootfs
-attributes = burn
-file = rootfs.bin
-MANIFEST
-"$bin/tools/zelimg/zelimg" build -o "$run/sample.img" parts/sample.manifest >/dev/null
+sample_image "$bin/tools/zelimg/zelimg" "$run/sample.img" $((16 * 1024 * 1024)) $((40 * 1024 * 1024 + 12345))
 
 # The console loads the image selected last time; select the sample for it.
 slots=8

@@ -4,6 +4,7 @@
 # standing in for the console window, and one ZelBurner per board started
 # with the console's command line. Ends with a per-board summary.
 set -euo pipefail
+. "$(dirname "$0")/sample_image.sh"
 cd "$(dirname "$0")/.."
 top=$PWD
 
@@ -13,7 +14,7 @@ scripts/build.sh normal ZelBurner zelimg zelreport vboard-farm vusb >/dev/null
 bin=$top/build
 run=$top/demo-worker-run
 rm -rf "$run"
-mkdir -p "$run/parts"
+mkdir -p "$run"
 cd "$run"
 
 # Reports and boards of this demo stay private to it.
@@ -32,48 +33,7 @@ trap cleanup EXIT
 "$farm" start --log "$run/farm.log" $(printf -- '--board %s ' "${boards[@]}") link=1 restart_delay=500 >/dev/null
 
 # Sample image: two loader stages, a kernel, the environment, a root file system.
-head -c 24576 /dev/urandom > parts/spl.bin
-head -c 393216 /dev/urandom > parts/uboot.bin
-head -c $((16 * 1024 * 1024)) /dev/urandom > parts/kernel.bin
-head -c $((40 * 1024 * 1024 + 12345)) /dev/urandom > parts/rootfs.bin
-cat > parts/sample.manifest <<'MANIFEST'
-platform = zk3308
-product = zelkora-demo
-version = 1.0.8
-media_type = emmc
-media_number = 0
-media_id = mmc0
-
-[fwc]
-name = updater.spl
-partition = spl
-ram = 0x200000
-attributes = run
-file = spl.bin
-
-[fwc]
-name = updater.uboot
-partition = uboot
-ram = 0x600000
-attributes = run
-file = uboot.bin
-
-[fwc]
-name = image.target.kernel
-partition = kernel
-attributes = burn
-file = kernel.bin
-
-[env]
-parts_mmc = 4m(uboot),32m(kernel),-(rootfs)
-
-[fwc]
-name = image.target.rootfs
-partition = rootfs
-attributes = burn
-file = rootfs.bin
-MANIFEST
-"$bin/tools/zelimg/zelimg" build -o "$run/sample.img" parts/sample.manifest >/dev/null
+sample_image "$bin/tools/zelimg/zelimg" "$run/sample.img" $((16 * 1024 * 1024)) $((40 * 1024 * 1024 + 12345))
 "$bin/tools/zelimg/zelimg" print "$run/sample.img" | sed -n '1,8p'
 
 # The console passes the image path percent-encoded.
