@@ -75,6 +75,13 @@ grep -q "Meta count:" "$log" || { echo "demo.sh: the console did not load the im
 sleep 2
 "$probe" screenshot "$run/burn_idle.png"
 
+# The console's CPU time (user and system) in clock ticks.
+console_ticks() {
+  awk '{ print $14 + $15 }' "/proc/$console/stat"
+}
+ticks_before=$(console_ticks)
+burn_start=$(date +%s%N)
+
 # Boards in waves of up to three, a second apart, as an operator plugs them.
 port=0
 while [ "$port" -lt "$boards" ]; do
@@ -94,12 +101,16 @@ for _ in $(seq 600); do
   [ "$("$probe" count)" -ge "$boards" ] && break
   sleep 0.5
 done
+cpu_ticks=$(($(console_ticks) - ticks_before))
+burn_ms=$((($(date +%s%N) - burn_start) / 1000000))
 sleep 1.5
 "$probe" screenshot "$run/burn_after.png"
 
 echo
 status=0
 "$probe" summary || status=1
+awk -v t="$cpu_ticks" -v hz="$(getconf CLK_TCK)" -v ms="$burn_ms" 'BEGIN {
+  printf "console CPU while burning: %.2f s in %.1f s (%.1f %% of one core)\n", t / hz, ms / 1000, 100 * t / hz / (ms / 1000) }'
 echo
 echo "Screenshots: $run/burn_idle.png, burn_mid.png, burn_after.png"
 echo "Burn logs:   $run/log/$(date +%Y-%m-%d)/<port with ':' as '#'>/<start seconds>.log"

@@ -55,8 +55,9 @@ zelimg::ImageDesc sampleImage()
     return desc;
 }
 
-// Process ids of this process's workers burning the board at port.
-QList<pid_t> workerPids(const QString &port)
+// Process ids of this process's workers burning the board at port; with an
+// empty port, of all its child processes, ended ones not yet reaped included.
+QList<pid_t> workerPids(const QString &port = QString())
 {
     QList<pid_t> pids;
     const QByteArray needle = QByteArray("-d") + '\0' + port.toLatin1() + '\0';
@@ -72,7 +73,8 @@ QList<pid_t> workerPids(const QString &port)
         // "pid (name) state ppid ..."
         const QByteArray fields = stat.readAll();
         const QList<QByteArray> rest = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
-        if (rest.size() > 1 && rest.at(1).toInt() == getpid() && cmdline.readAll().contains(needle))
+        if (rest.size() > 1 && rest.at(1).toInt() == getpid() &&
+            (port.isEmpty() || cmdline.readAll().contains(needle)))
             pids.append(pid);
     }
     return pids;
@@ -120,9 +122,11 @@ protected:
     {
         // Workers that still run would outlive the test and its farm.
         if (m_window) {
-            EXPECT_TRUE(waitUntil([this] { return !anyWorkerRuns(); }, 30000));
+            EXPECT_TRUE(waitUntil(workersEnded, 30000));
         }
         m_window.reset();
+        // Ended workers' process objects go with the next event loop; this test has none.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         FarmTest::TearDown();
     }
 
@@ -141,14 +145,13 @@ protected:
         });
     }
 
-    bool anyWorkerRuns() const
+    // True once every worker has ended and the console has seen it end.
+    static bool workersEnded()
     {
-        for (int slot = 0; slot < m_session->slotCount(); ++slot) {
-            const QString port = m_session->slot(slot).portText;
-            if (!port.isEmpty() && !workerPids(port).isEmpty())
-                return true;
-        }
-        return false;
+        if (!workerPids().isEmpty())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        return true;
     }
 
     bool waitForState(int slot, int state, int ms = 60000)
@@ -198,7 +201,7 @@ TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
     }
     for (int slot = 0; slot < 16; ++slot)
         ASSERT_TRUE(waitForState(slot, SlotSucceeded, 120000)) << "slot " << slot;
-    ASSERT_TRUE(waitUntil([this] { return !anyWorkerRuns(); }, 30000));
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
     const qint64 end = QDateTime::currentSecsSinceEpoch();
 
     const QString date = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
@@ -249,6 +252,7 @@ TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
     // The port map is written back whole when the console ends.
     EXPECT_TRUE(m_window->close());
     m_window.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     const PortMapping map = m_store->portMapping();
     EXPECT_EQ(map.size(), 16);
     EXPECT_EQ(map.value(QStringLiteral("1:16")), 15);
@@ -336,7 +340,10 @@ TEST_F(ConsoleFarm, BoardsWaitForAUsableImageAndBurnOnceItIsLoaded)
 
 int main(int argc, char **argv)
 {
-    // No window is shown on a screen, also when the test list is read.
+    ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests needs no window system.
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -344,6 +351,5 @@ int main(int argc, char **argv)
     if (!work.isValid() || !QDir::setCurrent(work.path()))
         return 1;
     g_workDir = work.path();
-    ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
