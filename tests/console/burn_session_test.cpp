@@ -93,6 +93,19 @@ TEST_F(BurnSessionTest, ProgressIsBoundedByTheImageTruncatedAndReadAs64Bit)
     session.handleReport(ReportProgress, payload(0, 1000));
     EXPECT_EQ(session.slot(0).progress, 100);
 
+    // A file that is no image leaves the selected one whole, bounds included.
+    QFile junk(QDir(testDirectory()).filePath(QStringLiteral("junk.img")));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(4096, 'x'));
+    junk.close();
+    QSignalSpy invalid(&session, &BurnSession::imageInvalid);
+    const QString selected = session.imagePath();
+    EXPECT_FALSE(session.loadImage(junk.fileName()));
+    EXPECT_EQ(invalid.count(), 1);
+    EXPECT_EQ(session.imagePath(), selected);
+    session.handleReport(ReportProgress, payload(0, 500));
+    EXPECT_EQ(session.slot(0).progress, 50);
+
     session.handleReport(ReportWaiting, payload(0, 0));
     EXPECT_EQ(session.slot(0).state, SlotWaitingReboot);
     EXPECT_FALSE(session.isIdle());
