@@ -151,8 +151,12 @@ void BurnSession::handleReport(quint32 kind, const QByteArray &payload)
             return;
         if (report.value == 0)
             setState(slot, SlotBurning);
-        m_slots[slot].progress = progressPercent(report.value, fileSize);
-        emit progressChanged(slot);
+        // Most reports of a large image leave the whole percent as it was.
+        const int percent = progressPercent(report.value, fileSize);
+        if (percent != m_slots[slot].progress || report.value == 0) {
+            m_slots[slot].progress = percent;
+            emit progressChanged(slot);
+        }
         break;
     }
     case ReportWaiting:
