@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <limits>
 
 QString consoleWindowTitle()
 {
@@ -31,6 +32,12 @@ DecodedReport decodeReportPayload(const char *data, int size)
         return report;
     report.valid = true;
     report.slotIndex = parts.at(0).toInt();
-    report.value = parts.at(1).toULongLong();
+    bool isSigned = false;
+    report.value = parts.at(1).toLongLong(&isSigned);
+    // A count beyond the signed range (a worker sends up to 2^64 - 1) stays
+    // larger than any image, so the console drops it rather than reading 0.
+    bool isUnsigned = false;
+    if (!isSigned && (parts.at(1).toULongLong(&isUnsigned), isUnsigned))
+        report.value = std::numeric_limits<qint64>::max();
     return report;
 }

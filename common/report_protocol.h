@@ -22,7 +22,7 @@ QByteArray buildReportPayload(int slotIndex, quint64 value);
 struct DecodedReport {
     bool valid = false;  // false for a payload without "#"
     int slotIndex = 0;
-    quint64 value = 0;
+    qint64 value = 0;  // 64-bit: progress of images above 2 GiB
 };
 
 // Reads at most size bytes and stops early at a NUL. "ZEL_" and "_TOOL" are

@@ -3,15 +3,19 @@
 #include "app_info.h"
 #include "burn_tab.h"
 #include "console_resources.h"
+#include "device_monitor.h"
 #include "history_tab.h"
 #include "logger.h"
 #include "manual_tab.h"
+#include "report_receiver.h"
 #include "setting_tab.h"
 #include "upg_device.h"
 #include "zel_about.h"
+#include "zel_dialog.h"
 #include "zel_label.h"
 #include "zel_title_bar.h"
 
+#include <QCloseEvent>
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -75,6 +79,7 @@ Veldmark::Veldmark(QWidget *parent)
     // Without the library the window still works; it just finds no board.
     if (libzelupg_init() != 0)
         qCritical() << "Failed to init libusbupg!";
+    listenToBoardsAndWorkers();
 }
 
 Veldmark::~Veldmark()
@@ -82,6 +87,30 @@ Veldmark::~Veldmark()
     delete m_logger;
     delete m_about;
     libzelupg_exit();
+}
+
+// Device changes and worker reports reach the same burn-page handlers that
+// the window's native events lead to where the system delivers them so.
+void Veldmark::listenToBoardsAndWorkers()
+{
+    auto *reports = new ReportReceiver(windowTitle(), this);
+    connect(reports, &ReportReceiver::reportReceived, m_burnTab, &BurnTab::handleReport);
+    if (!reports->listen())
+        qCritical() << "Failed to listen for burn reports";
+
+    auto *devices = new DeviceMonitor(this);
+    connect(devices, &DeviceMonitor::deviceChanged, m_burnTab, &BurnTab::handleDeviceChange);
+    devices->start();
+}
+
+void Veldmark::closeEvent(QCloseEvent *event)
+{
+    if (m_burnTab->isIdle()) {
+        event->accept();
+        return;
+    }
+    ZelDialog::alert(this, QStringLiteral("正在烧写设备，无法关闭程序"));
+    event->ignore();
 }
 
 void Veldmark::addTab(ZelTab *tab)

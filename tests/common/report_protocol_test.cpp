@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 DecodedReport decode(const QByteArray &bytes)
 {
@@ -15,8 +17,11 @@ TEST(ReportPayload, BuildsTheTextTheConsoleExpects)
     // Progress past 2 and 4 GiB stays a non-negative number, up to 2^64 - 1.
     EXPECT_EQ(buildReportPayload(0, 3000000000u), QByteArray("ZEL_0#3000000000_TOOL"));
     EXPECT_EQ(buildReportPayload(1, 18446744073709551615ull), QByteArray("ZEL_1#18446744073709551615_TOOL"));
-    EXPECT_EQ(decode(buildReportPayload(1, 18446744073709551615ull)).value, 18446744073709551615ull);
-    EXPECT_EQ(decode("ZEL_1#5000000000_TOOL").value, 5000000000ull);
+    // Beyond the signed range a count stays larger than any image file.
+    EXPECT_EQ(decode(buildReportPayload(1, 18446744073709551615ull)).value,
+              std::numeric_limits<qint64>::max());
+    EXPECT_EQ(decode("ZEL_1#5000000000_TOOL").value, Q_INT64_C(5000000000));
+    EXPECT_EQ(decode("ZEL_1#-5_TOOL").value, -5);
     EXPECT_EQ(consoleWindowTitle().toUtf8(), QByteArray("Zelkora\xe9\x87\x8f\xe4\xba\xa7\xe5\xb7\xa5\xe5\x85\xb7 v0.1.8"));
 }
 
@@ -25,26 +30,26 @@ TEST(ReportPayload, DecodesWhatWasSentAndToleratesOddPayloads)
     const DecodedReport plain = decode("ZEL_2#1_TOOL");
     EXPECT_TRUE(plain.valid);
     EXPECT_EQ(plain.slotIndex, 2);
-    EXPECT_EQ(plain.value, 1u);
+    EXPECT_EQ(plain.value, 1);
 
     const DecodedReport garbage = decode("ZEL_x#y_TOOL");
     EXPECT_TRUE(garbage.valid);
     EXPECT_EQ(garbage.slotIndex, 0);
-    EXPECT_EQ(garbage.value, 0u);
+    EXPECT_EQ(garbage.value, 0);
 
     const DecodedReport empty = decode("ZEL_#_TOOL");
     EXPECT_TRUE(empty.valid);
-    EXPECT_EQ(empty.value, 0u);
+    EXPECT_EQ(empty.value, 0);
 
     // Everything after a NUL is ignored.
     const DecodedReport nul = decode(QByteArray("ZEL_4#77\0#99_TOOL", 17));
     EXPECT_EQ(nul.slotIndex, 4);
-    EXPECT_EQ(nul.value, 77u);
+    EXPECT_EQ(nul.value, 77);
 
     // The markers are removed wherever they stand.
     const DecodedReport markers = decode("ZEL_ZEL_5#_TOOL6");
     EXPECT_EQ(markers.slotIndex, 5);
-    EXPECT_EQ(markers.value, 6u);
+    EXPECT_EQ(markers.value, 6);
 }
 
 TEST(ReportPayload, WithoutHashNothingIsReadBeyondThePayload)
@@ -58,5 +63,13 @@ TEST(ReportPayload, WithoutHashNothingIsReadBeyondThePayload)
     const DecodedReport cut = decodeReportPayload(buffer, 7);
     EXPECT_TRUE(cut.valid);
     EXPECT_EQ(cut.slotIndex, 1);
-    EXPECT_EQ(cut.value, 2u);
+    EXPECT_EQ(cut.value, 2);
+}
+
+TEST(ReportPayload, ValuesAbove2GiBKeepTheirSize)
+{
+    // Progress of a 3 GiB image must not wrap or read as 0.
+    const DecodedReport big = decode("ZEL_1#3221225472_TOOL");
+    EXPECT_TRUE(big.valid);
+    EXPECT_EQ(big.value, Q_INT64_C(3221225472));
 }
