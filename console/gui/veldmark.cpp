@@ -66,7 +66,11 @@ Veldmark::Veldmark(QWidget *parent)
     for (ZelTab *tab : {static_cast<ZelTab *>(m_burnTab), static_cast<ZelTab *>(m_historyTab),
                         static_cast<ZelTab *>(m_manualTab), static_cast<ZelTab *>(m_settingTab)})
         addTab(tab);
+    connect(m_burnTab, &BurnTab::burnResult, m_historyTab, &HistoryTab::onBurnResult);
+    connect(m_settingTab, &SettingTab::statisticReseted, m_burnTab, &BurnTab::refreshCounters);
+    connect(m_settingTab, &SettingTab::clearMapping, m_burnTab, &BurnTab::clearPortMapping);
     connect(m_settingTab, &SettingTab::clearHistory, m_historyTab, &HistoryTab::refresh);
+    m_settingTab->setBurnRunningCheck([this] { return !m_burnTab->isIdle(); });
 
     auto *mainLayout = new QHBoxLayout(this);
     mainLayout->setContentsMargins(0, 0, 0, 0);
@@ -96,7 +100,7 @@ void Veldmark::listenToBoardsAndWorkers()
     auto *reports = new ReportReceiver(windowTitle(), this);
     connect(reports, &ReportReceiver::reportReceived, m_burnTab, &BurnTab::handleReport);
     if (!reports->listen())
-        qCritical() << "Failed to listen for burn reports";
+        qCritical() << "Failed to listen for burn reports:" << reports->errorString();
 
     auto *devices = new DeviceMonitor(this);
     connect(devices, &DeviceMonitor::deviceChanged, m_burnTab, &BurnTab::handleDeviceChange);
