@@ -92,7 +92,7 @@ void Burner::run()
 
     bool success = false;
     std::FILE *file = nullptr;
-    if (!m_link->open()) {
+    if (!m_link->openFirst()) {
         qCritical() << "Failed to open USB device" << board;
     } else if (!(file = std::fopen(libraryPath.c_str(), "rb"))) {
         qCritical() << "Failed to open image file" << m_image->path();

@@ -15,6 +15,9 @@
 namespace {
 constexpr qint64 kReconnectDeadlineMs = 10000;
 constexpr unsigned long kReconnectPaceMs = 100;
+// The console lists boards by opening and claiming each for a moment, so a
+// board that has just arrived can be busy when its worker first opens it.
+constexpr qint64 kFirstOpenDeadlineMs = 2000;
 
 QString hex32(quint32 value)
 {
@@ -168,6 +171,24 @@ bool DeviceLinker::finish(const fwc_meta &entry, const fwc_meta *next, FwcResult
     return true;
 }
 
+bool DeviceLinker::openWithin(qint64 deadlineMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (open())
+            return true;
+        if (clock.elapsed() >= deadlineMs)
+            return false;
+        QThread::msleep(kReconnectPaceMs);
+    }
+}
+
+bool DeviceLinker::openFirst()
+{
+    return openWithin(kFirstOpenDeadlineMs);
+}
+
 bool DeviceLinker::waitReconnect()
 {
     qDebug() << "Wait to reconnect dev" << m_name;
@@ -175,18 +196,10 @@ bool DeviceLinker::waitReconnect()
         return false;
     close();
     qDebug() << timeOfDay() << "Wait for Dev" << m_name << "ready";
-
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (clock.elapsed() >= kReconnectDeadlineMs) {
-            qCritical() << timeOfDay() << "Dev" << m_name << "lost!";
-            return false;
-        }
-        if (open())
-            return true;
-        QThread::msleep(kReconnectPaceMs);
-    }
+    if (openWithin(kReconnectDeadlineMs))
+        return true;
+    qCritical() << timeOfDay() << "Dev" << m_name << "lost!";
+    return false;
 }
 
 bool DeviceLinker::reset()

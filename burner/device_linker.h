@@ -47,6 +47,8 @@ public:
     virtual bool finish(const fwc_meta &entry, const fwc_meta *next, FwcResults *results);
     // Closes the stale handle and re-opens the board within 10 seconds.
     virtual bool waitReconnect();
+    // Opens the board, trying again for a moment while it is busy elsewhere.
+    bool openFirst();
     // Sends the board command line "reset".
     virtual bool reset();
     QString name() const { return m_name; }
@@ -54,6 +56,7 @@ public:
 protected:
     // The transport's open handle of the board, or null.
     virtual upg_device *openHandle();
+    bool openWithin(qint64 deadlineMs);
 
     QString m_name;
     upg_device *m_handle = nullptr;

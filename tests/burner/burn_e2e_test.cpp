@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QTimer>
 
 #include <numeric>
 
@@ -267,4 +269,24 @@ TEST_F(BurnE2E, BoardRefusedForLackOfPermissionFailsAndTheLogNamesTheUdevRule)
     EXPECT_TRUE(log.contains(QStringLiteral("Board 1:5: no permission to open it: install the udev "
                                             "rule 70-veldmark.rules")))
         << log.toStdString();
+}
+
+// The console lists boards by opening and claiming each for a moment; a worker
+// started just then finds its board busy and must not give up on it.
+TEST_F(BurnE2E, BoardBusyForAMomentWhenTheWorkerStartsStillBurns)
+{
+    startFarm({"--board", "1:6", "upgrade=1"});
+    QProcess holder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZEL_VBOARD_FARM"), m_socket);
+    holder.setProcessEnvironment(env);
+    holder.start(QStringLiteral(VBOARD_PEER_EXE), {QStringLiteral("claim"), QStringLiteral("1:6")});
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    ASSERT_EQ(holder.readLine().trimmed(), QByteArray("claim 0"));
+    // The claim ends when the holder's input closes, half a second in.
+    QTimer::singleShot(500, &holder, [&holder] { holder.closeWriteChannel(); });
+
+    const WorkerRun run = runWorker(0, writeImage(singleImage(4096)), QStringLiteral("1:6"));
+    expectOneResultLast(run, 1);
+    holder.waitForFinished(5000);
 }
