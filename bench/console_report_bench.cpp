@@ -62,10 +62,10 @@ Result measure(qint64 console, int rate, int seconds)
             QElapsedTimer clock;
             clock.start();
             while (!stop) {
-                const QByteArray payload = buildReportPayload(slot, static_cast<int>(value));
+                const QByteArray payload = buildReportPayload(slot, quint64(value));
                 value = (value + 1048576) % kImageBytes;
                 const qint64 start = clock.nsecsElapsed();
-                deliverReport(title, ReportProgress, payload);
+                deliverReport(title, ReportProgress, payload, 10000);
                 latencies[slot].push_back((clock.nsecsElapsed() - start) / 1e6);
                 if (rate > 0) {
                     const qint64 next = qint64(latencies[slot].size()) * 1000000000 / rate;
