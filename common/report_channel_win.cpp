@@ -1,0 +1,11 @@
+// Windows: reports travel as WM_COPYDATA to the console window. Built only
+// with Qt for Windows.
+
+#include "report_channel.h"
+#include "report_delivery_win.h"
+
+void deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload)
+{
+    deliverReportToWindow(reinterpret_cast<const wchar_t *>(windowTitle.utf16()), kind,
+                          payload.constData(), size_t(payload.size()));
+}
