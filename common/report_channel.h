@@ -1,9 +1,16 @@
 #pragma once
 // Delivery of one report from a worker to the console window with a given
-// title. Synchronous: returns once the console has handled the report.
-// Without a console the report is dropped silently.
+// title. Synchronous: returns once the console has handled the report, or
+// once answerWaitMs have passed without an answer.
 
 #include <QByteArray>
 #include <QString>
 
-void deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload);
+enum class ReportDelivery {
+    Handled,     // the console has handled the report
+    NoConsole,   // no console with that title: the report is dropped
+    Unanswered,  // the console did not answer in time
+};
+
+ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload,
+                             int answerWaitMs);

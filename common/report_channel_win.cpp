@@ -4,8 +4,18 @@
 #include "report_channel.h"
 #include "report_delivery_win.h"
 
-void deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload)
+ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload,
+                             int answerWaitMs)
 {
-    deliverReportToWindow(reinterpret_cast<const wchar_t *>(windowTitle.utf16()), kind,
-                          payload.constData(), size_t(payload.size()));
+    switch (deliverReportToWindow(reinterpret_cast<const wchar_t *>(windowTitle.utf16()), kind,
+                                  payload.constData(), size_t(payload.size()),
+                                  unsigned(answerWaitMs))) {
+    case WindowDelivery::Handled:
+        return ReportDelivery::Handled;
+    case WindowDelivery::NoWindow:
+        return ReportDelivery::NoConsole;
+    case WindowDelivery::Unanswered:
+        break;
+    }
+    return ReportDelivery::Unanswered;
 }

@@ -4,37 +4,98 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
-// A directory we own and nobody else can enter, created when missing.
-bool isPrivateDirectory(const QByteArray &dir, bool create)
+QString describe(const QByteArray &dir, const QString &problem)
 {
-    if (create && ::mkdir(dir.constData(), 0700) != 0 && errno != EEXIST)
-        return false;
-    struct stat st;
-    if (::lstat(dir.constData(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+    return QLatin1Char('"') + QString::fromLocal8Bit(dir) + QStringLiteral("\" ") + problem;
 }
 
-QByteArray privateDirectory()
+QString lastError(const char *what)
+{
+    return QLatin1String(what) + QString::fromLocal8Bit(std::strerror(errno));
+}
+
+// A folder we own and nobody else can enter or write, made when missing. A
+// folder someone else made first, or one open to others, is refused: whoever
+// could write there could take the console's place.
+bool isPrivateFolder(const QByteArray &dir, bool create, QString *error)
+{
+    if (create && ::mkdir(dir.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = describe(dir, lastError("cannot be created: "));
+        return false;
+    }
+    struct stat st;
+    if (::lstat(dir.constData(), &st) != 0) {
+        *error = describe(dir, lastError("cannot be used: "));
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode))
+        *error = describe(dir, QStringLiteral("is not a folder"));
+    else if (st.st_uid != ::getuid())
+        *error = describe(dir, QStringLiteral("belongs to another user"));
+    else if ((st.st_mode & 077) != 0)
+        *error = describe(dir, QStringLiteral("is open to other users (mode %1)")
+                                   .arg(st.st_mode & 0777, 4, 8, QLatin1Char('0')));
+    else
+        return true;
+    return false;
+}
+
+QByteArray homeFolder()
+{
+    const char *home = std::getenv("HOME");
+    if (home && *home)
+        return QByteArray(home);
+    const passwd *entry = ::getpwuid(::getuid());
+    return entry && entry->pw_dir ? QByteArray(entry->pw_dir) : QByteArray();
+}
+
+// The session's runtime folder when it is private; otherwise a folder below
+// the user's home, where no other user can create anything first.
+QByteArray privateFolder(QString *error)
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && isPrivateDirectory(QByteArray(runtime), false))
+    QString ignored;
+    if (runtime && *runtime && isPrivateFolder(QByteArray(runtime), false, &ignored))
         return QByteArray(runtime);
-    const QByteArray fallback = "/tmp/zel-reports-" + QByteArray::number(::getuid());
-    return isPrivateDirectory(fallback, true) ? fallback : QByteArray();
+    const QByteArray home = homeFolder();
+    if (home.isEmpty()) {
+        *error = QStringLiteral("no runtime folder and no home folder for the report socket");
+        return QByteArray();
+    }
+    const QByteArray cache = home + "/.cache";
+    if (::mkdir(cache.constData(), 0700) != 0 && errno != EEXIST) {
+        *error = describe(cache, lastError("cannot be created: "));
+        return QByteArray();
+    }
+    const QByteArray folder = cache + "/zel-reports";
+    return isPrivateFolder(folder, true, error) ? folder : QByteArray();
 }
 }  // namespace
 
-QByteArray reportSocketPath(const QString &windowTitle)
+QByteArray reportSocketPath(const QString &windowTitle, QString *error)
 {
-    const QByteArray dir = privateDirectory();
-    if (dir.isEmpty())
-        return QByteArray();
-    const QByteArray digest =
-        QCryptographicHash::hash(windowTitle.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
-    return dir + "/zel-console-" + digest + ".sock";
+    QString problem;
+    const QByteArray dir = privateFolder(&problem);
+    QByteArray path;
+    if (!dir.isEmpty()) {
+        const QByteArray digest =
+            QCryptographicHash::hash(windowTitle.toUtf8(), QCryptographicHash::Sha1)
+                .toHex()
+                .left(16);
+        path = dir + "/zel-console-" + digest + ".sock";
+        if (static_cast<size_t>(path.size()) >= sizeof(sockaddr_un::sun_path)) {
+            problem = describe(path, QStringLiteral("is too long for a local socket"));
+            path.clear();
+        }
+    }
+    if (error)
+        *error = problem;
+    return path;
 }

@@ -1,11 +1,16 @@
 #pragma once
 // The console's receiving end of worker reports: listens under the console's
 // window title while it exists and hands every report, as sent, to whoever
-// handles it. The worker waits until the handler has returned.
+// handles it. The worker waits until the handler has returned. Connections
+// are read as their bytes come, never blocking the thread; a connection that
+// has not sent its whole record within its deadline is dropped.
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+
+#include <map>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -17,20 +22,30 @@ public:
     ~ReportReceiver() override;
 
     // False when another receiver already listens under this title or the
-    // socket cannot be created.
+    // socket cannot be set up; errorString() then says why.
     bool listen();
     bool isListening() const { return m_fd >= 0; }
+    QString errorString() const { return m_error; }
 
 signals:
     // kind and the payload bytes exactly as sent (not decoded).
     void reportReceived(quint32 kind, const QByteArray &payload);
 
 private:
+    struct Connection;
+
     void acceptPending();
+    // Reads what has come; true while the record is still incomplete. A
+    // whole record is handed on and answered, and the connection ended.
+    bool readFrom(Connection *connection);
+    void drop(Connection *connection);
     void stop();
 
     QString m_title;
     QByteArray m_path;
+    QString m_error;
     int m_fd = -1;
     QSocketNotifier *m_notifier = nullptr;
+    std::map<quint64, std::unique_ptr<Connection>> m_connections;  // by id, in accept order
+    quint64 m_lastConnectionId = 0;
 };

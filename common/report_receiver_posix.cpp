@@ -1,8 +1,12 @@
 #include "report_receiver.h"
 #include "report_endpoint_posix.h"
+#include "report_record.h"
 
+#include <QDebug>
 #include <QSocketNotifier>
+#include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -10,35 +14,21 @@
 #include <unistd.h>
 
 namespace {
-// Reads exactly size bytes; a sender writes its record at once, so the short
-// receive time-out only guards against a peer that stalls.
-bool recvAll(int fd, char *data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+// A worker writes its whole record right after connecting; a connection that
+// has not delivered it by then is given up. Other connections are read in
+// the meantime, so this only bounds what a stalled peer can hold.
+constexpr int kRecordDeadlineMs = 2000;
+// Connections read at once (a console runs at most 16 workers, each with one
+// report in flight); further ones wait in the listen queue until one ends.
+constexpr size_t kMaxConnections = 64;
+constexpr int kListenQueue = 64;
 
-quint32 getLe32(const unsigned char *in)
+sockaddr_un addressOf(const QByteArray &path)
 {
-    return quint32(in[0]) | quint32(in[1]) << 8 | quint32(in[2]) << 16 | quint32(in[3]) << 24;
-}
-
-bool fillAddress(const QByteArray &path, sockaddr_un *addr)
-{
-    if (path.isEmpty() || static_cast<size_t>(path.size()) >= sizeof(addr->sun_path))
-        return false;
-    std::memset(addr, 0, sizeof(*addr));
-    addr->sun_family = AF_UNIX;
-    std::memcpy(addr->sun_path, path.constData(), static_cast<size_t>(path.size()));
-    return true;
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    return addr;
 }
 
 // True when some process accepts connections on the socket file.
@@ -51,7 +41,22 @@ bool someoneListens(const sockaddr_un &addr)
     ::close(probe);
     return listening;
 }
+
+QString socketError(const char *what, const QByteArray &path)
+{
+    return QStringLiteral("cannot %1 the report socket \"%2\": %3")
+        .arg(QLatin1String(what), QString::fromLocal8Bit(path),
+             QString::fromLocal8Bit(std::strerror(errno)));
+}
 }  // namespace
+
+struct ReportReceiver::Connection {
+    quint64 id = 0;
+    int fd = -1;
+    QSocketNotifier *notifier = nullptr;
+    QTimer *deadline = nullptr;
+    ReportRecordReader record;
+};
 
 ReportReceiver::ReportReceiver(const QString &windowTitle, QObject *parent)
     : QObject(parent), m_title(windowTitle)
@@ -67,22 +72,32 @@ bool ReportReceiver::listen()
 {
     if (isListening())
         return true;
-    m_path = reportSocketPath(m_title);
-    sockaddr_un addr;
-    if (!fillAddress(m_path, &addr))
+    const auto refuse = [this](const QString &reason) {
+        m_error = reason;
+        qWarning().noquote() << "Cannot receive worker reports:" << reason;
         return false;
+    };
+    QString error;
+    m_path = reportSocketPath(m_title, &error);
+    if (m_path.isEmpty())
+        return refuse(error);
+    const sockaddr_un addr = addressOf(m_path);
     if (someoneListens(addr))
-        return false;
+        return refuse(QStringLiteral("another console or listener receives the reports at \"%1\"")
+                          .arg(QString::fromLocal8Bit(m_path)));
     // A socket file left by a console that was killed.
     ::unlink(m_path.constData());
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
-        return false;
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) != 0 || ::listen(fd, 64) != 0) {
+        return refuse(socketError("create", m_path));
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)) != 0
+        || ::listen(fd, kListenQueue) != 0) {
+        const QString reason = socketError("bind or listen on", m_path);
         ::close(fd);
-        return false;
+        return refuse(reason);
     }
+    m_error.clear();
     m_fd = fd;
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ReportReceiver::acceptPending);
@@ -95,6 +110,8 @@ void ReportReceiver::stop()
         return;
     delete m_notifier;
     m_notifier = nullptr;
+    while (!m_connections.empty())
+        drop(m_connections.begin()->second.get());
     ::close(m_fd);
     m_fd = -1;
     ::unlink(m_path.constData());
@@ -102,26 +119,82 @@ void ReportReceiver::stop()
 
 void ReportReceiver::acceptPending()
 {
-    for (;;) {
-        const int conn = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (conn < 0)
-            return;
-        const timeval timeout{2, 0};
-        ::setsockopt(conn, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-
-        unsigned char head[8];
-        if (recvAll(conn, reinterpret_cast<char *>(head), sizeof(head))) {
-            const quint32 kind = getLe32(head);
-            const quint32 size = getLe32(head + 4);
-            if (size <= kMaxReportPayload) {
-                QByteArray payload(static_cast<int>(size), '\0');
-                if (recvAll(conn, payload.data(), size)) {
-                    emit reportReceived(kind, payload);
-                    const char ack = 1;
-                    ::send(conn, &ack, 1, MSG_NOSIGNAL);
-                }
-            }
+    while (isListening() && m_connections.size() < kMaxConnections) {
+        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            break;
         }
-        ::close(conn);
+        auto owned = std::make_unique<Connection>();
+        Connection *connection = owned.get();
+        const quint64 id = ++m_lastConnectionId;
+        connection->id = id;
+        connection->fd = fd;
+        connection->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        connection->deadline = new QTimer(this);
+        connection->deadline->setSingleShot(true);
+        m_connections.emplace(id, std::move(owned));
+        // Looked up by id: a signal that comes after the connection ended does nothing.
+        connect(connection->notifier, &QSocketNotifier::activated, this, [this, id] {
+            const auto it = m_connections.find(id);
+            if (it != m_connections.end())
+                readFrom(it->second.get());
+        });
+        connect(connection->deadline, &QTimer::timeout, this, [this, id] {
+            // What arrived while this thread was busy elsewhere still counts.
+            const auto it = m_connections.find(id);
+            if (it != m_connections.end() && readFrom(it->second.get()))
+                drop(it->second.get());
+        });
+        connection->deadline->start(kRecordDeadlineMs);
+        // A worker's record is usually there already.
+        readFrom(connection);
     }
+    if (m_notifier)
+        m_notifier->setEnabled(m_connections.size() < kMaxConnections);
+}
+
+bool ReportReceiver::readFrom(Connection *connection)
+{
+    char buffer[512];
+    while (connection->record.state() == ReportRecordReader::Incomplete) {
+        const int wanted = std::min(connection->record.missing(), static_cast<int>(sizeof(buffer)));
+        const ssize_t n = ::recv(connection->fd, buffer, static_cast<size_t>(wanted), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;  // the rest comes later
+        if (n <= 0) {
+            drop(connection);  // gone before its record was whole
+            return false;
+        }
+        connection->record.append(buffer, static_cast<int>(n));
+    }
+    if (connection->record.state() == ReportRecordReader::Invalid) {
+        drop(connection);
+        return false;
+    }
+    // Nothing more to read or to time out while the handler runs.
+    connection->notifier->setEnabled(false);
+    connection->deadline->stop();
+    emit reportReceived(connection->record.kind(), connection->record.payload());
+    // Only now may the worker go on: the report has been handled.
+    const char ack = 1;
+    ::send(connection->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    drop(connection);
+    return false;
+}
+
+void ReportReceiver::drop(Connection *connection)
+{
+    connection->notifier->setEnabled(false);
+    connection->notifier->deleteLater();
+    connection->deadline->stop();
+    connection->deadline->deleteLater();
+    ::close(connection->fd);
+    m_connections.erase(connection->id);
+    // Room for a connection waiting in the listen queue.
+    if (m_notifier)
+        m_notifier->setEnabled(true);
 }

@@ -2,6 +2,8 @@
 
 #include "image_builder.h"
 
+#include <algorithm>
+
 namespace {
 
 std::vector<uint8_t> bytesOf(const std::string &text)
@@ -13,6 +15,19 @@ void putLe32(std::vector<uint8_t> &image, size_t at, uint32_t value)
 {
     for (int i = 0; i < 4; i++)
         image[at + size_t(i)] = uint8_t(value >> (8 * i));
+}
+
+// A report record (kind, payload length, payload) after the byte that sets
+// the size of the pieces it arrives in.
+std::vector<uint8_t> reportRecord(uint8_t piece, uint32_t kind, const std::string &payload,
+                                  uint32_t declared)
+{
+    std::vector<uint8_t> bytes(9 + payload.size(), 0);
+    bytes[0] = piece;
+    putLe32(bytes, 1, kind);
+    putLe32(bytes, 5, declared);
+    std::copy(payload.begin(), payload.end(), bytes.begin() + 9);
+    return bytes;
 }
 
 } // namespace
@@ -63,7 +78,24 @@ std::vector<FuzzSeed> partitionSeeds()
     int i = 0;
     for (const char *s : strings)
         seeds.emplace_back("string-" + std::to_string(i++), bytesOf(s));
-    seeds.emplace_back("env-blob", zelimg::envBlob({{"bootdelay", "3"}, {"parts_mmc", "1m(a),-(b)"}}));
+    seeds.emplace_back("env-blob",
+                       zelimg::envBlob({{"bootdelay", "3"}, {"parts_mmc", "1m(a),-(b)"}}));
     seeds.emplace_back("env-prefix", zelimg::envBlob({{"parts_mmcX", "-(all)"}}));
+    return seeds;
+}
+
+std::vector<FuzzSeed> reportSeeds()
+{
+    std::vector<FuzzSeed> seeds;
+    const std::string progress = "ZEL_3#1048576_TOOL";
+    seeds.emplace_back("progress", reportRecord(15, 1, progress, uint32_t(progress.size())));
+    seeds.emplace_back("progress-bytewise", reportRecord(0, 1, progress, uint32_t(progress.size())));
+    seeds.emplace_back("result", reportRecord(3, 4, "ZEL_0#1_TOOL", 12));
+    seeds.emplace_back("empty", reportRecord(7, 2, "", 0));
+    seeds.emplace_back("short", reportRecord(2, 1, "ZEL_1#", 12));
+    seeds.emplace_back("too-long", reportRecord(4, 1, "ZEL_1#2_TOOL", 4097));
+    seeds.emplace_back("no-hash", reportRecord(5, 3, "ZEL_7_TOOL", 10));
+    seeds.emplace_back("nul", reportRecord(6, 1, std::string("ZEL_4#77\0#99_TOOL", 17), 17));
+    seeds.emplace_back("trailing", reportRecord(9, 4, "ZEL_2#0_TOOLextra", 12));
     return seeds;
 }

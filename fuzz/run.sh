@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs each libFuzzer target for a bounded time (30 s by default) on a seed
-# corpus written by the image builder, plus the regression inputs kept in
+# corpus written by fuzz_seeds, plus the regression inputs kept in
 # fuzz/regressions/<target>/. A fault fails the run and names the input to keep.
 #   fuzz/run.sh BUILDDIR [SECONDS]
 set -euo pipefail
@@ -15,7 +15,7 @@ mkdir -p "$work"
 
 status=0
 summary=()
-for target in image_readers partition; do
+for target in image_readers partition report; do
   corpus=$work/corpus/$target
   artifacts=$work/artifacts/$target/
   log=$work/$target.log

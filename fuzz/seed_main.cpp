@@ -1,4 +1,4 @@
-// Writes the seed corpora: <dir>/image_readers/* and <dir>/partition/*.
+// Writes the seed corpora: <dir>/<target>/* for each fuzz target.
 
 #include "fuzz_seeds.h"
 
@@ -16,6 +16,7 @@ int main(int argc, char **argv)
     const std::pair<const char *, std::vector<FuzzSeed>> sets[] = {
         {"image_readers", imageReaderSeeds()},
         {"partition", partitionSeeds()},
+        {"report", reportSeeds()},
     };
     for (const auto &[target, seeds] : sets) {
         const fs::path dir = fs::path(argv[1]) / target;

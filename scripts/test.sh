@@ -12,7 +12,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 if [ -f fuzz/run.sh ]; then
-  scripts/build.sh fuzz fuzz_image_readers fuzz_partition fuzz_seeds >/dev/null
+  scripts/build.sh fuzz fuzz_image_readers fuzz_partition fuzz_report fuzz_seeds >/dev/null
   fuzz/run.sh build-fuzz
 fi
 

@@ -1,6 +1,8 @@
 // Delivery between a sender thread and a receiver on the test's event loop.
 #include "report_channel.h"
+#include "report_endpoint_posix.h"
 #include "report_receiver.h"
+#include "report_record.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,13 +14,53 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+constexpr int kWaitMs = 10000;
+
 struct Received {
     quint32 kind;
     QByteArray payload;
 };
+
+sockaddr_un socketAddress(const QString &title)
+{
+    const QByteArray path = reportSocketPath(title);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.constData(), static_cast<size_t>(path.size()));
+    return addr;
+}
+
+// A raw client of the receiver's socket, for peers that do not behave.
+int connectRaw(const QString &title)
+{
+    const sockaddr_un addr = socketAddress(title);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True once the receiver has closed the client's connection.
+bool closedByPeer(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
 
 class ReportChannelTest : public ::testing::Test
 {
@@ -31,20 +73,40 @@ protected:
         m_previous = qgetenv("XDG_RUNTIME_DIR");
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
     }
-    void TearDown() override { qputenv("XDG_RUNTIME_DIR", m_previous); }
+    void TearDown() override
+    {
+        qputenv("XDG_RUNTIME_DIR", m_previous);
+        if (!m_previousHome.isNull())
+            qputenv("HOME", m_previousHome);
+    }
 
-    // Runs the event loop until done() or a 10 s guard expires.
+    // Runs the event loop until done() or a 30 s guard expires.
     template <typename Done>
     void spin(Done done)
     {
         QElapsedTimer guard;
         guard.start();
-        while (!done() && guard.elapsed() < 10000)
+        while (!done() && guard.elapsed() < 30000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+
+    // Delivers from a worker thread while this thread runs the event loop.
+    ReportDelivery deliverWhileSpinning(const QString &title, quint32 kind, const QByteArray &payload)
+    {
+        std::atomic<bool> done{false};
+        ReportDelivery result = ReportDelivery::NoConsole;
+        std::thread sender([&] {
+            result = deliverReport(title, kind, payload, kWaitMs);
+            done = true;
+        });
+        spin([&] { return done.load(); });
+        sender.join();
+        return result;
     }
 
     QTemporaryDir m_runtime;
     QByteArray m_previous;
+    QByteArray m_previousHome;
 };
 }  // namespace
 
@@ -59,20 +121,24 @@ TEST_F(ReportChannelTest, ReportsArriveInOrderAndTheSenderWaitsForTheHandler)
     });
 
     std::atomic<int> delivered{0};
+    std::atomic<int> handled{0};
     std::atomic<qint64> elapsed{0};
     std::thread sender([&] {
         QElapsedTimer clock;
         clock.start();
-        deliverReport(QStringLiteral("console title"), 1, QByteArray("ZEL_0#0_TOOL"));
+        handled += deliverReport(QStringLiteral("console title"), 1, QByteArray("ZEL_0#0_TOOL"),
+                                 kWaitMs) == ReportDelivery::Handled;
         elapsed = clock.elapsed();
         delivered = 1;
-        deliverReport(QStringLiteral("console title"), 4, QByteArray("ZEL_0#1_TOOL"));
+        handled += deliverReport(QStringLiteral("console title"), 4, QByteArray("ZEL_0#1_TOOL"),
+                                 kWaitMs) == ReportDelivery::Handled;
         delivered = 2;
     });
     spin([&] { return delivered == 2; });
     sender.join();
 
     ASSERT_EQ(received.size(), 2);
+    EXPECT_EQ(handled, 2);
     EXPECT_EQ(received[0].kind, 1u);
     EXPECT_EQ(received[0].payload, QByteArray("ZEL_0#0_TOOL"));
     EXPECT_EQ(received[1].kind, 4u);
@@ -84,8 +150,29 @@ TEST_F(ReportChannelTest, WithoutAListenerReportsAreDroppedAtOnce)
 {
     QElapsedTimer clock;
     clock.start();
-    deliverReport(QStringLiteral("nobody listens"), 4, QByteArray("ZEL_1#1_TOOL"));
+    EXPECT_EQ(
+        deliverReport(QStringLiteral("nobody listens"), 4, QByteArray("ZEL_1#1_TOOL"), kWaitMs),
+        ReportDelivery::NoConsole);
     EXPECT_LT(clock.elapsed(), 5000);
+}
+
+TEST_F(ReportChannelTest, AConsoleThatTakesNoReportsHoldsTheSenderOnlyForTheWait)
+{
+    // A stopped console: the socket exists, nobody accepts, and its queue
+    // of connections fills up after the first.
+    const sockaddr_un addr = socketAddress(QStringLiteral("title W"));
+    const int stopped = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(stopped, reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(::listen(stopped, 0), 0);
+
+    for (int i = 0; i < 3; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_EQ(deliverReport(QStringLiteral("title W"), 1, QByteArray("ZEL_0#0_TOOL"), 300),
+                  ReportDelivery::Unanswered);
+        EXPECT_LT(clock.elapsed(), 5000);
+    }
+    ::close(stopped);
 }
 
 TEST_F(ReportChannelTest, OnlyOneReceiverPerTitleAndOtherTitlesAreApart)
@@ -99,13 +186,8 @@ TEST_F(ReportChannelTest, OnlyOneReceiverPerTitleAndOtherTitlesAreApart)
 
     int toOther = 0;
     QObject::connect(&other, &ReportReceiver::reportReceived, [&](quint32, const QByteArray &) { ++toOther; });
-    std::atomic<bool> done{false};
-    std::thread sender([&] {
-        deliverReport(QStringLiteral("title B"), 2, QByteArray("ZEL_1#0_TOOL"));
-        done = true;
-    });
-    spin([&] { return done.load(); });
-    sender.join();
+    EXPECT_EQ(deliverWhileSpinning(QStringLiteral("title B"), 2, QByteArray("ZEL_1#0_TOOL")),
+              ReportDelivery::Handled);
     EXPECT_EQ(toOther, 1);
 }
 
@@ -117,6 +199,89 @@ TEST_F(ReportChannelTest, ASocketLeftByAKilledConsoleIsTakenOver)
     }
     ReportReceiver restarted(QStringLiteral("title C"));
     EXPECT_TRUE(restarted.listen());
+}
+
+TEST_F(ReportChannelTest, SilentAndSlowClientsNeitherDelayAReportNorHoldTheReceiver)
+{
+    const QString title = QStringLiteral("title S");
+    ReportReceiver receiver(title);
+    ASSERT_TRUE(receiver.listen());
+    QList<Received> received;
+    QObject::connect(&receiver, &ReportReceiver::reportReceived,
+                     [&](quint32 kind, const QByteArray &payload) {
+                         received.append({kind, payload});
+                     });
+
+    std::vector<int> silent;
+    for (int i = 0; i < 10; ++i)
+        silent.push_back(connectRaw(title));
+    // A record sent one byte at a time, slower than any deadline allows.
+    const int dripping = connectRaw(title);
+    std::atomic<bool> dripDone{false};
+    std::thread drip([&] {
+        const QByteArray record = encodeReportRecord(2, QByteArray("ZEL_7#0_TOOL"));
+        for (char byte : record) {
+            if (::send(dripping, &byte, 1, MSG_NOSIGNAL) != 1)
+                break;
+            QThread::msleep(200);
+        }
+        dripDone = true;
+    });
+
+    EXPECT_EQ(deliverWhileSpinning(title, 4, QByteArray("ZEL_1#1_TOOL")), ReportDelivery::Handled);
+    EXPECT_EQ(received.size(), 1);
+    EXPECT_EQ(received.value(0).payload, QByteArray("ZEL_1#1_TOOL"));
+    // The report did not wait for the silent clients to be given up.
+    for (int fd : silent)
+        EXPECT_FALSE(closedByPeer(fd));
+
+    // Each silent or dripping client is dropped at its record's deadline,
+    // without an acknowledgement.
+    spin([&] {
+        for (int fd : silent)
+            if (!closedByPeer(fd))
+                return false;
+        return closedByPeer(dripping) || dripDone;
+    });
+    drip.join();
+    for (int fd : silent) {
+        EXPECT_TRUE(closedByPeer(fd));
+        ::close(fd);
+    }
+    char ack = 0;
+    EXPECT_LE(::recv(dripping, &ack, 1, MSG_DONTWAIT), 0);
+    ::close(dripping);
+    EXPECT_EQ(received.size(), 1);
+}
+
+TEST_F(ReportChannelTest, WithoutARuntimeFolderTheChannelLivesInAPrivateFolderBelowHome)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    m_previousHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    qunsetenv("XDG_RUNTIME_DIR");
+
+    ReportReceiver receiver(QStringLiteral("title H"));
+    ASSERT_TRUE(receiver.listen());
+    EXPECT_TRUE(reportSocketPath(QStringLiteral("title H")).startsWith(home.path().toUtf8() + '/'));
+    int reports = 0;
+    QObject::connect(&receiver, &ReportReceiver::reportReceived,
+                     [&](quint32, const QByteArray &) { ++reports; });
+    EXPECT_EQ(deliverWhileSpinning(QStringLiteral("title H"), 3, QByteArray("ZEL_0#0_TOOL")),
+              ReportDelivery::Handled);
+    EXPECT_EQ(reports, 1);
+
+    // A folder others may write to is refused, and the reason is given.
+    const QByteArray folder = home.path().toUtf8() + "/.cache/zel-reports";
+    ASSERT_EQ(::chmod(folder.constData(), 0755), 0);
+    ReportReceiver refused(QStringLiteral("title I"));
+    EXPECT_FALSE(refused.listen());
+    EXPECT_TRUE(refused.errorString().contains(QString::fromUtf8(folder)))
+        << refused.errorString().toStdString();
+    EXPECT_TRUE(refused.errorString().contains(QStringLiteral("open to other users")));
+    EXPECT_EQ(deliverReport(QStringLiteral("title I"), 3, QByteArray("ZEL_0#0_TOOL"), kWaitMs),
+              ReportDelivery::NoConsole);
 }
 
 int main(int argc, char **argv)

@@ -1,7 +1,7 @@
 // The worker's Windows report delivery against a real window under wine: the
 // console's exact title, the four kinds in order with their bytes, a call
-// that returns only after the window has handled the report, and a silent
-// drop when no console is there.
+// that returns only after the window has handled the report (or once its
+// wait is over), and a silent drop when no console is there.
 #include "report_delivery_win.h"
 
 #include <windows.h>
@@ -97,9 +97,9 @@ private:
     bool m_failed = false;
 };
 
-bool send(uint32_t kind, const std::string &payload)
+WindowDelivery send(uint32_t kind, const std::string &payload, unsigned waitMs = 10000)
 {
-    return deliverReportToWindow(kTitle, kind, payload.data(), payload.size());
+    return deliverReportToWindow(kTitle, kind, payload.data(), payload.size(), waitMs);
 }
 
 } // namespace
@@ -110,15 +110,15 @@ TEST(ReportDeliveryWin, ConsoleReceivesEveryKindInOrderAndEachSendWaitsForTheHan
     ConsoleWindow console;
     ASSERT_TRUE(console.created());
 
-    ASSERT_TRUE(send(1, "ZEL_3#0_TOOL"));
-    ASSERT_TRUE(send(2, "ZEL_3#0_TOOL"));
-    ASSERT_TRUE(send(3, "ZEL_3#0_TOOL"));
+    ASSERT_EQ(send(1, "ZEL_3#0_TOOL"), WindowDelivery::Handled);
+    ASSERT_EQ(send(2, "ZEL_3#0_TOOL"), WindowDelivery::Handled);
+    ASSERT_EQ(send(3, "ZEL_3#0_TOOL"), WindowDelivery::Handled);
     // A progress count beyond 4 GiB travels as its decimal text.
-    ASSERT_TRUE(send(1, "ZEL_3#5000000000_TOOL"));
+    ASSERT_EQ(send(1, "ZEL_3#5000000000_TOOL"), WindowDelivery::Handled);
 
     g_handlerDelayMs = 300;
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(send(4, "ZEL_3#1_TOOL"));
+    ASSERT_EQ(send(4, "ZEL_3#1_TOOL"), WindowDelivery::Handled);
     const auto took = std::chrono::steady_clock::now() - start;
     g_handlerDelayMs = 0;
 
@@ -133,9 +133,23 @@ TEST(ReportDeliveryWin, ConsoleReceivesEveryKindInOrderAndEachSendWaitsForTheHan
     EXPECT_GE(took, std::chrono::milliseconds(300));
 }
 
+TEST(ReportDeliveryWin, AHangingConsoleHoldsTheWorkerOnlyForTheWait)
+{
+    g_received.clear();
+    ConsoleWindow console;
+    ASSERT_TRUE(console.created());
+    g_handlerDelayMs = 2000;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(send(1, "ZEL_0#0_TOOL", 200), WindowDelivery::Unanswered);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(200));
+    EXPECT_LT(took, std::chrono::milliseconds(1500));
+    g_handlerDelayMs = 0;
+}
+
 TEST(ReportDeliveryWin, WithoutConsoleTheReportIsDropped)
 {
     g_received.clear();
-    EXPECT_FALSE(send(4, "ZEL_0#0_TOOL"));
+    EXPECT_EQ(send(4, "ZEL_0#0_TOOL"), WindowDelivery::NoWindow);
     EXPECT_TRUE(g_received.empty());
 }

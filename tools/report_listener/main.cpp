@@ -52,10 +52,9 @@ int main(int argc, char *argv[])
     const unsigned long delayMs = parser.value(delayOption).toULong();
 
     ReportReceiver receiver(consoleWindowTitle());
-    if (!receiver.listen()) {
-        std::fprintf(stderr, "zelreport: cannot listen (is a console or another listener running?)\n");
+    // On failure listen() has said why, on standard error here.
+    if (!receiver.listen())
         return 1;
-    }
     std::signal(SIGTERM, quitOnSignal);
     std::signal(SIGINT, quitOnSignal);
 
