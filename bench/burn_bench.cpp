@@ -1,7 +1,12 @@
 // burn_bench: whole-process benchmarks of the ZelBurner worker against the
 // board farm, printed as Markdown tables (see README.md, "Benchmarks").
 //
-//   burn_bench [--runs N] [--burner PATH] [--farm PATH] [--vusb DIR]
+//   burn_bench [--runs N] [--in-process] [--burner PATH] [--flasher PATH] [--farm PATH]
+//              [--vusb DIR]
+//
+// --in-process measures only on the in-process harness: every measured
+// process serves its own board through the test library (ZEL_VBOARD_LOCAL),
+// with no socket between host and board.
 //
 // Every figure is the median of N runs (default 5) measured in this one
 // invocation; ratios compare figures of the same invocation.
@@ -21,6 +26,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,6 +41,7 @@ constexpr double kTimeoutS = 600;
 
 struct Paths {
     std::string burner = ZELBURNER;
+    std::string flasher = ZELFLASH;
     std::string farm = VBOARD_FARM;
     std::string vusbDir = VUSB_DIR;
     std::string self;
@@ -109,8 +117,25 @@ public:
     bool linkEfficiency();
     bool parallelScale();
     bool startUp();
+    bool inProcessEfficiency();
+    bool inProcessHostCost();
+    bool inProcessParallel();
 
 private:
+    // The environment of a process that serves its own board at 1:1 with
+    // these board options and reports it into report.
+    std::map<std::string, std::string> localBoard(const std::string &options,
+                                                  const std::string &report) const;
+    // Link time the board in a report file was charged (the file is removed).
+    double reportedLinkS(const std::string &report) const;
+    // One worker, flasher or bare client with its own board; its usage and
+    // the link time its board was charged.
+    bool localWorker(const std::string &image, const std::string &options, uint64_t bytes,
+                     ChildUsage *usage, double *linkS);
+    bool localFlasher(const std::string &image, const std::string &options, ChildUsage *usage,
+                      double *linkS);
+    bool localBare(uint64_t bytes, uint32_t packet, const std::string &options, ChildUsage *usage,
+                   double *linkS);
     // One farm, the workers of jobs against it; the farm's usage and the
     // link time each board was charged.
     bool burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
@@ -118,6 +143,9 @@ private:
               std::vector<double> *linkS);
     bool bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint32_t packet,
               ChildUsage *client, ChildUsage *farm);
+    // The bare client moving bytes in packets to the board at 1:1, with env.
+    bool bareClient(uint64_t bytes, uint32_t packet, const std::map<std::string, std::string> &env,
+                    ChildUsage *usage);
     std::string image(const std::string &name) const { return m_scratch + "/" + name; }
 
     Paths m_paths;
@@ -177,18 +205,25 @@ bool Bench::bare(const std::vector<std::string> &farmArgs, uint64_t bytes, uint3
 {
     if (!m_farm.start(farmArgs))
         return false;
+    const bool ok = bareClient(bytes, packet,
+                               {{"ZEL_VBOARD_FARM", m_scratch + "/runtime/farm.sock"}}, client);
+    *farm = m_farm.stop();
+    return ok;
+}
+
+bool Bench::bareClient(uint64_t bytes, uint32_t packet,
+                       const std::map<std::string, std::string> &env, ChildUsage *usage)
+{
     Child c;
-    const std::string socket = m_scratch + "/runtime/farm.sock";
     if (c.start(
             {m_paths.self, "--bare-client", "1:1", std::to_string(bytes), std::to_string(packet)},
-            environmentWith({{"ZEL_VBOARD_FARM", socket}}), "", m_scratch + "/bare.out"))
+            environmentWith(env), "", m_scratch + "/bare.out"))
         c.wait();
-    *client = c.usage();
-    *farm = m_farm.stop();
-    if (!client->exitedOk)
+    *usage = c.usage();
+    if (!usage->exitedOk)
         std::fprintf(stderr, "burn_bench: the bare client failed (see %s/bare.out)\n",
                      m_scratch.c_str());
-    return client->exitedOk;
+    return usage->exitedOk;
 }
 
 bool Bench::hostCost()
@@ -374,6 +409,194 @@ bool Bench::parallelScale()
     return true;
 }
 
+std::map<std::string, std::string> Bench::localBoard(const std::string &options,
+                                                     const std::string &report) const
+{
+    return {{"ZEL_VBOARD_FARM", ""},
+            {"ZEL_VBOARD_LOCAL", "board 1:1 " + options},
+            {"ZEL_VBOARD_REPORT", report},
+            {"LD_LIBRARY_PATH", m_paths.vusbDir}};
+}
+
+double Bench::reportedLinkS(const std::string &report) const
+{
+    std::ifstream in(report);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(report.c_str());
+    std::smatch m;
+    if (!std::regex_search(text, m, std::regex("link_us=(\\d+)")))
+        return 0;
+    return std::stod(m[1]) / 1e6;
+}
+
+bool Bench::localWorker(const std::string &image, const std::string &options, uint64_t bytes,
+                        ChildUsage *usage, double *linkS)
+{
+    const std::string report = m_scratch + "/report-worker.txt";
+    const std::vector<WorkerOutcome> out =
+        m_batch.run({{0, image, "1:1", localBoard(options, report)}}, kTimeoutS);
+    *usage = out[0].usage;
+    *linkS = reportedLinkS(report);
+    if (out[0].result != 1 || uint64_t(out[0].lastProgress) != bytes) {
+        std::fprintf(stderr, "burn_bench: the in-process worker failed (result %d)\n",
+                     out[0].result);
+        return false;
+    }
+    m_firstReportS.push_back(out[0].firstReportS);
+    m_peakRssKb.push_back(double(out[0].peakRssKb));
+    return true;
+}
+
+bool Bench::localFlasher(const std::string &image, const std::string &options, ChildUsage *usage,
+                         double *linkS)
+{
+    const std::string report = m_scratch + "/report-flasher.txt";
+    Child c;
+    if (c.start({m_paths.flasher, "burn", "-q", "-p", "1:1", image},
+                environmentWith(localBoard(options, report)), m_scratch + "/work",
+                m_scratch + "/flasher.out"))
+        c.wait();
+    *usage = c.usage();
+    *linkS = reportedLinkS(report);
+    if (!usage->exitedOk)
+        std::fprintf(stderr, "burn_bench: zelflash failed (see %s/flasher.out)\n",
+                     m_scratch.c_str());
+    return usage->exitedOk;
+}
+
+bool Bench::localBare(uint64_t bytes, uint32_t packet, const std::string &options,
+                      ChildUsage *usage, double *linkS)
+{
+    const std::string report = m_scratch + "/report-bare.txt";
+    const bool ok = bareClient(bytes, packet, localBoard(options, report), usage);
+    *linkS = reportedLinkS(report);
+    return ok;
+}
+
+bool Bench::inProcessEfficiency()
+{
+    std::printf(
+        "### Burn time against the link bound, in-process harness\n\n"
+        "Each process serves its own board through the test library, USB 2.0 high-speed link "
+        "model on. *Bound*: the link time the board was charged; *efficiency*: bound / process "
+        "start to exit. The bare client shows the harness's own ceiling.\n\n");
+    std::printf("| component kind | image | bound s | bare client efficiency | worker s | worker "
+                "efficiency | zelflash s | zelflash efficiency |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
+    struct Kind {
+        const char *label;
+        const char *image;
+        uint32_t packet;
+        const char *options;
+    };
+    const std::vector<Kind> kinds = {
+        {"targets", "target64.img", 65536, "upgrade=1 link=1"},
+        {"loader stages", "loader64.img", 2048, "link=1 loader_stage="},
+    };
+    const uint64_t bytes = 64ull << 20;
+    for (const Kind &k : kinds) {
+        std::vector<double> bound, bare, workerS, worker, flasherS, flasher;
+        for (int r = 0; r < m_runs; ++r) {
+            ChildUsage u;
+            double link = 0;
+            if (!localBare(bytes, k.packet, k.options, &u, &link))
+                return false;
+            bare.push_back(link / u.wallS);
+            if (!localWorker(image(k.image), k.options, bytes, &u, &link))
+                return false;
+            bound.push_back(link);
+            workerS.push_back(u.wallS);
+            worker.push_back(link / u.wallS);
+            if (!localFlasher(image(k.image), k.options, &u, &link))
+                return false;
+            flasherS.push_back(u.wallS);
+            flasher.push_back(link / u.wallS);
+        }
+        std::printf("| %s, %u-byte packets | 64 MiB | %s | %s | %s | %s | %s | %s |\n", k.label,
+                    k.packet, fixed(median(bound), 3).c_str(), fixed(median(bare), 3).c_str(),
+                    fixed(median(workerS), 3).c_str(), fixed(median(worker), 3).c_str(),
+                    fixed(median(flasherS), 3).c_str(), fixed(median(flasher), 3).c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+    return true;
+}
+
+bool Bench::inProcessHostCost()
+{
+    std::printf("### Host cost per MiB, in-process harness, link model off\n\n"
+                "CPU (user + system) per MiB of a 64 MiB target component; the board's own work "
+                "(its CRC, its copies) runs in the same process in every column.\n\n");
+    std::printf("| image | bare client ms/MiB | worker ms/MiB | zelflash ms/MiB |\n");
+    std::printf("|---|---|---|---|\n");
+    const uint64_t bytes = 64ull << 20;
+    std::vector<double> bare, worker, flasher;
+    for (int r = 0; r < m_runs; ++r) {
+        ChildUsage u;
+        double link = 0;
+        if (!localBare(bytes, 65536, "upgrade=1", &u, &link))
+            return false;
+        bare.push_back(u.cpuS * 1000 / 64);
+        if (!localWorker(image("target64.img"), "upgrade=1", bytes, &u, &link))
+            return false;
+        worker.push_back(u.cpuS * 1000 / 64);
+        if (!localFlasher(image("target64.img"), "upgrade=1", &u, &link))
+            return false;
+        flasher.push_back(u.cpuS * 1000 / 64);
+    }
+    std::printf("| 64 MiB | %s | %s | %s |\n\n", fixed(median(bare), 2).c_str(),
+                fixed(median(worker), 2).c_str(), fixed(median(flasher), 2).c_str());
+    return true;
+}
+
+bool Bench::inProcessParallel()
+{
+    std::printf("### Parallel boards, in-process harness\n\n"
+                "N workers burn the 64 MiB target image at once, each into a board of its own "
+                "served inside its own process, link model on. *Time ratio*: a worker's time "
+                "over the single-worker median.\n\n");
+    std::printf("| boards | median time ratio | worst time ratio | median efficiency |\n");
+    std::printf("|---|---|---|---|\n");
+    const uint64_t bytes = 64ull << 20;
+    double single = 0;
+    for (int n : {1, 16}) {
+        std::vector<double> medianTime, worstTime, efficiency;
+        for (int r = 0; r < m_runs; ++r) {
+            std::vector<WorkerJob> jobs;
+            for (int i = 0; i < n; ++i)
+                jobs.push_back({i, image("target64.img"), "1:1",
+                                localBoard("upgrade=1 link=1",
+                                           m_scratch + "/report-" + std::to_string(i) + ".txt")});
+            const std::vector<WorkerOutcome> out = m_batch.run(jobs, kTimeoutS);
+            std::vector<double> times;
+            for (size_t i = 0; i < out.size(); ++i) {
+                if (out[i].result != 1 || uint64_t(out[i].lastProgress) != bytes) {
+                    std::fprintf(stderr, "burn_bench: in-process worker %zu failed\n", i);
+                    return false;
+                }
+                times.push_back(out[i].usage.wallS);
+                efficiency.push_back(
+                    reportedLinkS(m_scratch + "/report-" + std::to_string(i) + ".txt") /
+                    out[i].usage.wallS);
+            }
+            medianTime.push_back(median(times));
+            worstTime.push_back(*std::max_element(times.begin(), times.end()));
+        }
+        if (n == 1)
+            single = median(medianTime);
+        std::vector<double> medianRatio, worstRatio;
+        for (double t : medianTime)
+            medianRatio.push_back(t / single);
+        for (double t : worstTime)
+            worstRatio.push_back(t / single);
+        std::printf("| %d | %s | %s | %s |\n", n, fixed(median(medianRatio), 3).c_str(),
+                    fixed(median(worstRatio), 3).c_str(), fixed(median(efficiency), 3).c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\n");
+    return true;
+}
+
 std::string firstLineOf(const std::string &path, const std::string &prefix)
 {
     std::ifstream in(path);
@@ -400,7 +623,8 @@ void printMachine(int runs)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: burn_bench [--runs N] [--burner PATH] [--farm PATH] [--vusb DIR]\n");
+                 "usage: burn_bench [--runs N] [--in-process] [--burner PATH] [--flasher PATH] "
+                 "[--farm PATH] [--vusb DIR]\n");
     return 2;
 }
 } // namespace
@@ -413,8 +637,13 @@ int main(int argc, char *argv[])
 
     Paths paths;
     int runs = 5;
+    bool inProcessOnly = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
+        if (option == "--in-process") {
+            inProcessOnly = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usage();
         const std::string value = argv[++i];
@@ -422,6 +651,8 @@ int main(int argc, char *argv[])
             runs = std::atoi(value.c_str());
         else if (option == "--burner")
             paths.burner = value;
+        else if (option == "--flasher")
+            paths.flasher = value;
         else if (option == "--farm")
             paths.farm = value;
         else if (option == "--vusb")
@@ -452,8 +683,12 @@ int main(int argc, char *argv[])
     {
         Bench bench(paths, runs, scratch);
         printMachine(runs);
-        ok = bench.prepare() && bench.hostCost() && bench.linkEfficiency() &&
-             bench.parallelScale() && bench.startUp();
+        ok = bench.prepare();
+        if (ok && !inProcessOnly)
+            ok = bench.hostCost() && bench.linkEfficiency() && bench.parallelScale() &&
+                 bench.startUp();
+        ok = ok && bench.inProcessEfficiency() && bench.inProcessHostCost() &&
+             bench.inProcessParallel();
     }
     if (ok)
         std::filesystem::remove_all(scratch);

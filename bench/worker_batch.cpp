@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -105,17 +106,21 @@ std::vector<WorkerOutcome> WorkerBatch::run(const std::vector<WorkerJob> &jobs, 
     QObject::connect(&deadline, &QTimer::timeout, [&overran] { overran = true; });
     deadline.start(int(timeoutS * 1000));
 
-    const std::vector<std::string> env = environmentWith({
-        {"ZEL_VBOARD_FARM", m_env.farmSocket},
-        {"LD_LIBRARY_PATH", m_env.vusbDir},
-        {"XDG_RUNTIME_DIR", m_env.runtimeDir},
-    });
     const std::string output = m_env.workDir + "/workers.out";
     for (size_t i = 0; i < jobs.size(); ++i) {
+        std::map<std::string, std::string> vars = {
+            {"ZEL_VBOARD_FARM", m_env.farmSocket},
+            {"LD_LIBRARY_PATH", m_env.vusbDir},
+            {"XDG_RUNTIME_DIR", m_env.runtimeDir},
+        };
+        for (const auto &kv : jobs[i].env)
+            vars[kv.first] = kv.second;
+        const std::vector<std::string> env = environmentWith(vars);
         const QByteArray encoded = QByteArray::fromStdString(jobs[i].image).toPercentEncoding();
         children.push_back(std::make_unique<Child>());
         if (!children.back()->start({m_env.burner, "-i", std::to_string(jobs[i].slot), "-f",
-                                     encoded.toStdString(), "-d", jobs[i].position, "-t", "bench"},
+                                     encoded.toStdString(), "-d", jobs[i].position, "-t",
+                                     std::to_string(QDateTime::currentSecsSinceEpoch())},
                                     env, m_env.workDir, output))
             std::fprintf(stderr, "burn_bench: cannot start %s\n", m_env.burner.c_str());
         outcomes[i].spawnedAt = children.back()->startedAt();

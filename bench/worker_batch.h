@@ -6,6 +6,7 @@
 
 #include "child_process.h"
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,8 @@ struct WorkerJob {
     int slot = 0;
     std::string image;
     std::string position;
+    // Environment variables of this worker alone, over the batch's.
+    std::map<std::string, std::string> env = {};
 };
 
 struct WorkerOutcome {

@@ -1,10 +1,13 @@
 #include "burner.h"
 
 #include "device_linker_usb.h"
+#include "file_seek.h"
 #include "firmware_image.h"
+#include "fwc_rules.h"
 #include "image_format.h"
 #include "library_log_hook.h"
 #include "report.h"
+#include "settings_store.h"
 #include "upg_device.h"
 #include "zelupg_cmd.h"
 #include "zelupg_log.h"
@@ -18,23 +21,32 @@
 #include <cstring>
 
 namespace {
-constexpr quint32 kChunkLimit = 1024 * 1024;
-
-// The largest whole number of blocks that fits in 1 MiB, or one block when a
-// block is larger than that.
-quint32 chunkSizeFor(quint32 blockSize)
-{
-    return blockSize <= kChunkLimit ? kChunkLimit - kChunkLimit % blockSize : blockSize;
-}
-
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
 };
+
+// Opening anything but a regular file (a FIFO, a device) can block for ever
+// or read without end.
+bool isRegularFileOrAbsent(const QString &path)
+{
+    const QFileInfo info(path);
+    return !info.exists() || info.isFile();
+}
 }  // namespace
 
 Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotIndex)
+    : Burner(std::make_unique<DeviceLinkerUSB>(usbPosition), imagePath, slotIndex)
+{
+}
+
+Burner::Burner(std::unique_ptr<DeviceLinker> link, const QString &imagePath, int slotIndex)
     : m_slotIndex(slotIndex)
 {
+    // The library's debug messages ask the settings for "is_verbose".
+    if (!isRegularFileOrAbsent(SettingsStore::fileName())) {
+        qCritical() << "Settings file is not a regular file:" << SettingsStore::fileName();
+        return;
+    }
     if (libzelupg_init() != 0) {
         qCritical() << "Failed to init libusbupg!";
         return;
@@ -46,13 +58,17 @@ Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotInd
         qCritical() << "Image file not exist" << imagePath;
         return;
     }
+    if (!QFileInfo(imagePath).isFile()) {
+        qCritical() << "Image file is not a regular file:" << imagePath;
+        return;
+    }
     m_image = std::make_unique<FirmwareImage>();
     m_image->setPath(imagePath);
     if (m_image->load() != 0) {
         qCritical() << "Image file invalid:" << imagePath;
         return;
     }
-    m_link = std::make_unique<DeviceLinkerUSB>(usbPosition);
+    m_link = std::move(link);
     m_ready = true;
 }
 
@@ -76,7 +92,7 @@ void Burner::run()
 
     bool success = false;
     std::FILE *file = nullptr;
-    if (!m_link->open()) {
+    if (!m_link->openFirst()) {
         qCritical() << "Failed to open USB device" << board;
     } else if (!(file = std::fopen(libraryPath.c_str(), "rb"))) {
         qCritical() << "Failed to open image file" << m_image->path();
@@ -92,10 +108,15 @@ void Burner::run()
 
 bool Burner::burnAll(std::FILE *file)
 {
+    const int count = m_image->fwcCount();
+    if (count <= 0) {
+        qCritical() << "Image has no components: its meta size" << m_image->header().meta_size
+                    << "holds no" << FWC_META_DISK_SIZE << "byte entry";
+        return false;
+    }
     const fwc_meta *records = m_image->fwcRecords();
     if (!records)
         return false;
-    const int count = m_image->fwcCount();
     const QString board = m_link->name();
 
     report(ReportProgress, m_slotIndex, 0);
@@ -104,6 +125,9 @@ bool Burner::burnAll(std::FILE *file)
         QMutexLocker locker(&m_lock);
         const fwc_meta &entry = records[i];
         qDebug() << "Meta" << i << entry.name << "...";
+        unsigned char wire[FWC_META_DISK_SIZE];
+        if (!readEntry(file, i, entry, wire))
+            return false;
         if (!m_link->probe()) {
             // A link that knows the board was already upgrading treats its
             // leaving as a loss; a USB link forgets the mode on a failed probe.
@@ -122,23 +146,45 @@ bool Burner::burnAll(std::FILE *file)
             }
         }
         const fwc_meta *next = i + 1 < count ? &records[i + 1] : nullptr;
-        if (!burnComponent(entry, next, file))
+        if (!burnComponent(entry, wire, next, file))
             return false;
     }
     qDebug() << "\nBurn" << board << "successfully!";
     return true;
 }
 
-bool Burner::burnComponent(const fwc_meta &entry, const fwc_meta *next, std::FILE *file)
+// The board gets the entry's 512 bytes exactly as the image holds them; the
+// record's texts were cut to NUL-terminated ones for reading and logging.
+bool Burner::readEntry(std::FILE *file, int index, const fwc_meta &record, unsigned char *wire)
+{
+    const quint64 offset = IMAGE_META_OFFSET + quint64(index) * FWC_META_DISK_SIZE;
+    if (!seekFile(file, offset) ||
+        std::fread(wire, 1, FWC_META_DISK_SIZE, file) != FWC_META_DISK_SIZE) {
+        qCritical() << "Failed to read meta" << index << "of the image";
+        return false;
+    }
+    fwc_meta decoded;
+    fwc_meta_decode(wire, &decoded);
+    if (std::memcmp(&decoded, &record, sizeof(decoded)) != 0) {
+        qCritical() << "Meta" << index << "of the image changed since it was read";
+        return false;
+    }
+    return true;
+}
+
+bool Burner::burnComponent(const fwc_meta &entry, const unsigned char *wire, const fwc_meta *next,
+                           std::FILE *file)
 {
     const QString board = m_link->name();
-    if (!m_link->sendMeta(entry)) {
+    if (!m_link->sendMeta(entry, wire)) {
         qCritical() << "Failed to send the meta information!";
         return false;
     }
+    // The link refuses block sizes outside the bound, so the chunk is not 0.
     const quint32 blockSize = m_link->blockSize();
-    const quint32 chunk = chunkSizeFor(blockSize);
-    std::unique_ptr<unsigned char, FreeDeleter> buffer(static_cast<unsigned char *>(std::malloc(chunk)));
+    const quint32 chunk = zelupg_fwc_chunk_size(blockSize);
+    std::unique_ptr<unsigned char, FreeDeleter> buffer(
+        static_cast<unsigned char *>(std::malloc(chunk)));
     if (!buffer) {
         qCritical() << "Failed to malloc";
         return false;
@@ -148,22 +194,24 @@ bool Burner::burnComponent(const fwc_meta &entry, const fwc_meta *next, std::FIL
     qDebug() << "Blocksize" << blockSize << ", chunk" << chunk << "*" << chunks << ", rest" << rest;
     qDebug() << "Offset:" << entry.offset << "Size:" << entry.size;
 
-    if (std::fseek(file, static_cast<long>(entry.offset), SEEK_SET) != 0) {
+    if (!seekFile(file, entry.offset)) {
         qCritical() << " Dev" << board << "Failed to read" << (chunks ? chunk : rest);
         return false;
     }
     for (quint32 k = 0; k < chunks; ++k) {
         qDebug() << " Dev" << board << "Send chunk" << k << "...";
-        if (!sendChunk(file, buffer.get(), chunk, chunk))
+        if (!readChunk(file, buffer.get(), chunk) || !sendChunk(buffer.get(), chunk))
             return false;
     }
     if (rest != 0) {
+        if (!readChunk(file, buffer.get(), rest))
+            return false;
         // The board takes whole blocks: the last one is padded with zeros. The
         // padded rest never exceeds a chunk, which is a whole number of blocks.
-        const quint32 padded = rest % blockSize ? rest + (blockSize - rest % blockSize) : rest;
+        const auto padded = static_cast<quint32>(zelupg_fwc_padded_length(rest, blockSize));
         std::memset(buffer.get() + rest, 0, padded - rest);
         qDebug() << " Dev" << board << "Send the rest data" << padded;
-        if (!sendChunk(file, buffer.get(), rest, padded))
+        if (!sendChunk(buffer.get(), padded))
             return false;
     }
 
@@ -175,25 +223,29 @@ bool Burner::burnComponent(const fwc_meta &entry, const fwc_meta *next, std::FIL
     return true;
 }
 
-bool Burner::sendChunk(std::FILE *file, unsigned char *buffer, quint32 readLength, quint32 sendLength)
+bool Burner::readChunk(std::FILE *file, unsigned char *buffer, quint32 length)
 {
-    const QString board = m_link->name();
     // A short read means a damaged or truncated image: sending the buffer
     // would put stale bytes on the board.
-    if (std::fread(buffer, 1, readLength, file) != readLength) {
-        qCritical() << " Dev" << board << "Failed to read" << readLength;
+    if (std::fread(buffer, 1, length, file) != length) {
+        qCritical() << " Dev" << m_link->name() << "Failed to read" << length;
         return false;
     }
-    if (!m_link->send(buffer, sendLength)) {
-        qCritical() << " Dev" << board << "Failed to send" << sendLength;
+    return true;
+}
+
+bool Burner::sendChunk(const unsigned char *buffer, quint32 length)
+{
+    if (!m_link->send(buffer, length)) {
+        qCritical() << " Dev" << m_link->name() << "Failed to send" << length;
         return false;
     }
-    m_bytesSent += sendLength;
+    m_bytesSent += length;
     reportProgress();
     return true;
 }
 
 void Burner::reportProgress()
 {
-    report(ReportProgress, m_slotIndex, static_cast<int>(m_bytesSent));
+    report(ReportProgress, m_slotIndex, m_bytesSent);
 }

@@ -18,6 +18,8 @@ class Burner
 public:
     // Never fails outright: on any failure it logs and stays not ready.
     Burner(const QString &usbPosition, const QString &imagePath, int slotIndex);
+    // The same over a link of any transport (a serial port, for example).
+    Burner(std::unique_ptr<DeviceLinker> link, const QString &imagePath, int slotIndex);
     // Shuts the library down.
     ~Burner();
     Burner(const Burner &) = delete;
@@ -28,8 +30,11 @@ public:
 
 private:
     bool burnAll(std::FILE *file);
-    bool burnComponent(const fwc_meta &entry, const fwc_meta *next, std::FILE *file);
-    bool sendChunk(std::FILE *file, unsigned char *buffer, quint32 readLength, quint32 sendLength);
+    bool readEntry(std::FILE *file, int index, const fwc_meta &record, unsigned char *wire);
+    bool burnComponent(const fwc_meta &entry, const unsigned char *wire, const fwc_meta *next,
+                       std::FILE *file);
+    bool readChunk(std::FILE *file, unsigned char *buffer, quint32 length);
+    bool sendChunk(const unsigned char *buffer, quint32 length);
     void reportProgress();
 
     QMutex m_lock;
@@ -37,5 +42,6 @@ private:
     std::unique_ptr<DeviceLinker> m_link;
     int m_slotIndex;
     bool m_ready = false;
-    quint32 m_bytesSent = 0;
+    // Bytes handed to the board, padding included: images pass 4 GiB.
+    quint64 m_bytesSent = 0;
 };

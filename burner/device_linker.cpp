@@ -1,8 +1,9 @@
 #include "device_linker.h"
 
+#include "fwc_rules.h"
 #include "image_format.h"
+#include "upg_device.h"
 #include "zelupg_cmd.h"
-#include "zelupg_le.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -14,21 +15,9 @@
 namespace {
 constexpr qint64 kReconnectDeadlineMs = 10000;
 constexpr unsigned long kReconnectPaceMs = 100;
-
-// The 512-byte entry the board expects: the entry's 216 bytes as they stand
-// in the image, zeros behind.
-void encodeMetaEntry(const fwc_meta &entry, uint8_t *block)
-{
-    std::memset(block, 0, FWC_META_DISK_SIZE);
-    std::memcpy(block + 0, entry.magic, sizeof(entry.magic));
-    std::memcpy(block + 8, entry.name, sizeof(entry.name));
-    std::memcpy(block + 72, entry.partition, sizeof(entry.partition));
-    zelupg_put_le32(block + 136, entry.offset);
-    zelupg_put_le32(block + 140, entry.size);
-    zelupg_put_le32(block + 144, entry.crc);
-    zelupg_put_le32(block + 148, entry.ram);
-    std::memcpy(block + 152, entry.attributes, sizeof(entry.attributes));
-}
+// The console lists boards by opening and claiming each for a moment, so a
+// board that has just arrived can be busy when its worker first opens it.
+constexpr qint64 kFirstOpenDeadlineMs = 2000;
 
 QString hex32(quint32 value)
 {
@@ -48,14 +37,50 @@ QString timeOfDay()
 
 DeviceLinker::DeviceLinker(const QString &name) : m_name(name) {}
 
-DeviceLinker::~DeviceLinker() = default;
+DeviceLinker::~DeviceLinker()
+{
+    close();
+}
 
-bool DeviceLinker::isOpen() const { return false; }
-bool DeviceLinker::probe() { return false; }
-bool DeviceLinker::inUpgradeMode() const { return false; }
 quint32 DeviceLinker::blockSize() const { return m_blockSize; }
-bool DeviceLinker::open() { return false; }
-bool DeviceLinker::close() { return false; }
+upg_device *DeviceLinker::openHandle() { return nullptr; }
+
+bool DeviceLinker::open()
+{
+    if (isOpen())
+        return true;
+    m_handle = openHandle();
+    if (!m_handle)
+        return false;
+    if (probe())
+        return true;
+    close();
+    return false;
+}
+
+bool DeviceLinker::close()
+{
+    if (!isOpen())
+        return false;
+    upg_dev_close(m_handle);
+    m_handle = nullptr;
+    return true;
+}
+
+bool DeviceLinker::probe()
+{
+    if (!isOpen())
+        return false;
+    int mode = 0;
+    const int rc = zelupg_get_device_status(m_handle, &mode);
+    m_upgradeMode = rc == 0 ? static_cast<quint8>(mode) : 0;
+    return rc == 0;
+}
+
+bool DeviceLinker::inUpgradeMode() const
+{
+    return isOpen() && m_upgradeMode != 0;
+}
 
 bool DeviceLinker::send(const void *data, quint32 length)
 {
@@ -68,19 +93,23 @@ bool DeviceLinker::send(const void *data, quint32 length)
     return false;
 }
 
-bool DeviceLinker::sendMeta(const fwc_meta &entry)
+bool DeviceLinker::sendMeta(const fwc_meta &entry, const unsigned char *wireEntry)
 {
     if (!isOpen())
         return false;
-    uint8_t block[FWC_META_DISK_SIZE];
-    encodeMetaEntry(entry, block);
-    if (zelupg_cmd_set_fwc_meta(m_handle, block) != 0) {
+    if (zelupg_cmd_set_fwc_meta(m_handle, wireEntry) != 0) {
         qCritical() << "Dev" << m_name << "Failed to send meta head!";
         return false;
     }
     const int blockSize = zelupg_cmd_get_block_size(m_handle);
     if (blockSize <= 0) {
         qCritical() << "Dev" << m_name << "Failed to get block size!";
+        return false;
+    }
+    // The block size is the host's chunk buffer and the padding of the rest.
+    if (!zelupg_fwc_block_size_ok(blockSize)) {
+        qCritical() << "Dev" << m_name << "Block size" << blockSize << "is above the limit of"
+                    << ZELUPG_FWC_MAX_BLOCK_SIZE;
         return false;
     }
     m_blockSize = static_cast<quint32>(blockSize);
@@ -97,8 +126,8 @@ bool DeviceLinker::finish(const fwc_meta &entry, const fwc_meta *next, FwcResult
         return false;
     // The last loader stage restarts the board as it closes, so its closing
     // response is not awaited; the burner waits for the board instead.
-    const bool lastUpdater = std::strstr(entry.name, "updater")
-        && !(next && std::strstr(next->name, "updater"));
+    const bool lastUpdater =
+        zelupg_fwc_is_loader_stage(entry.name) && !(next && zelupg_fwc_is_loader_stage(next->name));
     if (lastUpdater) {
         zelupg_cmd_send_fwc_data_final(m_handle);
         qCritical() << "Don't check the result of" << entry.name;
@@ -142,6 +171,24 @@ bool DeviceLinker::finish(const fwc_meta &entry, const fwc_meta *next, FwcResult
     return true;
 }
 
+bool DeviceLinker::openWithin(qint64 deadlineMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (open())
+            return true;
+        if (clock.elapsed() >= deadlineMs)
+            return false;
+        QThread::msleep(kReconnectPaceMs);
+    }
+}
+
+bool DeviceLinker::openFirst()
+{
+    return openWithin(kFirstOpenDeadlineMs);
+}
+
 bool DeviceLinker::waitReconnect()
 {
     qDebug() << "Wait to reconnect dev" << m_name;
@@ -149,18 +196,10 @@ bool DeviceLinker::waitReconnect()
         return false;
     close();
     qDebug() << timeOfDay() << "Wait for Dev" << m_name << "ready";
-
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (clock.elapsed() >= kReconnectDeadlineMs) {
-            qCritical() << timeOfDay() << "Dev" << m_name << "lost!";
-            return false;
-        }
-        if (open())
-            return true;
-        QThread::msleep(kReconnectPaceMs);
-    }
+    if (openWithin(kReconnectDeadlineMs))
+        return true;
+    qCritical() << timeOfDay() << "Dev" << m_name << "lost!";
+    return false;
 }
 
 bool DeviceLinker::reset()

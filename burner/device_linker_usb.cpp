@@ -1,61 +1,17 @@
 #include "device_linker_usb.h"
 
 #include "upg_device.h"
-#include "zelupg_cmd.h"
-
-#include <QStringList>
 
 DeviceLinkerUSB::DeviceLinkerUSB(const QString &name) : DeviceLinker(name)
 {
-    const QStringList parts = name.split(QLatin1Char(':'), Qt::KeepEmptyParts);
-    m_bus = static_cast<quint32>(parts.at(0).toInt());
-    for (int i = 1; i < parts.size() && i <= UPG_PORT_PATH_LEN; ++i)
-        m_portPath[i - 1] = static_cast<quint8>(parts.at(i).toInt() & 0xff);
+    m_positionValid = parseUsbPosition(name, &m_position);
 }
 
-DeviceLinkerUSB::~DeviceLinkerUSB()
+upg_device *DeviceLinkerUSB::openHandle()
 {
-    close();
-}
-
-bool DeviceLinkerUSB::isOpen() const
-{
-    return m_handle != nullptr;
-}
-
-bool DeviceLinkerUSB::probe()
-{
-    if (!isOpen())
-        return false;
-    int mode = 0;
-    const int rc = zelupg_get_device_status(m_handle, &mode);
-    m_upgradeMode = rc == 0 ? static_cast<quint8>(mode) : 0;
-    return rc == 0;
-}
-
-bool DeviceLinkerUSB::inUpgradeMode() const
-{
-    return isOpen() && m_upgradeMode != 0;
-}
-
-bool DeviceLinkerUSB::open()
-{
-    if (isOpen())
-        return true;
-    m_handle = upg_usb_dev_open(static_cast<uint8_t>(m_bus), m_portPath);
-    if (!m_handle)
-        return false;
-    if (probe())
-        return true;
-    close();
-    return false;
-}
-
-bool DeviceLinkerUSB::close()
-{
-    if (!isOpen())
-        return false;
-    upg_dev_close(m_handle);
-    m_handle = nullptr;
-    return true;
+    // A name that is no position must not reach the library, which would
+    // read a wrapped bus number as "any board".
+    if (!m_positionValid)
+        return nullptr;
+    return upg_usb_dev_open(m_position.bus, m_position.ports);
 }

@@ -2,26 +2,23 @@
 // A board on USB, known by its position "bus:port:port...".
 
 #include "device_linker.h"
+#include "usb_position.h"
 
 class DeviceLinkerUSB : public DeviceLinker
 {
 public:
-    // Parses the position; does not touch the board.
+    // Parses the position; does not touch the board. A name that is not a
+    // position (see parseUsbPosition) gives a link that never opens.
     explicit DeviceLinkerUSB(const QString &name);
-    ~DeviceLinkerUSB() override;
 
-    bool isOpen() const override;
-    // Asks the board's status; rewrites the upgrade-mode flag (0 on failure).
-    bool probe() override;
-    bool inUpgradeMode() const override;
-    bool open() override;
-    bool close() override;
+    bool positionValid() const { return m_positionValid; }
+    quint32 busNumber() const { return m_position.bus; }
+    const quint8 *portPath() const { return m_position.ports; }
 
-    quint32 busNumber() const { return m_bus; }
-    const quint8 *portPath() const { return m_portPath; }
+protected:
+    upg_device *openHandle() override;
 
 private:
-    quint8 m_upgradeMode = 0;
-    quint32 m_bus = 0;
-    quint8 m_portPath[7] = {};
+    bool m_positionValid = false;
+    UsbPosition m_position;
 };

@@ -4,8 +4,10 @@
 
 #include "burner.h"
 #include "logger.h"
+#include "report.h"
 #include "worker_args.h"
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char *argv[])
@@ -13,6 +15,13 @@ int main(int argc, char *argv[])
     const WorkerArgs args = parseWorkerArgs(argc, argv);
     if (!args.usable())
         return 0;
+    const QString problem = workerArgsProblem(args);
+    if (!problem.isEmpty()) {
+        // Nothing is written: the log path would be built from these values.
+        std::fprintf(stderr, "ZelBurner: %s\n", qUtf8Printable(problem));
+        report(ReportResult, args.slotIndex, 0);
+        return 0;
+    }
 
     auto logger = std::make_unique<Logger>(args.usbPosition, args.logName);
     installLogMessageHandler();

@@ -19,7 +19,7 @@ constexpr int kHungConsoleWaitMs = 200;
 bool g_consoleHangs = false;
 }  // namespace
 
-void report(ReportKind kind, int slotIndex, int value)
+void report(ReportKind kind, int slotIndex, quint64 value)
 {
     const QByteArray payload = buildReportPayload(slotIndex, value);
     const int waitMs = g_consoleHangs ? kHungConsoleWaitMs : kAnswerWaitMs;

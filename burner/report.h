@@ -4,4 +4,4 @@
 
 #include "report_protocol.h"
 
-void report(ReportKind kind, int slotIndex, int value);
+void report(ReportKind kind, int slotIndex, quint64 value);

@@ -1,8 +1,51 @@
 #include "worker_args.h"
 
+#include "usb_position.h"
+
 #include <QByteArray>
 
 #include <cstring>
+
+namespace {
+// Start times are seconds since 1970: up to 20 digits fit in 64 bits. No
+// log name at all gives the log file ".log".
+bool isStartTime(const QString &text)
+{
+    if (text.isEmpty())
+        return true;
+    if (text.size() > 20)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    bool fits = false;
+    text.toULongLong(&fits);
+    return fits;
+}
+
+// The value with control and non-ASCII characters written as \xNN, for a
+// message line.
+QString shown(const QString &value)
+{
+    QString text;
+    for (const QChar c : value) {
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7f)
+            text += c;
+        else
+            text += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// The percent-decoded path, NUL bytes kept (QString::fromUtf8 of a whole
+// byte array would cut it at the first one) so they can be refused.
+QString decodedPath(const char *value)
+{
+    const QByteArray bytes = QByteArray::fromPercentEncoding(QByteArray(value));
+    return QString::fromUtf8(bytes.constData(), bytes.size());
+}
+}  // namespace
 
 WorkerArgs parseWorkerArgs(int argc, const char *const *argv)
 {
@@ -13,11 +56,27 @@ WorkerArgs parseWorkerArgs(int argc, const char *const *argv)
         if (std::strcmp(option, "-i") == 0)
             args.slotIndex = QByteArray(value).toInt();
         else if (std::strcmp(option, "-f") == 0)
-            args.imagePath = QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray(value)));
+            args.imagePath = decodedPath(value);
         else if (std::strcmp(option, "-d") == 0)
             args.usbPosition = QString::fromLatin1(value);
         else if (std::strcmp(option, "-t") == 0)
             args.logName = QString::fromLatin1(value);
     }
     return args;
+}
+
+QString workerArgsProblem(const WorkerArgs &args)
+{
+    UsbPosition position;
+    if (!parseUsbPosition(args.usbPosition, &position))
+        return QStringLiteral(
+                   "-d %1 is not a USB position (a bus number up to 254, then up to seven "
+                   "\":\"-separated port numbers from 1 to 255)")
+            .arg(shown(args.usbPosition));
+    if (!isStartTime(args.logName))
+        return QStringLiteral("-t %1 is not a start time (decimal seconds)")
+            .arg(shown(args.logName));
+    if (args.imagePath.contains(QChar(0)))
+        return QStringLiteral("-f %1 holds a NUL byte").arg(shown(args.imagePath));
+    return QString();
 }

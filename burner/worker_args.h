@@ -17,3 +17,10 @@ struct WorkerArgs {
 // Scans one position at a time, so a value is also looked at as an option;
 // a later occurrence of an option replaces an earlier one.
 WorkerArgs parseWorkerArgs(int argc, const char *const *argv);
+
+// Why usable arguments must still not be used, or an empty text. The position
+// and the log name become pieces of the log path and the position picks the
+// board, so only a USB position (see parseUsbPosition) and a decimal start
+// time (or no log name) pass; an image path with a NUL byte would be cut
+// there and name another file.
+QString workerArgsProblem(const WorkerArgs &args);

@@ -14,6 +14,20 @@ QString logPath(const QString &relativePath)
     return kLogRoot + QLatin1Char('/') + relativePath;
 }
 
+// True when a folder on the way from the log root to relativePath is a
+// symbolic link: the path then leads out of the log tree.
+bool passesThroughLink(const QString &relativePath)
+{
+    const QStringList parts = relativePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString walked = kLogRoot;
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        walked += QLatin1Char('/') + parts.at(i);
+        if (QFileInfo(walked).isSymLink())
+            return true;
+    }
+    return false;
+}
+
 // Removes path and its parents while they are empty, stopping below the log
 // root so that a purge never climbs out of the log tree.
 void removeEmptyUpToLogRoot(const QString &path)
@@ -37,6 +51,7 @@ bool clearDirectory(const QString &path)
         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : entries) {
         const QString entryPath = path + QLatin1Char('/') + entry.fileName();
+        // A link is removed itself, never entered.
         if (entry.isDir() && !entry.isSymLink()) {
             clearLogTree(entryPath);
         } else if (entry.fileName() == QLatin1String("main.log")) {
@@ -68,6 +83,10 @@ QStringList readLogFile(const QString &relativePath)
 void removeLogFile(const QString &relativePath)
 {
     const QString path = logPath(relativePath);
+    if (passesThroughLink(relativePath)) {
+        qWarning() << "Not removing a log behind a symbolic link:" << path;
+        return;
+    }
     if (QFile::exists(path) && QFile::remove(path))
         qDebug() << "Remove log file:" << path;
 }
@@ -76,6 +95,10 @@ void clearLogTree(const QString &path)
 {
     if (path.isEmpty())
         return;
+    if (QFileInfo(path).isSymLink()) {
+        qWarning() << "Not clearing a symbolic link:" << path;
+        return;
+    }
     if (!QFileInfo(path).isDir()) {
         qCritical() << "Dir not existed" << path;
         return;
@@ -89,7 +112,9 @@ void clearLogTree(const QString &path)
 void purgeLogDirs(const QString &cutoff)
 {
     const QDir root(kLogRoot);
-    const QFileInfoList days = root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Unsorted);
+    // A day folder that is a link leads out of the log tree: it is skipped.
+    const QFileInfoList days =
+        root.entryInfoList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &day : days) {
         const QString name = day.fileName();
         if (name.isEmpty())

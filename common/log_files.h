@@ -6,14 +6,17 @@
 #include <QStringList>
 
 // Relative paths are taken below "log" in the current working directory.
+// removeLogFile refuses a path whose folders pass through a symbolic link.
 QStringList readLogFile(const QString &relativePath);
 void removeLogFile(const QString &relativePath);
 
 // Clears every day directory whose name is greater than the cutoff
-// ("yyyy-MM-dd"), or every day directory when the cutoff is empty.
+// ("yyyy-MM-dd"), or every day directory when the cutoff is empty; a day
+// entry that is a symbolic link is skipped.
 void purgeLogDirs(const QString &cutoff);
 
 // Deletes every file below path except files named "main.log"; directories
 // left without a "main.log" are removed, with parents that became empty, up
-// to but never including the "log" root.
+// to but never including the "log" root. Symbolic links are never followed:
+// a link found inside is removed itself, and a path that is a link is left alone.
 void clearLogTree(const QString &path);

@@ -1,10 +1,13 @@
 #include "logger.h"
 
+#include "log_file_open.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTextStream>
@@ -16,9 +19,12 @@ QFile *g_logFile = nullptr;
 QTextStream *g_logStream = nullptr;
 QMutex g_logLock;
 
-// Enters dir/name, creating it when needed.
-bool enterOrCreate(QDir &dir, const QString &name)
+// Enters dir/name, creating it when needed. A symbolic link standing there
+// is refused, never followed: the log stays inside the "log" folder.
+bool enterOrCreate(QDir &dir, const QString &name, bool followLink = false)
 {
+    if (!followLink && QFileInfo(dir.filePath(name)).isSymLink())
+        return false;
     if (dir.cd(name))
         return true;
     // Another process may have created it between the two calls.
@@ -30,7 +36,9 @@ void openLog(const QString *board, const QString &name)
 {
     Logger::close();
     QDir dir = QDir::current();
-    if (!enterOrCreate(dir, QStringLiteral("log"))) {
+    // The "log" folder itself may be a link the operator set up to keep the
+    // logs elsewhere; below it nothing is followed.
+    if (!enterOrCreate(dir, QStringLiteral("log"), true)) {
         qCritical() << "Failed to create log path!";
         return;
     }
@@ -50,7 +58,7 @@ void openLog(const QString *board, const QString &name)
     qDebug() << "Log file:" << path;
 
     auto *file = new QFile(path);
-    if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    if (!openLogFileNoFollow(file, path)) {
         qWarning() << "Failed to open logfile:" << path;
         delete file;
         return;

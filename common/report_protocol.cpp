@@ -3,6 +3,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <limits>
 
 QString consoleWindowTitle()
 {
@@ -10,7 +11,7 @@ QString consoleWindowTitle()
         + QStringLiteral("%1.%2.%3").arg(0).arg(1).arg(8);
 }
 
-QByteArray buildReportPayload(int slotIndex, int value)
+QByteArray buildReportPayload(int slotIndex, quint64 value)
 {
     return QStringLiteral("ZEL_%1#%2_TOOL").arg(slotIndex).arg(value).toUtf8();
 }
@@ -31,6 +32,12 @@ DecodedReport decodeReportPayload(const char *data, int size)
         return report;
     report.valid = true;
     report.slotIndex = parts.at(0).toInt();
-    report.value = parts.at(1).toInt();
+    bool isSigned = false;
+    report.value = parts.at(1).toLongLong(&isSigned);
+    // A count beyond the signed range (a worker sends up to 2^64 - 1) stays
+    // larger than any image, so the console drops it rather than reading 0.
+    bool isUnsigned = false;
+    if (!isSigned && (parts.at(1).toULongLong(&isUnsigned), isUnsigned))
+        report.value = std::numeric_limits<qint64>::max();
     return report;
 }

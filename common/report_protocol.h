@@ -15,14 +15,17 @@ enum ReportKind {
 // "Zelkora量产工具 v0.1.8": the console's title, by which workers find it.
 QString consoleWindowTitle();
 
-QByteArray buildReportPayload(int slotIndex, int value);
+// The value is written as a non-negative decimal of any size: progress
+// counts pass 2 and 4 GiB.
+QByteArray buildReportPayload(int slotIndex, quint64 value);
 
 struct DecodedReport {
     bool valid = false;  // false for a payload without "#"
     int slotIndex = 0;
-    int value = 0;
+    qint64 value = 0;  // 64-bit: progress of images above 2 GiB
 };
 
 // Reads at most size bytes and stops early at a NUL. "ZEL_" and "_TOOL" are
-// removed, the rest split at "#"; parts that are not numbers give 0.
+// removed, the rest split at "#"; parts that are not numbers (a negative
+// value included) give 0.
 DecodedReport decodeReportPayload(const char *data, int size);

@@ -1,5 +1,6 @@
 #include "settings_store.h"
 
+#include <QDebug>
 #include <QSettings>
 #include <QStringList>
 #include <QTextCodec>
@@ -27,11 +28,19 @@ SettingsStore *SettingsStore::instance()
     return &store;
 }
 
-SettingsStore::SettingsStore()
-    : m_settings(new QSettings(QStringLiteral("Veldmark.ini"), QSettings::IniFormat))
+QString SettingsStore::fileName()
 {
-    m_settings->setIniCodec(QTextCodec::codecForName("GB2312"));
+    return QStringLiteral("Veldmark.ini");
 }
+
+static QSettings *openSettingsFile()
+{
+    auto *settings = new QSettings(SettingsStore::fileName(), QSettings::IniFormat);
+    settings->setIniCodec(QTextCodec::codecForName("GB2312"));
+    return settings;
+}
+
+SettingsStore::SettingsStore() : m_settings(openSettingsFile()) {}
 
 SettingsStore::~SettingsStore()
 {
@@ -45,14 +54,31 @@ QString SettingsStore::value(const QString &group, const QString &key) const
     return m_settings->value(QLatin1Char('/') + group + QLatin1Char('/') + key).toString();
 }
 
-void SettingsStore::setValue(const QString &group, const QString &key, const QString &text)
+bool SettingsStore::setValue(const QString &group, const QString &key, const QString &text)
 {
     if (group.isEmpty() || key.isEmpty())
-        return;
-    m_settings->setValue(QLatin1Char('/') + group + QLatin1Char('/') + key, text);
+        return false;
+    // QSettings keeps the first error it meets for good; a fresh object over the
+    // same file tells whether this write reaches it. The new object is made
+    // before the old one goes, so values not yet written stay pending in Qt's
+    // shared copy of the file and are written once the file can take them.
+    // Only the console writes, on its GUI thread.
+    if (m_settings->status() != QSettings::NoError) {
+        QSettings *fresh = openSettingsFile();
+        delete m_settings;
+        m_settings = fresh;
+    }
+    const QString settingsKey = QLatin1Char('/') + group + QLatin1Char('/') + key;
+    m_settings->setValue(settingsKey, text);
     // Written through at once: counters and bindings must survive a console
     // that is killed, and a worker started next must see the value.
     m_settings->sync();
+    // A format error only describes what was read; the write itself went through.
+    if (m_settings->status() == QSettings::AccessError) {
+        qCritical() << "Failed to write settings:" << settingsKey << "to" << m_settings->fileName();
+        return false;
+    }
+    return true;
 }
 
 bool SettingsStore::boolValue(const QString &group, const QString &key) const
@@ -60,9 +86,9 @@ bool SettingsStore::boolValue(const QString &group, const QString &key) const
     return value(group, key) == QLatin1String("1");
 }
 
-void SettingsStore::setBoolValue(const QString &group, const QString &key, bool flag)
+bool SettingsStore::setBoolValue(const QString &group, const QString &key, bool flag)
 {
-    setValue(group, key, flag ? QStringLiteral("1") : QStringLiteral("0"));
+    return setValue(group, key, flag ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 int SettingsStore::intValue(const QString &group, const QString &key) const
@@ -70,19 +96,31 @@ int SettingsStore::intValue(const QString &group, const QString &key) const
     return value(group, key).toInt();
 }
 
-void SettingsStore::setIntValue(const QString &group, const QString &key, int n)
+bool SettingsStore::setIntValue(const QString &group, const QString &key, int n)
 {
-    setValue(group, key, QString::number(n));
+    return setValue(group, key, QString::number(n));
 }
 
 QString SettingsStore::imagePath() const { return value(kCommon, QStringLiteral("image_path")); }
-void SettingsStore::setImagePath(const QString &path) { setValue(kCommon, QStringLiteral("image_path"), path); }
+bool SettingsStore::setImagePath(const QString &path)
+{
+    return setValue(kCommon, QStringLiteral("image_path"), path);
+}
 int SettingsStore::totalCount() const { return intValue(kStatistic, QStringLiteral("total_count")); }
-void SettingsStore::setTotalCount(int n) { setIntValue(kStatistic, QStringLiteral("total_count"), n); }
+bool SettingsStore::setTotalCount(int n)
+{
+    return setIntValue(kStatistic, QStringLiteral("total_count"), n);
+}
 int SettingsStore::successCount() const { return intValue(kStatistic, QStringLiteral("success_count")); }
-void SettingsStore::setSuccessCount(int n) { setIntValue(kStatistic, QStringLiteral("success_count"), n); }
+bool SettingsStore::setSuccessCount(int n)
+{
+    return setIntValue(kStatistic, QStringLiteral("success_count"), n);
+}
 int SettingsStore::failCount() const { return intValue(kStatistic, QStringLiteral("fail_count")); }
-void SettingsStore::setFailCount(int n) { setIntValue(kStatistic, QStringLiteral("fail_count"), n); }
+bool SettingsStore::setFailCount(int n)
+{
+    return setIntValue(kStatistic, QStringLiteral("fail_count"), n);
+}
 
 int SettingsStore::intWithDefault(const QString &key, int fallback)
 {
@@ -102,8 +140,7 @@ bool SettingsStore::setMaxDevCount(int n)
 {
     if (!isAllowed(n, std::begin(kGridValues) + kColumnValueCount, std::end(kGridValues)))
         return false;
-    setIntValue(kCommon, QStringLiteral("max_dev_count"), n);
-    return true;
+    return setIntValue(kCommon, QStringLiteral("max_dev_count"), n);
 }
 
 int SettingsStore::devColumnCount()
@@ -115,12 +152,14 @@ bool SettingsStore::setDevColumnCount(int n)
 {
     if (!isAllowed(n, std::begin(kGridValues), std::begin(kGridValues) + kColumnValueCount))
         return false;
-    setIntValue(kCommon, QStringLiteral("dev_column_count"), n);
-    return true;
+    return setIntValue(kCommon, QStringLiteral("dev_column_count"), n);
 }
 
 bool SettingsStore::dbCreated() const { return boolValue(QStringLiteral("system"), QStringLiteral("db_created")); }
-void SettingsStore::setDbCreated(bool created) { setBoolValue(QStringLiteral("system"), QStringLiteral("db_created"), created); }
+bool SettingsStore::setDbCreated(bool created)
+{
+    return setBoolValue(QStringLiteral("system"), QStringLiteral("db_created"), created);
+}
 bool SettingsStore::isVerbose() const
 {
     // Asked for every debug message of a burn: the key is built once.
@@ -133,25 +172,25 @@ PortMapping SettingsStore::portMapping() const
     return parsePortMapping(value(kCommon, QStringLiteral("port_mapping")));
 }
 
-void SettingsStore::setPortMapping(const PortMapping &mapping)
+bool SettingsStore::setPortMapping(const PortMapping &mapping)
 {
-    setValue(kCommon, QStringLiteral("port_mapping"), formatPortMapping(mapping));
+    return setValue(kCommon, QStringLiteral("port_mapping"), formatPortMapping(mapping));
 }
 
-void SettingsStore::countResult(bool success)
+bool SettingsStore::countResult(bool success)
 {
-    setTotalCount(totalCount() + 1);
-    if (success)
-        setSuccessCount(successCount() + 1);
-    else
-        setFailCount(failCount() + 1);
+    const bool totalWritten = setTotalCount(totalCount() + 1);
+    const bool countWritten =
+        success ? setSuccessCount(successCount() + 1) : setFailCount(failCount() + 1);
+    return totalWritten && countWritten;
 }
 
-void SettingsStore::resetCounters()
+bool SettingsStore::resetCounters()
 {
-    setTotalCount(0);
-    setFailCount(0);
-    setSuccessCount(0);
+    const bool totalWritten = setTotalCount(0);
+    const bool failWritten = setFailCount(0);
+    const bool successWritten = setSuccessCount(0);
+    return totalWritten && failWritten && successWritten;
 }
 
 QString SettingsStore::formatPortMapping(const PortMapping &mapping)

@@ -1,6 +1,9 @@
 #pragma once
 // The process's one settings object over "Veldmark.ini" (GB2312, INI format).
 // It keeps no copy of any value: every read and write goes to QSettings.
+// Every setter writes through to the file and returns false when it wrote
+// nothing (empty group or key, refused grid size) or when the value could not
+// reach the file (logged); the program then runs on with the value in memory.
 
 #include <QMap>
 #include <QString>
@@ -18,6 +21,8 @@ public:
     static constexpr int kColumnValueCount = 3;
 
     static SettingsStore *instance();
+    // "Veldmark.ini", relative to the working directory.
+    static QString fileName();
 
     SettingsStore();
     ~SettingsStore();
@@ -25,34 +30,34 @@ public:
     SettingsStore &operator=(const SettingsStore &) = delete;
 
     QString value(const QString &group, const QString &key) const;
-    void setValue(const QString &group, const QString &key, const QString &text);
+    bool setValue(const QString &group, const QString &key, const QString &text);
     bool boolValue(const QString &group, const QString &key) const;
-    void setBoolValue(const QString &group, const QString &key, bool flag);
+    bool setBoolValue(const QString &group, const QString &key, bool flag);
     int intValue(const QString &group, const QString &key) const;
-    void setIntValue(const QString &group, const QString &key, int n);
+    bool setIntValue(const QString &group, const QString &key, int n);
 
     QString imagePath() const;
-    void setImagePath(const QString &path);
+    bool setImagePath(const QString &path);
     int totalCount() const;
-    void setTotalCount(int n);
+    bool setTotalCount(int n);
     int successCount() const;
-    void setSuccessCount(int n);
+    bool setSuccessCount(int n);
     int failCount() const;
-    void setFailCount(int n);
+    bool setFailCount(int n);
     int maxDevCount();
     bool setMaxDevCount(int n);
     int devColumnCount();
     bool setDevColumnCount(int n);
     bool dbCreated() const;
-    void setDbCreated(bool created);
+    bool setDbCreated(bool created);
     bool isVerbose() const;
     PortMapping portMapping() const;
-    void setPortMapping(const PortMapping &mapping);
+    bool setPortMapping(const PortMapping &mapping);
 
     // One burn result: total first, then success or fail, each read-modify-write.
-    void countResult(bool success);
-    // Writes 0 to total, fail and success, in that order.
-    void resetCounters();
+    bool countResult(bool success);
+    // Writes 0 to total, fail and success, in that order; false if any write failed.
+    bool resetCounters();
 
     static QString formatPortMapping(const PortMapping &mapping);
     static PortMapping parsePortMapping(const QString &text);

@@ -1,5 +1,7 @@
 #include "fuzz_seeds.h"
 
+#include "libuart.h"
+
 #include "image_builder.h"
 
 #include <algorithm>
@@ -97,5 +99,108 @@ std::vector<FuzzSeed> reportSeeds()
     seeds.emplace_back("no-hash", reportRecord(5, 3, "ZEL_7_TOOL", 10));
     seeds.emplace_back("nul", reportRecord(6, 1, std::string("ZEL_4#77\0#99_TOOL", 17), 17));
     seeds.emplace_back("trailing", reportRecord(9, 4, "ZEL_2#0_TOOLextra", 12));
+    return seeds;
+}
+
+std::vector<FuzzSeed> commandAnswerSeeds()
+{
+    std::vector<FuzzSeed> seeds;
+    seeds.emplace_back("zeros", std::vector<uint8_t>(4096, 0));
+    // Response headers announcing 4 bytes (the block size and result queries).
+    std::vector<uint8_t> four(4096, 0);
+    for (size_t at = 64; at + 16 < four.size(); at += 97)
+        putLe32(four, at, 4);
+    seeds.emplace_back("lengths", four);
+    seeds.emplace_back("failing", std::vector<uint8_t>(512, 0xFF));
+    return seeds;
+}
+
+std::vector<FuzzSeed> workerArgsSeeds()
+{
+    const std::vector<std::vector<std::string>> lines = {
+        {"-i", "2", "-f", "C%3A%2Fimg%2Fa.img", "-d", "1:3", "-t", "42"},
+        {"-i", "0", "-f", "a.img", "-d", "254:1:2:3:4:5:6:255"},
+        {"-i", "1", "-f", "a%00b", "-d", "../../x", "-t", "/abs"},
+    };
+    std::vector<FuzzSeed> seeds;
+    for (const std::vector<std::string> &line : lines) {
+        std::vector<uint8_t> bytes;
+        for (const std::string &word : line) {
+            if (!bytes.empty())
+                bytes.push_back(0);
+            bytes.insert(bytes.end(), word.begin(), word.end());
+        }
+        seeds.emplace_back("args-" + std::to_string(seeds.size()), bytes);
+    }
+    return seeds;
+}
+
+std::vector<FuzzSeed> portMapSeeds()
+{
+    std::vector<FuzzSeed> seeds;
+    const char *texts[] = {
+        "",
+        "0_1:2#3_1:3:4",
+        "0_A#junk#3_B",
+        "0_A_B#5_A#5_A",
+        "#1_1:2##",
+        "2_ 1:4 \t",
+        "-1_1:2#99999999999_1:3#x_1:4",
+        "15_2:1:2:3:4:5:6:7#0_",
+    };
+    int n = 0;
+    for (const char *text : texts)
+        seeds.emplace_back("map-" + std::to_string(n++), bytesOf(text));
+    return seeds;
+}
+
+namespace {
+
+void addFrame(std::vector<uint8_t> *line, uint8_t blk, int len, uint8_t fill)
+{
+    const std::vector<uint8_t> data(size_t(len), fill);
+    uint8_t frame[UART_LONG_FRAME];
+    const int n = uart_pack_frame(blk, data.data(), len, frame);
+    line->insert(line->end(), frame, frame + n);
+}
+
+std::vector<uint8_t> asked(int len)
+{
+    return {uint8_t(len), uint8_t(len >> 8), UART_ACK};
+}
+
+} // namespace
+
+std::vector<FuzzSeed> uartSeeds()
+{
+    std::vector<FuzzSeed> seeds;
+    std::vector<uint8_t> s = asked(2100);
+    addFrame(&s, 1, 1024, 0x11);
+    addFrame(&s, 2, 1024, 0x22);
+    addFrame(&s, 3, 52, 0x33);
+    seeds.push_back({"long_long_short", s});
+
+    s = asked(13);
+    addFrame(&s, 1, 176, 0x44);
+    seeds.push_back({"frame_past_asked_length", s});
+
+    s = asked(300);
+    addFrame(&s, 7, 176, 0x55);
+    s[s.size() - 1] ^= 0xff; // bad CRC
+    addFrame(&s, 7, 176, 0x55);
+    addFrame(&s, 7, 176, 0x55); // a repeat of a frame already taken
+    addFrame(&s, 8, 124, 0x66);
+    s.push_back(UART_CAN);
+    seeds.push_back({"nak_repeat_can", s});
+
+    s = asked(100);
+    addFrame(&s, 9, 40, 0x77);
+    s[s.size() - 40 - 3] ^= 0x01; // wrong complement
+    addFrame(&s, 9, 40, 0x77);
+    s.push_back(UART_ATTENTION);
+    seeds.push_back({"complement_attention", s});
+
+    s = {50, 0, 0x55, 0xaa, UART_ACK, 0x99, UART_CAN};
+    seeds.push_back({"noise_can", s});
     return seeds;
 }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace {
 void check(bool condition)
@@ -54,13 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Any bytes as a payload; and what a worker sends reads back unchanged.
     decodeReportPayload(bytes, length);
-    if (length >= 8) {
-        int slot, value;
+    if (length >= 12) {
+        int slot;
+        quint64 value;
         std::memcpy(&slot, bytes, sizeof(slot));
         std::memcpy(&value, bytes + 4, sizeof(value));
+        // Workers send counts; those up to the signed limit read back as sent.
+        value &= quint64(std::numeric_limits<qint64>::max());
         const QByteArray sent = buildReportPayload(slot, value);
         const DecodedReport read = decodeReportPayload(sent.constData(), sent.size());
-        check(read.valid && read.slotIndex == slot && read.value == value);
+        check(read.valid && read.slotIndex == slot && read.value == qint64(value));
     }
     return 0;
 }

@@ -15,7 +15,7 @@ mkdir -p "$work"
 
 status=0
 summary=()
-for target in image_readers partition report; do
+for target in image_readers partition report command_answers worker_args port_map uart; do
   corpus=$work/corpus/$target
   artifacts=$work/artifacts/$target/
   log=$work/$target.log

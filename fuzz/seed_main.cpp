@@ -1,4 +1,4 @@
-// Writes the seed corpora: <dir>/<target>/* for each fuzz target.
+// Writes the seed corpora: <dir>/<target>/* for every fuzz target.
 
 #include "fuzz_seeds.h"
 
@@ -17,6 +17,10 @@ int main(int argc, char **argv)
         {"image_readers", imageReaderSeeds()},
         {"partition", partitionSeeds()},
         {"report", reportSeeds()},
+        {"command_answers", commandAnswerSeeds()},
+        {"worker_args", workerArgsSeeds()},
+        {"port_map", portMapSeeds()},
+        {"uart", uartSeeds()},
     };
     for (const auto &[target, seeds] : sets) {
         const fs::path dir = fs::path(argv[1]) / target;

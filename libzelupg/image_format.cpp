@@ -106,6 +106,44 @@ bool image_fwc_in_file(const fwc_meta *meta, uint64_t file_length)
     return uint64_t(meta->offset) + meta->size <= file_length;
 }
 
+bool image_fwc_count(uint32_t meta_size, const char *caller, uint32_t *count)
+{
+    *count = meta_size >> FWC_META_SHIFT;
+    if (*count <= IMAGE_MAX_FWC_COUNT)
+        return true;
+    upg_err_as(caller, "Error, FWC table of %u entries is larger than the limit of %d.", *count,
+               int(IMAGE_MAX_FWC_COUNT));
+    return false;
+}
+
+bool image_fwc_check_in_file(const fwc_meta *meta, int index, uint64_t file_length,
+                             const char *caller)
+{
+    if (image_fwc_in_file(meta, file_length))
+        return true;
+    upg_err_as(caller, "Error, FWC %d \"%s\" (offset 0x%X, size %u) runs past the end of the file.",
+               index, meta->name, meta->offset, meta->size);
+    return false;
+}
+
+uint8_t *image_read_table(FILE *fp, uint32_t count, const char *caller)
+{
+    if (count == 0)
+        return nullptr;
+    const size_t bytes = size_t(count) * FWC_META_DISK_SIZE;
+    uint8_t *raw = static_cast<uint8_t *>(std::malloc(bytes));
+    if (!raw) {
+        upg_err_as(caller, "Error, malloc for meta failed.");
+        return nullptr;
+    }
+    if (!image_read_at(fp, IMAGE_META_OFFSET, raw, bytes)) {
+        upg_err_as(caller, "Error, read meta data failed.");
+        std::free(raw);
+        return nullptr;
+    }
+    return raw;
+}
+
 int image_hdr_read(const char *path, image_header *hdr)
 {
     if (!path || !hdr)
@@ -120,6 +158,7 @@ int image_hdr_read(const char *path, image_header *hdr)
     int ret = -1;
     uint8_t raw[IMAGE_HEADER_SIZE] = {};
     uint64_t length = 0;
+    uint32_t count = 0;
     size_t got = std::fread(raw, 1, sizeof(raw), fp);
     image_header_decode(raw, hdr);
     if (got != sizeof(raw)) {
@@ -129,7 +168,7 @@ int image_hdr_read(const char *path, image_header *hdr)
     } else if (!image_file_length(fp, &length) ||
                length != uint64_t(IMAGE_HEADER_SIZE) + hdr->meta_size + hdr->file_size) {
         upg_err("file size %llu is illegal.", (unsigned long long)length);
-    } else {
+    } else if (image_fwc_count(hdr->meta_size, __func__, &count)) {
         ret = 0;
     }
     std::fclose(fp);
@@ -140,6 +179,11 @@ int image_meta_read(const char *path, fwc_meta *records, int count)
 {
     if (!path || !records || count <= 0)
         return -1;
+    if (count > IMAGE_MAX_FWC_COUNT) {
+        upg_err("Error, FWC table of %d entries is larger than the limit of %d.", count,
+                int(IMAGE_MAX_FWC_COUNT));
+        return -1;
+    }
 
     FILE *fp = std::fopen(path, "rb");
     if (!fp) {
@@ -166,11 +210,8 @@ int image_meta_read(const char *path, fwc_meta *records, int count)
     }
     for (int i = 0; i < count; i++) {
         fwc_meta_decode(raw + size_t(i) * FWC_META_DISK_SIZE, &records[i]);
-        if (!image_fwc_in_file(&records[i], length)) {
-            upg_err("Error, FWC %d \"%s\" (offset 0x%X, size %u) runs past the end of the file.",
-                    i, records[i].name, records[i].offset, records[i].size);
+        if (!image_fwc_check_in_file(&records[i], i, length, __func__))
             goto out;
-        }
     }
     ret = 0;
 out:

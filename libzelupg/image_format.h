@@ -18,12 +18,18 @@ struct upg_partition;
 #define IMAGE_ENV_PARTS_KEY "parts_mmc"
 
 enum {
-    IMAGE_HEADER_SIZE = 2048,    // header on disk and in memory
-    IMAGE_META_OFFSET = 2048,    // where the readers take the FWC table from
-    FWC_META_DISK_SIZE = 512,    // one table entry on disk
-    FWC_META_MEM_SIZE = 216,     // meaningful part kept in memory
-    FWC_META_SHIFT = 9,          // entry count = meta size >> 9
+    IMAGE_HEADER_SIZE = 2048,       // header on disk and in memory
+    IMAGE_META_OFFSET = 2048,       // where the readers take the FWC table from
+    FWC_META_DISK_SIZE = 512,       // one table entry on disk
+    FWC_META_MEM_SIZE = 216,        // meaningful part kept in memory
+    FWC_META_SHIFT = 9,             // entry count = meta size >> 9
     IMAGE_ENV_FIRST_START = 0x4400, // first partition's start (34 blocks of 512)
+    // Most FWC table entries any reader accepts. A real image carries its
+    // loader stages, the environment and one component per partition (a GPT
+    // holds at most 128), so 1024 leaves ample room while a header claiming
+    // millions of entries costs at most 512 KiB of table read (216 KiB of
+    // records) instead of gigabytes and hours of empty components.
+    IMAGE_MAX_FWC_COUNT = 1024,
 };
 
 // The 2048-byte image header. Text fields hold NUL-terminated text; after
@@ -61,14 +67,16 @@ struct fwc_meta {
     char attributes[64]; // 152  keywords such as "burn" and "run"
 };
 
-// Reads the first 2048 bytes of the file into hdr and checks the magic and
-// the length rule 2048 + meta size + file size. 0 when valid, -1 otherwise
+// Reads the first 2048 bytes of the file into hdr and checks the magic, the
+// length rule 2048 + meta size + file size and the table bound
+// (IMAGE_MAX_FWC_COUNT entries). 0 when valid, -1 otherwise
 // (hdr then holds whatever was read, zero-filled behind a short read).
 int image_hdr_read(const char *path, image_header *hdr);
 
 // Reads count 512-byte entries from offset 2048 into records[0..count-1]
-// (216 bytes each). Fails, with a message, when the table or any entry's
-// bytes (offset + size) lie past the end of the file. 0 or -1.
+// (216 bytes each). Fails, with a message, when count exceeds
+// IMAGE_MAX_FWC_COUNT or the table or any entry's bytes (offset + size) lie
+// past the end of the file. 0 or -1.
 int image_meta_read(const char *path, fwc_meta *records, int count);
 
 // Reads the environment blob (size bytes at offset), finds the string whose

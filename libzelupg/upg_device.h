@@ -90,11 +90,16 @@ int upg_usb_dev_denied_count(void);
     "(/usr/lib/udev/rules.d, from the veldmark package) and plug the board again, or " \
     "join the plugdev group"
 
+// A zeroed record of the transport kind, the library initialised first.
+// Null when either fails ("Failed to malloc for upg_device" under func).
+upg_device *upg_dev_alloc(uint32_t transport, const char *func);
+
 // Copies the handle's bus and 7-byte port path. -1 for a null argument, else 0.
 int upg_dev_get_port(const upg_device *dev, uint8_t *bus, uint8_t *port_path);
 
 // libusb result of the handle's most recent bulk transfer; 0 for null.
 int upg_dev_last_error(const upg_device *dev);
 
-// Releases interface 0, closes the USB handle and frees the record. Null is ignored.
+// Releases interface 0 and closes the USB handle (a serial handle: closes its
+// connection), then frees the record. Null is ignored.
 void upg_dev_close(upg_device *dev);

@@ -28,26 +28,6 @@ bool plain_file_name(const char *name)
            !std::strchr(name, ':') && !std::strstr(name, "..") && std::strcmp(name, ".") != 0;
 }
 
-// Reads the FWC table behind the header; null (after a message under the
-// caller's name) on failure.
-uint8_t *read_table(FILE *fp, uint32_t count, const char *caller)
-{
-    if (count == 0)
-        return nullptr;
-    const size_t bytes = size_t(count) * FWC_META_DISK_SIZE;
-    uint8_t *raw = static_cast<uint8_t *>(std::malloc(bytes));
-    if (!raw) {
-        upg_err_as(caller, "Error, malloc for meta failed.");
-        return nullptr;
-    }
-    if (!image_read_at(fp, IMAGE_META_OFFSET, raw, bytes)) {
-        upg_err_as(caller, "Error, read meta data failed.");
-        std::free(raw);
-        return nullptr;
-    }
-    return raw;
-}
-
 // Copies one FWC into its own file (the per-file step of image_extract).
 int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char *outdir)
 {
@@ -56,12 +36,12 @@ int image_dump(FILE *fp, const fwc_meta *meta, uint64_t file_length, const char 
         return -1;
     }
     if (!image_fwc_in_file(meta, file_length)) {
-        upg_err("Error, FWC %s (offset 0x%X, size %u) runs past the end of the file.",
-                meta->name, meta->offset, meta->size);
+        upg_err("Error, FWC %s (offset 0x%X, size %u) runs past the end of the file.", meta->name,
+                meta->offset, meta->size);
         return -1;
     }
     std::string out = outdir ? std::string(outdir) + "/" + meta->name : std::string(meta->name);
-    FILE *of = std::fopen(out.c_str(), "wb");
+    FILE *of = image_create_output(out.c_str());
     if (!of) {
         upg_err("Error, failed to create file %s", meta->name);
         return -1;
@@ -164,8 +144,9 @@ int image_display_info(const char *path)
         upg_err("Error, file size is illegal.");
         goto out;
     }
-    count = hdr.meta_size >> FWC_META_SHIFT;
-    table = read_table(fp, count, "image_display_info");
+    if (!image_fwc_count(hdr.meta_size, "image_display_info", &count))
+        goto out;
+    table = image_read_table(fp, count, "image_display_info");
     if (count && !table)
         goto out;
 
@@ -197,11 +178,8 @@ int image_display_info(const char *path)
         std::printf("\tCRC        : 0x%X\n", meta.crc);
         std::printf("\tRAM        : 0x%X\n", meta.ram);
         std::printf("\tAttributes : %s\n", meta.attributes);
-        if (!image_fwc_in_file(&meta, length)) {
-            upg_err("Error, FWC %d \"%s\" (offset 0x%X, size %u) runs past the end of the file.",
-                    int(i), meta.name, meta.offset, meta.size);
+        if (!image_fwc_check_in_file(&meta, int(i), length, "image_display_info"))
             ret = -1;
-        }
     }
 out:
     std::fflush(stdout);
@@ -242,8 +220,9 @@ int image_extract_to(const char *path, const char *outdir)
                    hdr.meta_size);
         goto out;
     }
-    count = hdr.meta_size >> FWC_META_SHIFT;
-    table = read_table(fp, count, "image_extract");
+    if (!image_fwc_count(hdr.meta_size, "image_extract", &count))
+        goto out;
+    table = image_read_table(fp, count, "image_extract");
     if (count && !table)
         goto out;
 

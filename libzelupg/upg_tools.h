@@ -17,8 +17,9 @@ void upg_dump_hex(const char *label, const void *data, size_t count);
 char *upg_format_port_path(char *buf, size_t bufsize, uint8_t bus, const uint8_t *ports, int len);
 void upg_print_port_path(uint8_t bus, const uint8_t *ports, int len);
 
-// Prints the image header and FWC table. Checks the magic and the length rule
-// 2048 + meta size + file size + ex size. 0 after printing, -1 on failure
+// Prints the image header and FWC table. Checks the magic, the length rule
+// 2048 + meta size + file size + ex size and the table bound
+// (IMAGE_MAX_FWC_COUNT entries). 0 after printing, -1 on failure
 // (also when an entry's bytes lie past the end of the file; it is still printed).
 int image_display_info(const char *path);
 
@@ -26,6 +27,8 @@ int image_display_info(const char *path);
 // (image_extract) or in outdir (image_extract_to; null means the current
 // directory). Names that are not plain file names ("/", "\\", "..", ":",
 // empty) are refused like a file that cannot be created: error, result -1,
-// stop. 0 when every FWC was written.
+// stop; so is a symbolic link or any other non-regular file found where an
+// output file goes (it is never written through). 0 when every FWC was
+// written.
 int image_extract(const char *path);
 int image_extract_to(const char *path, const char *outdir);

@@ -1,3 +1,4 @@
+#include "libuart.h"
 #include "upg_device.h"
 #include "upg_tools.h"
 #include "zelupg_log.h"
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -63,6 +65,18 @@ int find_endpoints(upg_device *dev)
     }
     libusb_free_config_descriptor(config);
     return 0;
+}
+
+// A board halts an endpoint when it refuses a command, and on a real bus the
+// halt lasts until the host clears it: without this, every later session
+// with the board fails at its first packet until the board is plugged again.
+void clear_halts(const upg_device *dev)
+{
+    for (const uint8_t ep : {dev->ep_out, dev->ep_in}) {
+        const int rc = ep ? libusb_clear_halt(dev->usb, ep) : 0;
+        if (rc != 0)
+            upg_err("libusb_clear_halt(0x%02x) failed rc = %d, %s", ep, rc, libusb_strerror(rc));
+    }
 }
 
 // Opens the first board with the board ids. Null when none opens.
@@ -163,14 +177,9 @@ int upg_usb_get_port_numbers(libusb_device *dev, uint8_t *buf, int len)
 
 upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path)
 {
-    if (libzelupg_init() != 0)
+    upg_device *dev = upg_dev_alloc(UPG_TRANSPORT_USB, __func__);
+    if (!dev)
         return nullptr;
-    auto *dev = static_cast<upg_device *>(std::calloc(1, sizeof(upg_device)));
-    if (!dev) {
-        upg_err("Failed to malloc for upg_device");
-        return nullptr;
-    }
-    dev->transport = UPG_TRANSPORT_USB;
     dev->bus = bus;
     if (port_path)
         std::memcpy(dev->port_path, port_path, UPG_PORT_PATH_LEN);
@@ -193,6 +202,7 @@ upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path)
         upg_dev_close(dev);
         return nullptr;
     }
+    clear_halts(dev);
     return dev;
 }
 
@@ -238,6 +248,19 @@ int upg_usb_dev_denied_count(void)
     return g_denied_count;
 }
 
+upg_device *upg_dev_alloc(uint32_t transport, const char *func)
+{
+    if (libzelupg_init() != 0)
+        return nullptr;
+    auto *dev = static_cast<upg_device *>(std::calloc(1, sizeof(upg_device)));
+    if (!dev) {
+        upg_err_as(func, "Failed to malloc for upg_device");
+        return nullptr;
+    }
+    dev->transport = transport;
+    return dev;
+}
+
 int upg_dev_get_port(const upg_device *dev, uint8_t *bus, uint8_t *port_path)
 {
     if (!dev || !bus || !port_path)
@@ -256,7 +279,11 @@ void upg_dev_close(upg_device *dev)
 {
     if (!dev)
         return;
-    if (dev->transport == UPG_TRANSPORT_USB && dev->usb) {
+    if (dev->transport == UPG_TRANSPORT_SERIAL) {
+        upg_uart_dev_close(dev);
+        return;
+    }
+    if (dev->usb) {
         libusb_release_interface(dev->usb, 0);
         libusb_close(dev->usb);
     }

@@ -9,6 +9,8 @@
 // required pointer, ZELUPG_ENOMETA for FWC data before an accepted FWC meta.
 // Buffers handed to the caller are allocated with malloc; the caller frees them.
 
+#include "fwc_rules.h"
+
 #include <cstdint>
 
 struct upg_device;
@@ -104,9 +106,6 @@ int zelupg_cmd_send_fwc_data_final(upg_device *dev);
 int zelupg_cmd_get_fwc_crc(upg_device *dev, uint32_t *out);
 int zelupg_cmd_get_fwc_burn_result(upg_device *dev, uint32_t *out);
 int zelupg_cmd_get_fwc_run_result(upg_device *dev, uint32_t *out);
-
-// Whether a burn or run result reports the FWC as accepted (0).
-int zelupg_result_accepted(uint32_t value);
 
 // 0x16: no arguments; answer of 1 to limit bytes into a new buffer stored in
 // *out (null on failure). Returns its length.

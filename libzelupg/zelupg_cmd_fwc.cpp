@@ -77,11 +77,6 @@ void zelupg_cmd_clear_fwc_meta_sent(void)
     g_fwc_meta_sent = false;
 }
 
-int zelupg_result_accepted(uint32_t value)
-{
-    return value == 0;
-}
-
 // 0x10, header length 512: the FWC meta entry. Answer: response status 0.
 // Returns 0.
 int zelupg_cmd_set_fwc_meta(upg_device *dev, const uint8_t *entry)

@@ -1,5 +1,6 @@
 #include "zelupg_log.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -45,4 +46,22 @@ int zelupg_log(int level, const char *func, int line, const char *fmt, ...)
 
     g_hook(level, buf);
     return len;
+}
+
+const char *zelupg_log_message(const char *line)
+{
+    const char *p = line;
+    while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_')
+        p++;
+    if (p == line || p[0] != '(' || p[1] != ')' || !std::isdigit(static_cast<unsigned char>(p[2])))
+        return line;
+    p += 2;
+    while (std::isdigit(static_cast<unsigned char>(*p)))
+        p++;
+    if (*p != ':')
+        return line;
+    p++;
+    while (*p == ' ')
+        p++;
+    return p;
 }

@@ -31,9 +31,15 @@ void zelupg_set_log_filter(zelupg_log_filter filter);
 int zelupg_log(int level, const char *func, int line, const char *fmt, ...)
     __attribute__((format(printf, 4, 5)));
 
+// The message of a line the library formatted: what follows its
+// "<func>()<line>: " prefix and padding, or the whole line without a prefix.
+const char *zelupg_log_message(const char *line);
+
 #define upg_err(...) zelupg_log(ZELUPG_LOG_ERR, __func__, __LINE__, __VA_ARGS__)
 #define upg_info(...) zelupg_log(ZELUPG_LOG_INFO, __func__, __LINE__, __VA_ARGS__)
 #define upg_dbg(...) zelupg_log(ZELUPG_LOG_DEBUG, __func__, __LINE__, __VA_ARGS__)
 #define upg_plain(...) zelupg_log(ZELUPG_LOG_PLAIN, nullptr, 0, __VA_ARGS__)
 // For messages that must carry another function's name than the caller's.
 #define upg_err_as(name, ...) zelupg_log(ZELUPG_LOG_ERR, name, __LINE__, __VA_ARGS__)
+#define upg_info_as(name, ...) zelupg_log(ZELUPG_LOG_INFO, name, __LINE__, __VA_ARGS__)
+#define upg_dbg_as(name, ...) zelupg_log(ZELUPG_LOG_DEBUG, name, __LINE__, __VA_ARGS__)

@@ -1,4 +1,5 @@
 #include "zelupg_trans.h"
+#include "libuart.h"
 #include "upg_device.h"
 #include "zelupg_le.h"
 #include "zelupg_log.h"
@@ -55,13 +56,73 @@ int bulk(upg_device *dev, uint8_t ep, void *buf, uint32_t len, int *got)
     return dev->last_error;
 }
 
-// Only USB is carried so far; any other transport kind fails the packet.
+// USB and serial handles are carried; any other transport kind fails the packet.
 bool transport_supported(const upg_device *dev, const char *func)
 {
-    if (dev->transport == UPG_TRANSPORT_USB)
+    if (dev->transport == UPG_TRANSPORT_USB || dev->transport == UPG_TRANSPORT_SERIAL)
         return true;
     upg_err_as(func, "Transport kind %u is not supported", dev->transport);
     return false;
+}
+
+// The three phases over a serial connection. Returns len or 0.
+int serial_send_pkt(upg_device *dev, const uint8_t *cbw, uint32_t tag, const void *data,
+                    uint32_t len)
+{
+    int rc = libuart_send(dev->uart, cbw, kCbwSize);
+    if (rc != kCbwSize) {
+        upg_err_as("zelupg_trans_send_pkt", "CBW return %d", rc);
+        return 0;
+    }
+    if (len > 0) {
+        rc = libuart_send(dev->uart, data, int(len));
+        if (rc != int(len)) {
+            upg_err_as("zelupg_trans_send_pkt", "Send data return %d", rc);
+            return 0;
+        }
+        upg_dbg_as("zelupg_trans_send_pkt", "ok");
+    }
+    uint8_t csw[kCswSize];
+    rc = libuart_recv(dev->uart, csw, kCswSize, ZELUPG_TRANS_TIMEOUT_MS);
+    if (rc != kCswSize) {
+        upg_err_as("zelupg_trans_send_pkt", "CSW return %d", rc);
+        return 0;
+    }
+    upg_dbg_as("zelupg_trans_send_pkt", "  -> ok");
+    if (!csw_matches(csw, tag)) {
+        upg_err_as("zelupg_trans_send_pkt", "CSW is not matched, Sig %#x, Tag got %#x, expect %#x",
+                   zelupg_get_le32(csw), zelupg_get_le32(csw + 4), tag);
+        return 0;
+    }
+    return int(len);
+}
+
+int serial_recv_pkt(upg_device *dev, const uint8_t *cbw, uint32_t tag, void *buf, uint32_t len)
+{
+    int rc = libuart_send(dev->uart, cbw, kCbwSize);
+    if (rc != kCbwSize) {
+        upg_err_as("zelupg_trans_recv_pkt", "CBW return %d", rc);
+        return 0;
+    }
+    if (len > 0) {
+        rc = libuart_recv(dev->uart, buf, int(len), ZELUPG_TRANS_TIMEOUT_MS);
+        if (rc != int(len)) {
+            upg_err_as("zelupg_trans_recv_pkt", "Recv data return %d", rc);
+            return 0;
+        }
+    }
+    uint8_t csw[kCswSize];
+    rc = libuart_recv(dev->uart, csw, kCswSize, ZELUPG_TRANS_TIMEOUT_MS);
+    if (rc != kCswSize) {
+        upg_err_as("zelupg_trans_recv_pkt", "CSW return %d", rc);
+        return 0;
+    }
+    if (!csw_matches(csw, tag)) {
+        upg_err_as("zelupg_trans_recv_pkt", "CSW is not matched, Sig %#x, Tag %#x/%#x",
+                   zelupg_get_le32(csw), zelupg_get_le32(csw + 4), tag);
+        return 0;
+    }
+    return int(len);
 }
 
 }  // namespace
@@ -94,6 +155,8 @@ int zelupg_trans_send_pkt(upg_device *dev, const void *data, uint32_t len)
     uint32_t tag = take_tag(cbw);
     if (!transport_supported(dev, __func__))
         return 0;
+    if (dev->transport == UPG_TRANSPORT_SERIAL)
+        return serial_send_pkt(dev, cbw, tag, data, len);
 
     int got;
     upg_dbg("Send CBW, tag 0x%x", tag);
@@ -141,6 +204,8 @@ int zelupg_trans_recv_pkt(upg_device *dev, void *buf, uint32_t len)
     uint32_t tag = take_tag(cbw);
     if (!transport_supported(dev, __func__))
         return 0;
+    if (dev->transport == UPG_TRANSPORT_SERIAL)
+        return serial_recv_pkt(dev, cbw, tag, buf, len);
 
     int got;
     upg_dbg("Send CBW, tag 0x%x", tag);

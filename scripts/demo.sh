@@ -1,19 +1,38 @@
 #!/usr/bin/env bash
-# The main job, on virtual boards: a board farm with four boards (USB 2.0
-# link timing on), a sample image built with zelimg, the zelreport listener
-# standing in for the console window, and one ZelBurner per board started
-# with the console's command line. Ends with a per-board summary.
+# The main job, in the console, on virtual boards: builds what is needed,
+# starts a board farm (USB 2.0 link timing on), starts Veldmark in a scratch
+# folder with a sample image selected (a real window when there is a display,
+# Xvfb otherwise), plugs virtual boards in a few waves and lets the console
+# burn them. Ends with a per-slot summary read from the console's own history
+# database, and screenshots of the burn page: idle, mid-burn and after.
+#   scripts/demo.sh [--boards N]   (1 to 16, default 8)
 set -euo pipefail
+. "$(dirname "$0")/sample_image.sh"
 cd "$(dirname "$0")/.."
 top=$PWD
 
-scripts/install-deps.sh
-scripts/build.sh normal ZelBurner zelimg zelreport vboard-farm vusb >/dev/null
+boards=8
+if [ "${1:-}" = --boards ]; then
+  boards=${2:?--boards needs a number}
+fi
+if ! [ "$boards" -ge 1 ] 2>/dev/null || [ "$boards" -gt 16 ]; then
+  echo "demo.sh: --boards takes 1 to 16" >&2
+  exit 2
+fi
+
+if [ -z "${DEMO_UNDER_XVFB:-}" ]; then
+  scripts/install-deps.sh
+  scripts/build.sh normal Veldmark ZelBurner zelimg vboard-farm vusb console_probe >/dev/null
+  # Without a display the console gets a virtual one.
+  if [ -z "${DISPLAY:-}" ]; then
+    exec env DEMO_UNDER_XVFB=1 xvfb-run -a -s "-screen 0 1024x600x24" "$0" "$@"
+  fi
+fi
 
 bin=$top/build
 run=$top/demo-run
 rm -rf "$run"
-mkdir -p "$run/parts"
+mkdir -p "$run"
 cd "$run"
 
 # Reports and boards of this demo stay private to it.
@@ -21,110 +40,78 @@ export XDG_RUNTIME_DIR=$run/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 export ZEL_VBOARD_FARM=$run/runtime/farm.sock
 farm=$bin/vboard/vboard-farm
-boards=(1:1 1:2 1:3 1:4)
+probe=$bin/tools/console_probe/console_probe
 
 cleanup() {
+  [ -n "${console:-}" ] && kill "$console" 2>/dev/null || true
   "$farm" stop >/dev/null 2>&1 || true
-  [ -n "${listener:-}" ] && kill "$listener" 2>/dev/null || true
 }
 trap cleanup EXIT
 
-"$farm" start --log "$run/farm.log" $(printf -- '--board %s ' "${boards[@]}") link=1 restart_delay=500 >/dev/null
+"$farm" start --log "$run/farm.log" >/dev/null
 
 # Sample image: two loader stages, a kernel, the environment, a root file system.
-head -c 24576 /dev/urandom > parts/spl.bin
-head -c 393216 /dev/urandom > parts/uboot.bin
-head -c $((16 * 1024 * 1024)) /dev/urandom > parts/kernel.bin
-head -c $((40 * 1024 * 1024 + 12345)) /dev/urandom > parts/rootfs.bin
-cat > parts/sample.manifest <<'MANIFEST'
-platform = zk3308
-product = zelkora-demo
-version = 1.0.8
-media_type = emmc
-media_number = 0
-media_id = mmc0
+sample_image "$bin/tools/zelimg/zelimg" "$run/sample.img" $((16 * 1024 * 1024)) $((40 * 1024 * 1024 + 12345))
 
-[fwc]
-name = updater.spl
-partition = spl
-ram = 0x200000
-attributes = run
-file = spl.bin
+# The console loads the image selected last time; select the sample for it.
+slots=8
+[ "$boards" -gt 8 ] && slots=16
+cat > Veldmark.ini <<INI
+[common]
+image_path=$run/sample.img
+max_dev_count=$slots
+dev_column_count=2
+INI
 
-[fwc]
-name = updater.uboot
-partition = uboot
-ram = 0x600000
-attributes = run
-file = uboot.bin
+echo "Starting Veldmark in $run ..."
+LD_LIBRARY_PATH=$bin/vboard/libusb "$bin/bin/Veldmark" > console.out 2>&1 &
+console=$!
+log=$run/log/$(date +%Y-%m-%d)/main.log
+for _ in $(seq 100); do
+  grep -q "Meta count:" "$log" 2>/dev/null && break
+  sleep 0.1
+done
+grep -q "Meta count:" "$log" || { echo "demo.sh: the console did not load the image" >&2; exit 1; }
+sleep 2
+"$probe" screenshot "$run/burn_idle.png"
 
-[fwc]
-name = image.target.kernel
-partition = kernel
-attributes = burn
-file = kernel.bin
-
-[env]
-parts_mmc = 4m(uboot),32m(kernel),-(rootfs)
-
-[fwc]
-name = image.target.rootfs
-partition = rootfs
-attributes = burn
-file = rootfs.bin
-MANIFEST
-"$bin/tools/zelimg/zelimg" build -o "$run/sample.img" parts/sample.manifest >/dev/null
-"$bin/tools/zelimg/zelimg" print "$run/sample.img" | sed -n '1,8p'
-
-# The console passes the image path percent-encoded.
-percent_encode() {
-  local LC_ALL=C s=$1 out= c i
-  for ((i = 0; i < ${#s}; i++)); do
-    c=${s:i:1}
-    case "$c" in
-      [A-Za-z0-9._~-]) out+=$c ;;
-      *) out+=$(printf '%%%02X' "'$c") ;;
-    esac
-  done
-  printf '%s' "$out"
+# The console's CPU time (user and system) in clock ticks.
+console_ticks() {
+  awk '{ print $14 + $15 }' "/proc/$console/stat"
 }
-encoded=$(percent_encode "$run/sample.img")
+ticks_before=$(console_ticks)
+burn_start=$(date +%s%N)
 
-"$bin/tools/report_listener/zelreport" --results ${#boards[@]} > reports.txt &
-listener=$!
-until grep -q listening reports.txt 2>/dev/null; do sleep 0.05; done
+# Boards in waves of up to three, a second apart, as an operator plugs them.
+port=0
+while [ "$port" -lt "$boards" ]; do
+  for _ in 1 2 3; do
+    [ "$port" -lt "$boards" ] || break
+    port=$((port + 1))
+    "$farm" plug board "1:$port" link=1 restart_delay=500 >/dev/null
+  done
+  echo "plugged boards up to 1:$port"
+  sleep 1
+done
+sleep 1
+"$probe" screenshot "$run/burn_mid.png"
 
-echo "Burning ${#boards[@]} virtual boards..."
-declare -A started pids
-for i in "${!boards[@]}"; do
-  t=$(date +%s)
-  started[$i]=$(date +%s%N)
-  LD_LIBRARY_PATH=$bin/vboard/libusb "$bin/burner/ZelBurner" -i "$i" -f "$encoded" -d "${boards[$i]}" -t "$t" \
-    > "worker-$i.out" 2>&1 &
-  pids[$i]=$!
+echo "Burning..."
+for _ in $(seq 600); do
+  [ "$("$probe" count)" -ge "$boards" ] && break
+  sleep 0.5
 done
-declare -A seconds
-for i in "${!boards[@]}"; do
-  wait "${pids[$i]}"
-  ms=$((($(date +%s%N) - ${started[$i]}) / 1000000))
-  seconds[$i]=$(printf '%d.%02d' $((ms / 1000)) $((ms % 1000 / 10)))
-done
-wait "$listener" || true
-listener=
+cpu_ticks=$(($(console_ticks) - ticks_before))
+burn_ms=$((($(date +%s%N) - burn_start) / 1000000))
+sleep 1.5
+"$probe" screenshot "$run/burn_after.png"
 
-printf '\n%-6s %-6s %-10s %12s %8s\n' slot port result bytes seconds
-failed=0
-for i in "${!boards[@]}"; do
-  result=$(awk -v s="$i" '$1 == "slot" && $2 == s && $3 == "result" { print $4 }' reports.txt | tail -n 1)
-  bytes=$(awk -v s="$i" '$1 == "slot" && $2 == s && $3 == "progress" { v = $4 } END { print v + 0 }' reports.txt)
-  case "$result" in
-    1) text=succeeded ;;
-    0) text=FAILED; failed=1 ;;
-    *) text="no result"; failed=1 ;;
-  esac
-  printf '%-6s %-6s %-10s %12s %8s\n' "$i" "${boards[$i]}" "$text" "$bytes" "${seconds[$i]}"
-done
 echo
-echo "Burn logs: $run/log/$(date +%Y-%m-%d)/<port with ':' as '#'>/<start seconds>.log"
-echo "Reports:   $run/reports.txt"
-exit $failed
+status=0
+"$probe" summary || status=1
+awk -v t="$cpu_ticks" -v hz="$(getconf CLK_TCK)" -v ms="$burn_ms" 'BEGIN {
+  printf "console CPU while burning: %.2f s in %.1f s (%.1f %% of one core)\n", t / hz, ms / 1000, 100 * t / hz / (ms / 1000) }'
+echo
+echo "Screenshots: $run/burn_idle.png, burn_mid.png, burn_after.png"
+echo "Burn logs:   $run/log/$(date +%Y-%m-%d)/<port with ':' as '#'>/<start seconds>.log"
+exit $status

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 top=$PWD
 
 scripts/install-deps.sh
-scripts/build.sh normal Veldmark ZelBurner zelimg veldmark_changelog >/dev/null
+scripts/build.sh normal Veldmark ZelBurner zelimg zelflash veldmark_changelog >/dev/null
 rm -f build/veldmark_*.deb
 (cd build && cpack -G DEB >/dev/null)
 deb=$(ls "$top"/build/veldmark_*.deb)
@@ -26,7 +26,7 @@ lintian --fail-on error --tag-display-limit 0 "$deb" || fail "lintian reports er
 echo "== installed paths =="
 root=$scratch/root
 dpkg-deb -x "$deb" "$root"
-for f in usr/lib/veldmark/Veldmark usr/lib/veldmark/ZelBurner usr/bin/veldmark usr/bin/zelimg \
+for f in usr/lib/veldmark/Veldmark usr/lib/veldmark/ZelBurner usr/bin/veldmark usr/bin/zelimg usr/bin/zelflash \
          usr/lib/udev/rules.d/70-veldmark.rules usr/share/applications/veldmark.desktop \
          usr/share/icons/hicolor/48x48/apps/veldmark.png; do
   [ -e "$root/$f" ] || fail "$f is missing"
@@ -35,6 +35,7 @@ if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/veldmark.desktop" || fail "bad menu entry"
 fi
 "$root/usr/bin/zelimg" --help >/dev/null || fail "zelimg --help failed"
+"$root/usr/bin/zelflash" --help >/dev/null || fail "zelflash --help failed"
 # Without its options the worker ends at once and quietly, as when started by hand.
 (cd "$scratch" && "$root/usr/lib/veldmark/ZelBurner") || fail "ZelBurner does not start"
 

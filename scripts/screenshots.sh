@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the console, starts its window under Xvfb (or Qt's offscreen platform
 # when Xvfb is missing), selects each menu row in turn and writes a screenshot
-# of every page and of the about box.
+# of every page, of the about box, of the history page on a day without burns,
+# of its calendar and of one burn log.
 #   scripts/screenshots.sh [output folder]   (default: build/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -12,7 +12,7 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 if [ -f fuzz/run.sh ]; then
-  scripts/build.sh fuzz fuzz_image_readers fuzz_partition fuzz_report fuzz_seeds >/dev/null
+  scripts/build.sh fuzz fuzz_image_readers fuzz_partition fuzz_report fuzz_command_answers fuzz_worker_args fuzz_port_map fuzz_uart fuzz_seeds >/dev/null
   fuzz/run.sh build-fuzz
 fi
 
@@ -26,6 +26,8 @@ done
 echo "== windows build under wine =="
 scripts/build.sh win >/dev/null
 (cd build-win && xvfb-run -a ctest --output-on-failure --timeout 600)
+echo "== real USB stack (guest machine) =="
+tests/realusb/run.sh build
 
 echo "== package =="
 scripts/package.sh --check

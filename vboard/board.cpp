@@ -89,6 +89,9 @@ void Board::left()
 
 TransferResult Board::transfer(uint8_t ep, uint8_t *data, int len, unsigned timeoutMs)
 {
+    // A board takes bytes in as they arrive: its own work on a transfer
+    // overlaps the transfer's time on the link.
+    const Clock::time_point submitted = Clock::now();
     std::lock_guard<std::mutex> g(m_mutex);
     TransferResult r;
     if (len < 0 || (len > 0 && !data)) {
@@ -102,7 +105,7 @@ TransferResult Board::transfer(uint8_t ep, uint8_t *data, int len, unsigned time
     else
         r = stall("transfer on an endpoint the board does not serve");
     if (m_config.link.enabled)
-        linkCharge(&r, (ep & 0x80) ? r.transferred : len);
+        linkCharge(&r, (ep & 0x80) ? r.transferred : len, submitted);
     return r;
 }
 
@@ -279,7 +282,7 @@ void Board::resetCommand()
     m_resetPending = false;
 }
 
-void Board::linkCharge(TransferResult *r, int bytes)
+void Board::linkCharge(TransferResult *r, int bytes, Clock::time_point submitted)
 {
     // 512-byte packets, 13 per 125 us microframe, plus the turnaround.
     const int64_t packets = std::max<int64_t>(1, (int64_t(bytes) + 511) / 512);
@@ -288,7 +291,7 @@ void Board::linkCharge(TransferResult *r, int bytes)
     // A late answer from a busy bus (a sleep that overshot, a farm thread
     // waiting for a CPU) delays the host's next transfer; that delay is the
     // bus's, so the link counts as busy from when the answer was due.
-    const auto start = std::max(Clock::now() - m_answerLate, m_linkFree);
+    const auto start = std::max(submitted - m_answerLate, m_linkFree);
     m_answerLate = Clock::duration::zero();
     m_linkFree = start + std::chrono::duration_cast<Clock::duration>(cost);
     m_rep.linkBusyNs += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(cost).count());
@@ -768,6 +771,7 @@ bool Board::commandArgs(const uint8_t *p, uint32_t n, const char **why)
         if (n != 512)
             return bad("FWC entry is not 512 bytes");
         FwcRecord rec;
+        rec.entry.assign(p, p + 512);
         rec.name = fixedText(p + 8, 64);
         rec.partition = fixedText(p + 72, 64);
         rec.metaSize = le32(p + 140);

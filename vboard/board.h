@@ -87,7 +87,8 @@ private:
     std::vector<uint8_t> readMemoryLocked(uint32_t address, uint32_t length);
     bool consume(size_t index);
     void memWrite(uint32_t address, const uint8_t *p, uint32_t n);
-    void linkCharge(TransferResult *r, int bytes);
+    // Charges the link time of a transfer the host submitted at submitted.
+    void linkCharge(TransferResult *r, int bytes, Clock::time_point submitted);
     void traceLine(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
     bool tracing() const { return m_config.trace || traceFileOn(); }
     FwcRecord *currentFwc();

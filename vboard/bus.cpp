@@ -175,6 +175,10 @@ public:
             d.product = kBoardProduct;
             d.deviceClass = c.deviceClass;
             d.interfaceClass = 0xff;
+            d.configuredAtNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   (Clock::now() + std::chrono::milliseconds(c.configureDelayMs))
+                                       .time_since_epoch())
+                                   .count();
             eps.push_back({c.inEndpoint, 2, 512});
             eps.push_back({c.outEndpoint, 2, 512});
             eps.insert(eps.end(), c.extraEndpoints.begin(), c.extraEndpoints.end());

@@ -124,6 +124,10 @@ bool applyBoardOption(BoardConfig *c, const std::string &key, const std::string 
             return false;
         }
         c->openDenied = value == "denied";
+    } else if (key == "configure_delay") {
+        if (!number(0, 3600000))
+            return false;
+        c->configureDelayMs = uint32_t(n);
     } else if (key == "link") {
         if (!number(0, 1))
             return false;
@@ -336,6 +340,9 @@ std::string describe(DeviceId id, bool detail)
             s << " complete";
         if (f.restarted)
             s << " restarted";
+        s << " entry=";
+        for (uint8_t b : f.entry)
+            s << "0123456789abcdef"[b >> 4] << "0123456789abcdef"[b & 15];
         s << "\n";
     }
     for (const std::string &t : r.shellTexts)

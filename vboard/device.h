@@ -31,7 +31,14 @@ struct DevInfo {
         uint8_t attributes;
         uint16_t maxPacket;
     } endpoints[16];
+    int64_t configuredAtNs; // steady clock: not configured by the host before this
 };
+
+inline bool configuredNow(const DevInfo &d)
+{
+    return std::chrono::steady_clock::now().time_since_epoch() >=
+           std::chrono::nanoseconds(d.configuredAtNs);
+}
 
 using Clock = std::chrono::steady_clock;
 

@@ -131,6 +131,10 @@ struct BoardConfig {
     bool trace = false;        // keep the transfer-level trace in memory
     uint32_t timeoutCapMs = 0; // cap on how long a "timeout" waits (0: the host's timeout)
     bool openDenied = false;   // its device node refuses the opener, as without the udev rule
+    // For this long after each enumeration the host has not configured it
+    // yet, as a real host may still be doing when it announces the arrival:
+    // no active configuration, no interface to claim.
+    uint32_t configureDelayMs = 0;
 };
 
 // Anything else on the bus: hubs, keyboards, other devices. They enumerate
@@ -151,6 +155,7 @@ struct DeviceConfig {
 // ---- What a board received -------------------------------------------------
 
 struct FwcRecord {
+    std::vector<uint8_t> entry; // the 512-byte meta entry as received
     std::string name;        // from the 512-byte meta entry
     std::string partition;
     std::string attributes;

@@ -1,10 +1,14 @@
 // The libusb-1.0 calls the project uses, over virtual devices.
 //
 // A context created while ZEL_VBOARD_FARM names a socket talks to the board
-// farm; otherwise it sees the in-process bus (vboard_host.h). The calls this
+// farm; otherwise it sees the in-process bus (vboard_host.h), on which
+// ZEL_VBOARD_LOCAL may plug boards for a program that knows nothing of them
+// (see kLocalEnv), and ZEL_VBOARD_REPORT names a file that gets one line per
+// device when the last context ends. The calls this
 // library does not implement are in vusb_unimplemented.cpp: they print a
 // message and fail.
 #include "backend.h"
+#include "vboard_host.h"
 
 #include <libusb.h>
 
@@ -85,6 +89,45 @@ libusb_device *deviceFor(libusb_context *ctx, const DevInfo &info)
     return d;
 }
 
+// Boards a program's in-process bus starts with: "plug" control lines
+// without the word, separated by ";", e.g. "board 1:1 upgrade=1 link=1".
+// Benchmarks use it to serve a board inside the measured process.
+constexpr const char *kLocalEnv = "ZEL_VBOARD_LOCAL";
+constexpr const char *kReportEnv = "ZEL_VBOARD_REPORT";
+
+void plugLocalBoards()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const char *boards = getenv(kLocalEnv);
+        std::string rest = boards ? boards : "";
+        while (!rest.empty()) {
+            const size_t end = rest.find(';');
+            const std::string item = rest.substr(0, end);
+            rest = end == std::string::npos ? "" : rest.substr(end + 1);
+            if (item.find_first_not_of(' ') == std::string::npos)
+                continue;
+            std::string reply;
+            if (!vboard::control("plug " + item, &reply))
+                fprintf(stderr, "vusb: %s: %s", kLocalEnv, reply.c_str());
+        }
+    });
+}
+
+// One line per device of the in-process bus, appended to $ZEL_VBOARD_REPORT.
+void writeLocalReport()
+{
+    const char *path = getenv(kReportEnv);
+    if (!path || !*path)
+        return;
+    FILE *f = fopen(path, "a");
+    if (!f)
+        return;
+    for (vboard::DeviceId id : vboard::devices())
+        fputs(vboard::describe(id, false).c_str(), f);
+    fclose(f);
+}
+
 int createContext(libusb_context **out)
 {
     std::unique_ptr<libusb_context> ctx(new libusb_context);
@@ -94,6 +137,7 @@ int createContext(libusb_context **out)
         if (!ctx->backend)
             return LIBUSB_ERROR_OTHER;
     } else {
+        plugLocalBoards();
         ctx->backend = vboard::detail::makeLocalBackend();
     }
     *out = ctx.release();
@@ -204,6 +248,7 @@ int LIBUSB_CALL libusb_init(libusb_context **ctx)
 void LIBUSB_CALL libusb_exit(libusb_context *ctx)
 {
     libusb_context *c = ctx;
+    bool last = false;
     {
         std::lock_guard<std::mutex> g(g_mutex);
         if (!c) {
@@ -219,8 +264,11 @@ void LIBUSB_CALL libusb_exit(libusb_context *ctx)
         for (auto &kv : c->devices)
             kv.second->ctx = nullptr;
         c->devices.clear();
+        last = g_contexts.empty();
     }
     delete c;
+    if (last)
+        writeLocalReport();
 }
 
 void LIBUSB_CALL libusb_set_debug(libusb_context *, int) {}
@@ -392,6 +440,8 @@ int LIBUSB_CALL libusb_get_active_config_descriptor(libusb_device *dev,
     // One allocation: configuration, its interface, the alternate setting
     // and the endpoints; libusb_free_config_descriptor frees it.
     const DevInfo &d = dev->info;
+    if (!configuredNow(d))
+        return LIBUSB_ERROR_NOT_FOUND; // what libusb answers for an unconfigured device
     struct Block {
         libusb_config_descriptor config;
         libusb_interface interface;
@@ -540,9 +590,9 @@ libusb_device_handle *LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context
     return h;
 }
 
-int LIBUSB_CALL libusb_get_configuration(libusb_device_handle *, int *config)
+int LIBUSB_CALL libusb_get_configuration(libusb_device_handle *dev_handle, int *config)
 {
-    *config = 1;
+    *config = configuredNow(dev_handle->dev->info) ? 1 : 0;
     return 0;
 }
 
@@ -557,7 +607,7 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle *dev_handle, int int
 {
     if (!dev_handle || interface_number < 0 || interface_number >= 32)
         return LIBUSB_ERROR_INVALID_PARAM;
-    if (interface_number != 0)
+    if (interface_number != 0 || !configuredNow(dev_handle->dev->info))
         return LIBUSB_ERROR_NOT_FOUND;
     const int rc = dev_handle->channel->claim(interface_number);
     if (rc == 0)

@@ -64,6 +64,13 @@ static QWidget *fiveBurningSlots()
     return grid;
 }
 
+// Width of the wide pictures. At the window's default 1024 px, the manual's
+// text is 884 px wide (less the 100 px menu, the page margins of 2 x 15 px and
+// the 10 px scroll bar), and a picture between list items sits behind the
+// list's indent of about 40 px plus the label's margins; 820 leaves a few
+// pixels to spare, so nothing is cut off under the scroll bar.
+static const int kWidePictureWidth = 820;
+
 bool renderManualPictures(const QString &folder)
 {
     const QDir dir(folder);
@@ -72,8 +79,8 @@ bool renderManualPictures(const QString &folder)
     info->setInfo(QStringLiteral("ZK230"), QStringLiteral("zk230_evb"), QStringLiteral("1.0.3"),
                   QStringLiteral("SPI NOR"));
     const QString port = QStringLiteral("1:2");
-    return renderFramed(info, QSize(860, 38), dir.filePath(QStringLiteral("img_info.png")),
-                        false) &&
+    return renderFramed(info, QSize(kWidePictureWidth, 38),
+                        dir.filePath(QStringLiteral("img_info.png")), false) &&
            renderFramed(slotIn(ZelDevice::Disconnected, 0, QString()), slotSize,
                         dir.filePath(QStringLiteral("status_idle.png"))) &&
            renderFramed(slotIn(ZelDevice::Linked, 0, port), slotSize,
@@ -84,6 +91,6 @@ bool renderManualPictures(const QString &folder)
                         dir.filePath(QStringLiteral("status_success.png"))) &&
            renderFramed(slotIn(ZelDevice::Failed, 63, port), slotSize,
                         dir.filePath(QStringLiteral("status_fail.png"))) &&
-           renderFramed(fiveBurningSlots(), QSize(860, 290),
+           renderFramed(fiveBurningSlots(), QSize(kWidePictureWidth, 290),
                         dir.filePath(QStringLiteral("devs_burn.png")));
 }

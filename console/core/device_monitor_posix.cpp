@@ -1,13 +1,20 @@
 // Device changes from libusb hotplug events on a libusb context of the
 // monitor's own. libusb's descriptors are watched with socket notifiers and
 // its events handled with a zero time-out whenever one becomes ready.
+//
+// The system announces a device as soon as it is on the bus, which can be
+// before the host has configured it; a board listed then cannot be opened
+// and would be missed until its next change. Such an arrival is held back
+// and announced once the board is configured (or after a bounded wait).
 #include "device_monitor.h"
 
 #include "device_change.h"
 #include "upg_device.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QVector>
 
 #include <libusb.h>
@@ -16,10 +23,31 @@
 #include <utility>
 #include <vector>
 
+namespace
+{
+constexpr int kConfigureRecheckMs = 50;
+constexpr qint64 kConfigureWaitMs = 5000;
+
+// False only while the host has not chosen the device's configuration yet.
+bool configured(libusb_device *device)
+{
+    libusb_config_descriptor *config = nullptr;
+    const int rc = libusb_get_active_config_descriptor(device, &config);
+    if (rc == LIBUSB_SUCCESS)
+        libusb_free_config_descriptor(config);
+    return rc != LIBUSB_ERROR_NOT_FOUND;
+}
+} // namespace
+
 class DeviceMonitor::Watcher
 {
 public:
-    explicit Watcher(DeviceMonitor *monitor) : m_monitor(monitor) {}
+    explicit Watcher(DeviceMonitor *monitor) : m_monitor(monitor), m_recheck(new QTimer(monitor))
+    {
+        m_recheck->setSingleShot(true);
+        m_recheck->setInterval(kConfigureRecheckMs);
+        QObject::connect(m_recheck, &QTimer::timeout, monitor, [this] { announce(); });
+    }
     ~Watcher();
 
     bool start();
@@ -33,13 +61,21 @@ private:
     void watch(int fd, short events);
     void unwatch(int fd);
     void handleEvents();
+    void announce();
     void stop();
+
+    struct HeldArrival {
+        libusb_device *device; // referenced while held
+        QElapsedTimer since;
+    };
 
     DeviceMonitor *m_monitor;
     libusb_context *m_context = nullptr;
     libusb_hotplug_callback_handle m_hotplug = 0;
     std::vector<QSocketNotifier *> m_notifiers;
     QVector<int> m_pending; // changes seen in the current round
+    std::vector<HeldArrival> m_held; // arrived, not configured yet
+    QTimer *m_recheck;
 };
 
 DeviceMonitor::Watcher::~Watcher()
@@ -96,17 +132,37 @@ void DeviceMonitor::Watcher::stop()
     for (QSocketNotifier *notifier : m_notifiers)
         delete notifier;
     m_notifiers.clear();
+    m_recheck->stop();
+    for (const HeldArrival &held : m_held)
+        libusb_unref_device(held.device);
+    m_held.clear();
     libusb_hotplug_deregister_callback(m_context, m_hotplug);
     libusb_exit(m_context);
     m_context = nullptr;
 }
 
-int LIBUSB_CALL DeviceMonitor::Watcher::onHotplug(libusb_context *, libusb_device *,
+int LIBUSB_CALL DeviceMonitor::Watcher::onHotplug(libusb_context *, libusb_device *device,
                                                   libusb_hotplug_event event, void *user)
 {
     auto *watcher = static_cast<Watcher *>(user);
-    watcher->m_pending.append(event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? DeviceArrival
-                                                                           : DeviceRemoveComplete);
+    if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
+        if (configured(device)) {
+            watcher->m_pending.append(DeviceArrival);
+        } else {
+            watcher->m_held.push_back({libusb_ref_device(device), QElapsedTimer()});
+            watcher->m_held.back().since.start();
+        }
+        return 0;
+    }
+    // A device that leaves while held back was never announced: it changed nothing.
+    for (auto it = watcher->m_held.begin(); it != watcher->m_held.end(); ++it) {
+        if (it->device == device) {
+            libusb_unref_device(it->device);
+            watcher->m_held.erase(it);
+            return 0;
+        }
+    }
+    watcher->m_pending.append(DeviceRemoveComplete);
     return 0; // stay registered
 }
 
@@ -158,6 +214,22 @@ void DeviceMonitor::Watcher::handleEvents()
     const int rc = libusb_handle_events_timeout_completed(m_context, &zero, nullptr);
     if (rc < 0)
         qWarning() << "Failed to handle USB events:" << libusb_error_name(rc);
+    announce();
+}
+
+void DeviceMonitor::Watcher::announce()
+{
+    for (auto it = m_held.begin(); it != m_held.end();) {
+        if (configured(it->device) || it->since.elapsed() >= kConfigureWaitMs) {
+            m_pending.append(DeviceArrival);
+            libusb_unref_device(it->device);
+            it = m_held.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    if (!m_held.empty())
+        m_recheck->start();
     const QVector<int> changes = std::exchange(m_pending, {});
     for (int change : changes)
         emit m_monitor->deviceChanged(change);

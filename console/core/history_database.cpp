@@ -178,18 +178,30 @@ HistoryRecord HistoryDatabase::historyById(int id) const
     return HistoryRecord();
 }
 
-QList<HistoryRecord> HistoryDatabase::historyOfDate(const QString &date) const
+static QList<HistoryRecord> recordsFrom(QSqlQuery &query)
 {
     QList<HistoryRecord> records;
-    QSqlQuery query(m_db);
-    query.prepare(QLatin1String(kSelectColumns) +
-                  QStringLiteral("WHERE date_str = ? ORDER BY begin_time DESC"));
-    query.addBindValue(nonNull(date));
     if (!query.exec())
         return records;
     while (query.next())
         records.append(recordFrom(query));
     return records;
+}
+
+QList<HistoryRecord> HistoryDatabase::historyOfDate(const QString &date) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QLatin1String(kSelectColumns) +
+                  QStringLiteral("WHERE date_str = ? ORDER BY begin_time DESC"));
+    query.addBindValue(nonNull(date));
+    return recordsFrom(query);
+}
+
+QList<HistoryRecord> HistoryDatabase::allHistory() const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QLatin1String(kSelectColumns) + QStringLiteral("ORDER BY begin_time, id"));
+    return recordsFrom(query);
 }
 
 QList<QDate> HistoryDatabase::historyDates() const

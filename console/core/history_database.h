@@ -38,6 +38,8 @@ public:
     HistoryRecord historyById(int id) const;
     // The rows of one day ("yyyy-MM-dd"), newest start first.
     QList<HistoryRecord> historyOfDate(const QString &date) const;
+    // Every row, earliest start first.
+    QList<HistoryRecord> allHistory() const;
     // Every day that has rows, earliest first.
     QList<QDate> historyDates() const;
 

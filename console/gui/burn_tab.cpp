@@ -1,7 +1,202 @@
 #include "burn_tab.h"
 
-BurnTab::BurnTab(QWidget *parent) : ZelTab(parent)
+#include "board_listing.h"
+#include "burn_session.h"
+#include "firmware_image.h"
+#include "image_info_row.h"
+#include "settings_store.h"
+#include "zel_device.h"
+#include "zel_dialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace
+{
+
+constexpr int kSlotRowHeight = 80;
+
+QLabel *counterLabel(const QString &caption)
+{
+    auto *label = new QLabel(caption);
+    label->setTextFormat(Qt::RichText);
+    return label;
+}
+
+void showCount(QLabel *label, int count, const char *colour)
+{
+    const QString caption = label->text().section(QStringLiteral("："), 0, 0);
+    label->setText(caption +
+                   QStringLiteral("：<span style=\"font-style: italic; font-weight: bold; color: "
+                                  "%1;\">%2</span>")
+                       .arg(QLatin1String(colour))
+                       .arg(count));
+}
+
+} // namespace
+
+BurnTab::BurnTab(QWidget *parent)
+    : ZelTab(parent),
+      m_session(new BurnSession(SettingsStore::instance()->maxDevCount(), &listBoardPorts, this)),
+      m_imgPath(new QLineEdit), m_selectBtn(new QPushButton(QStringLiteral("选择镜像"))),
+      m_imgInfo(new ImageInfoRow), m_totalCount(counterLabel(QStringLiteral("总次数："))),
+      m_successCount(counterLabel(QStringLiteral("成功次数："))),
+      m_failCount(counterLabel(QStringLiteral("失败次数：")))
 {
     setObjectName(QStringLiteral("burn_tab"));
     createMenuEntry(QStringLiteral("镜像烧写"), FontAwesome::Fire);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(createImageRow(), 0);
+    layout->addWidget(m_imgInfo, 0);
+    layout->addWidget(createDeviceGrid(), 1);
+    layout->addWidget(createCounterRow(), 0);
+
+    connect(m_session, &BurnSession::slotChanged, this, &BurnTab::showSlot);
+    connect(m_session, &BurnSession::progressChanged, this, &BurnTab::showProgress);
+    connect(m_session, &BurnSession::countersChanged, this, &BurnTab::refreshCounters);
+    connect(m_session, &BurnSession::imageLoaded, this, &BurnTab::showImage);
+    connect(m_session, &BurnSession::imageInvalid, this,
+            [this] { ZelDialog::alert(this, QStringLiteral("镜像格式不正确")); });
+    connect(m_session, &BurnSession::imageFileMissing, this, &BurnTab::showImageFileMissing);
+    connect(m_session, &BurnSession::selectionEnabled, m_selectBtn, &QPushButton::setEnabled);
+    connect(m_session, &BurnSession::burnResult, this, &BurnTab::burnResult);
+
+    const QString stored = SettingsStore::instance()->imagePath();
+    if (!stored.isEmpty())
+        m_session->loadImage(stored);
+}
+
+QWidget *BurnTab::createImageRow()
+{
+    m_imgPath->setObjectName(QStringLiteral("img_path"));
+    m_imgPath->setEnabled(false);
+    m_imgPath->setPlaceholderText(QStringLiteral("未选择镜像"));
+    m_selectBtn->setObjectName(QStringLiteral("select_btn"));
+    m_selectBtn->setCursor(Qt::PointingHandCursor);
+    connect(m_selectBtn, &QPushButton::clicked, this, &BurnTab::selectImage);
+
+    auto *row = new QWidget;
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(m_imgPath, 1);
+    layout->addWidget(m_selectBtn, 0);
+    return row;
+}
+
+QWidget *BurnTab::createDeviceGrid()
+{
+    const int count = m_session->slotCount();
+    const int columns = SettingsStore::instance()->devColumnCount();
+    const int rows = (count + columns - 1) / columns;
+    auto *list = new QListWidget;
+    list->setObjectName(QStringLiteral("device_list"));
+    // Rows follow the list's width, also when a scroll bar takes part of it.
+    list->setResizeMode(QListView::Adjust);
+    for (int row = 0; row < rows; ++row) {
+        auto *rowWidget = new QWidget;
+        auto *rowLayout = new QHBoxLayout(rowWidget);
+        rowLayout->setContentsMargins(0, 0, 0, 0);
+        rowLayout->setSpacing(10);
+        for (int k = row * columns + 1; k <= row * columns + columns && k <= count; ++k) {
+            auto *device = new ZelDevice(ZelDevice::slotName(k));
+            m_devices.append(device);
+            rowLayout->addWidget(device, 0);
+        }
+        auto *item = new QListWidgetItem(list);
+        item->setSizeHint(QSize(list->width(), kSlotRowHeight));
+        list->setItemWidget(item, rowWidget);
+    }
+    return list;
+}
+
+QWidget *BurnTab::createCounterRow()
+{
+    auto *row = new QWidget;
+    row->setObjectName(QStringLiteral("statistic_info"));
+    auto *layout = new QHBoxLayout(row);
+    layout->addWidget(m_totalCount);
+    layout->addWidget(m_successCount);
+    layout->addWidget(m_failCount);
+    refreshCounters();
+    return row;
+}
+
+bool BurnTab::isIdle() const
+{
+    return m_session->isIdle();
+}
+
+void BurnTab::handleDeviceChange(int event)
+{
+    m_session->handleDeviceChange(event);
+}
+
+void BurnTab::handleReport(quint32 kind, const QByteArray &payload)
+{
+    m_session->handleReport(kind, payload);
+}
+
+void BurnTab::loadImage(const QString &path)
+{
+    m_session->loadImage(path);
+}
+
+void BurnTab::refreshCounters()
+{
+    const SettingsStore *store = SettingsStore::instance();
+    showCount(m_totalCount, store->totalCount(), "#ff5722");
+    showCount(m_successCount, store->successCount(), "#09983b");
+    showCount(m_failCount, store->failCount(), "#de4745");
+}
+
+void BurnTab::clearPortMapping()
+{
+    m_session->clearPortMapping();
+}
+
+void BurnTab::selectImage()
+{
+    const QString stored = SettingsStore::instance()->imagePath();
+    const int slash = stored.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash > 0 ? stored.left(slash) : QDir::currentPath();
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("选择镜像文件"), folder,
+                                                      QStringLiteral("镜像文件(*.img)"));
+    if (!path.isEmpty())
+        m_session->loadImage(path);
+}
+
+void BurnTab::showImage()
+{
+    const FirmwareImage *image = m_session->image();
+    m_imgPath->setText(m_session->imagePath());
+    m_imgInfo->setInfo(image->platform(), image->product(), image->version(), image->mediaType());
+}
+
+void BurnTab::showImageFileMissing(bool missing)
+{
+    m_imgPath->setStyleSheet(missing ? QStringLiteral("color: red;") : QString());
+    m_imgPath->setToolTip(missing ? QStringLiteral("镜像文件不存在或已被删除，请重新选择镜像文件")
+                                  : QString());
+}
+
+void BurnTab::showSlot(int slot)
+{
+    const SlotRecord &record = m_session->slot(slot);
+    ZelDevice *device = m_devices.at(slot);
+    device->setPortText(record.portText);
+    device->setImageName(record.imageName);
+    device->setState(record.state);
+}
+
+void BurnTab::showProgress(int slot)
+{
+    m_devices.at(slot)->setProgress(m_session->slot(slot).progress);
 }

@@ -3,15 +3,19 @@
 #include "app_info.h"
 #include "burn_tab.h"
 #include "console_resources.h"
+#include "device_monitor.h"
 #include "history_tab.h"
 #include "logger.h"
 #include "manual_tab.h"
+#include "report_receiver.h"
 #include "setting_tab.h"
 #include "upg_device.h"
 #include "zel_about.h"
+#include "zel_dialog.h"
 #include "zel_label.h"
 #include "zel_title_bar.h"
 
+#include <QCloseEvent>
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -62,6 +66,11 @@ Veldmark::Veldmark(QWidget *parent)
     for (ZelTab *tab : {static_cast<ZelTab *>(m_burnTab), static_cast<ZelTab *>(m_historyTab),
                         static_cast<ZelTab *>(m_manualTab), static_cast<ZelTab *>(m_settingTab)})
         addTab(tab);
+    connect(m_burnTab, &BurnTab::burnResult, m_historyTab, &HistoryTab::onBurnResult);
+    connect(m_settingTab, &SettingTab::statisticReseted, m_burnTab, &BurnTab::refreshCounters);
+    connect(m_settingTab, &SettingTab::clearMapping, m_burnTab, &BurnTab::clearPortMapping);
+    connect(m_settingTab, &SettingTab::clearHistory, m_historyTab, &HistoryTab::refresh);
+    m_settingTab->setBurnRunningCheck([this] { return !m_burnTab->isIdle(); });
 
     auto *mainLayout = new QHBoxLayout(this);
     mainLayout->setContentsMargins(0, 0, 0, 0);
@@ -74,6 +83,7 @@ Veldmark::Veldmark(QWidget *parent)
     // Without the library the window still works; it just finds no board.
     if (libzelupg_init() != 0)
         qCritical() << "Failed to init libusbupg!";
+    listenToBoardsAndWorkers();
 }
 
 Veldmark::~Veldmark()
@@ -81,6 +91,30 @@ Veldmark::~Veldmark()
     delete m_logger;
     delete m_about;
     libzelupg_exit();
+}
+
+// Device changes and worker reports reach the same burn-page handlers that
+// the window's native events lead to where the system delivers them so.
+void Veldmark::listenToBoardsAndWorkers()
+{
+    auto *reports = new ReportReceiver(windowTitle(), this);
+    connect(reports, &ReportReceiver::reportReceived, m_burnTab, &BurnTab::handleReport);
+    if (!reports->listen())
+        qCritical() << "Failed to listen for burn reports:" << reports->errorString();
+
+    auto *devices = new DeviceMonitor(this);
+    connect(devices, &DeviceMonitor::deviceChanged, m_burnTab, &BurnTab::handleDeviceChange);
+    devices->start();
+}
+
+void Veldmark::closeEvent(QCloseEvent *event)
+{
+    if (m_burnTab->isIdle()) {
+        event->accept();
+        return;
+    }
+    ZelDialog::alert(this, QStringLiteral("正在烧写设备，无法关闭程序"));
+    event->ignore();
 }
 
 void Veldmark::addTab(ZelTab *tab)

@@ -1,6 +1,7 @@
 #pragma once
 // The console's one window: the menu column on the left, one page per tab on
-// the right, the about box, and the day's "main" log.
+// the right, the about box, and the day's "main" log. Device changes and worker
+// reports reach the burn page through it.
 
 #include <QWidget>
 
@@ -24,7 +25,12 @@ public:
     // Highlights menu row and shows its page.
     void selectTab(int row);
 
+protected:
+    // Refused while a board is being burned or restarting.
+    void closeEvent(QCloseEvent *event) override;
+
 private:
+    void listenToBoardsAndWorkers();
     void addTab(ZelTab *tab);
     void showAbout();
 

@@ -152,8 +152,10 @@ QDateTime ZelDevice::startTime() const
 void ZelDevice::setProgress(int percent)
 {
     m_progressBar->setValue(percent);
-    if (percent > kWhiteTextAbove)
-        m_progressBar->setStyleSheet(QStringLiteral("#progress_bar {color: #fff;}"));
+    const QString white = QStringLiteral("#progress_bar {color: #fff;}");
+    // Setting a style sheet polishes the bar anew: only when it changes.
+    if (percent > kWhiteTextAbove && m_progressBar->styleSheet() != white)
+        m_progressBar->setStyleSheet(white);
 }
 
 void ZelDevice::reset()

@@ -3,6 +3,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QTimer>
 
 #include <numeric>
 
@@ -135,6 +137,30 @@ TEST_F(BurnE2E, ChunksAreWholeBlocksAndTheRestIsPaddedWithZeros)
     EXPECT_EQ(fwcs[0].crc, zelimg::crc32Of(patternBytes(100, 9)));
 }
 
+// The environment blob is no loader stage: right behind the last one it does
+// not take over its unchecked end, and between targets its results count.
+TEST_F(BurnE2E, TheEnvironmentBlobIsCheckedWhereverItStands)
+{
+    startFarm({"--board", "1:1", "--board", "1:2", "restart_delay=100"});
+    zelimg::ImageDesc envFirst = emptyImage();
+    envFirst.components.push_back(component("updater.spl", "spl", 0x200000, "run", patternBytes(6000, 1)));
+    envFirst.components.push_back(component("updater.uboot", "uboot", 0x600000, "run", patternBytes(9000, 2)));
+    envFirst.components.push_back(zelimg::envComponent("4m(kernel),-(rootfs)"));
+    envFirst.components.push_back(component("image.target.kernel", "kernel", 0, "burn", patternBytes(5000, 3)));
+    const WorkerRun run = runWorker(0, writeImage(envFirst, QStringLiteral("env-first.img")), QStringLiteral("1:1"));
+    expectOneResultLast(run, 1);
+    EXPECT_EQ(boardFwcs(QStringLiteral("1:1")).size(), 4u);
+    const QString log = workerLog(QStringLiteral("1:1"));
+    EXPECT_TRUE(log.contains(QStringLiteral("Don't check the result of updater.uboot")));
+    EXPECT_FALSE(log.contains(QStringLiteral("Don't check the result of image.updater.env")));
+
+    // Third CRC query: spl, kernel, then the environment blob.
+    farm("fault 1:2 crc skip=2");
+    const WorkerRun faulty = runWorker(1, writeImage(loaderImage(5000, 5000)), QStringLiteral("1:2"));
+    expectOneResultLast(faulty, 0);
+    EXPECT_TRUE(workerLog(QStringLiteral("1:2")).contains(QStringLiteral("CRC of image.updater.env is wrong")));
+}
+
 TEST_F(BurnE2E, ABoardThatNeverComesBackIsReportedLost)
 {
     startFarm({"--board", "1:5", "restart_delay=100"});
@@ -243,4 +269,24 @@ TEST_F(BurnE2E, BoardRefusedForLackOfPermissionFailsAndTheLogNamesTheUdevRule)
     EXPECT_TRUE(log.contains(QStringLiteral("Board 1:5: no permission to open it: install the udev "
                                             "rule 70-veldmark.rules")))
         << log.toStdString();
+}
+
+// The console lists boards by opening and claiming each for a moment; a worker
+// started just then finds its board busy and must not give up on it.
+TEST_F(BurnE2E, BoardBusyForAMomentWhenTheWorkerStartsStillBurns)
+{
+    startFarm({"--board", "1:6", "upgrade=1"});
+    QProcess holder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("ZEL_VBOARD_FARM"), m_socket);
+    holder.setProcessEnvironment(env);
+    holder.start(QStringLiteral(VBOARD_PEER_EXE), {QStringLiteral("claim"), QStringLiteral("1:6")});
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    ASSERT_EQ(holder.readLine().trimmed(), QByteArray("claim 0"));
+    // The claim ends when the holder's input closes, half a second in.
+    QTimer::singleShot(500, &holder, [&holder] { holder.closeWriteChannel(); });
+
+    const WorkerRun run = runWorker(0, writeImage(singleImage(4096)), QStringLiteral("1:6"));
+    expectOneResultLast(run, 1);
+    holder.waitForFinished(5000);
 }

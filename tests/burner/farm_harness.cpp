@@ -76,6 +76,11 @@ std::vector<BoardFwc> FarmTest::boardFwcs(const QString &position)
         fwc.received = m.captured(3).toULongLong();
         fwc.crc = m.captured(4).toUInt(nullptr, 16);
         fwc.complete = m.captured(5).contains(QStringLiteral(" complete"));
+        const int entryAt = m.captured(5).indexOf(QStringLiteral(" entry="));
+        if (entryAt >= 0) {
+            const QByteArray bytes = QByteArray::fromHex(m.captured(5).mid(entryAt + 7).toLatin1());
+            fwc.entry.assign(bytes.begin(), bytes.end());
+        }
         fwcs.push_back(fwc);
     }
     return fwcs;
@@ -92,6 +97,14 @@ QString FarmTest::writeImage(const zelimg::ImageDesc &desc, const QString &name)
 WorkerRun FarmTest::runWorker(int slot, const QString &imagePath, const QString &position,
                               const QString &logName)
 {
+    const QByteArray encoded = imagePath.toUtf8().toPercentEncoding();
+    return runWorkerWith({QStringLiteral("-i"), QString::number(slot), QStringLiteral("-f"),
+                          QString::fromLatin1(encoded), QStringLiteral("-d"), position,
+                          QStringLiteral("-t"), logName});
+}
+
+WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDir, qint64 limitMs)
+{
     WorkerRun run;
     std::unique_ptr<ReportReceiver> receiver;
     if (m_listening) {
@@ -107,23 +120,20 @@ WorkerRun FarmTest::runWorker(int slot, const QString &imagePath, const QString 
                                  QThread::msleep(static_cast<unsigned long>(m_handlerDelayMs));
                              const DecodedReport d = decodeReportPayload(payload.constData(), payload.size());
                              if (d.valid)
-                                 run.reports.push_back({static_cast<int>(kind), d.slotIndex, d.value});
+                                 run.reports.push_back({static_cast<int>(kind), d.slotIndex, static_cast<qint64>(d.value)});
                          });
     }
 
     QProcess worker;
-    worker.setWorkingDirectory(m_work.path());
+    worker.setWorkingDirectory(workDir.isEmpty() ? m_work.path() : workDir);
     worker.setProcessEnvironment(workerEnvironment(m_socket, m_runtime.path()));
     worker.setProcessChannelMode(QProcess::MergedChannels);
-    const QByteArray encoded = imagePath.toUtf8().toPercentEncoding();
     QElapsedTimer clock;
     clock.start();
-    worker.start(QStringLiteral(ZELBURNER),
-                 {QStringLiteral("-i"), QString::number(slot), QStringLiteral("-f"), QString::fromLatin1(encoded),
-                  QStringLiteral("-d"), position, QStringLiteral("-t"), logName});
+    worker.start(QStringLiteral(ZELBURNER), args);
     EXPECT_TRUE(worker.waitForStarted(10000));
     // The worker waits for each report to be handled: keep the loop turning.
-    while (worker.state() != QProcess::NotRunning && clock.elapsed() < 120000) {
+    while (worker.state() != QProcess::NotRunning && clock.elapsed() < limitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         worker.waitForFinished(5);
     }

@@ -20,7 +20,7 @@
 struct ReceivedReport {
     int kind;
     int slot;
-    int value;
+    qint64 value;
 };
 
 struct WorkerRun {
@@ -37,6 +37,7 @@ struct BoardFwc {
     quint64 received = 0;   // data bytes, padding included
     quint32 crc = 0;        // what the board computed
     bool complete = false;
+    std::vector<uint8_t> entry;  // the 512-byte meta entry
 };
 
 class FarmTest : public ::testing::Test
@@ -56,6 +57,10 @@ protected:
     // Runs ZelBurner for slot and position until it ends, handling its reports.
     WorkerRun runWorker(int slot, const QString &imagePath, const QString &position,
                         const QString &logName = QStringLiteral("100"));
+    // Runs ZelBurner with these arguments in workDir (default: the working
+    // directory); a worker still running after limitMs is killed and fails the test.
+    WorkerRun runWorkerWith(const QStringList &args, const QString &workDir = QString(),
+                            qint64 limitMs = 120000);
     // Text of the worker's log of that run.
     QString workerLog(const QString &position, const QString &logName = QStringLiteral("100")) const;
     void setListening(bool listening) { m_listening = listening; }

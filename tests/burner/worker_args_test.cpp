@@ -55,3 +55,21 @@ TEST(WorkerArgs, OddBytesAreKeptByteForByte)
     EXPECT_EQ(a.logName, QString::fromLatin1("\x01"));
     EXPECT_FALSE(a.imagePath.isEmpty());
 }
+
+TEST(WorkerArgs, OnlyAPositionAStartTimeAndAWholePathPass)
+{
+    EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:3", "-t", "42"})).isEmpty());
+    EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "3"})).isEmpty());
+    EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:2", "-t", "18446744073709551615"})).isEmpty());
+
+    EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:2:0"})).startsWith("-d \"1:2:0\""));
+    EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:2", "-t", "18446744073709551616"}))
+                    .startsWith("-t "));
+    EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:2", "-t", "-5"})).startsWith("-t "));
+    const WorkerArgs nul = parse({"-i", "2", "-f", "a.img%00b", "-d", "1:2"});
+    EXPECT_EQ(nul.imagePath.size(), 7);
+    EXPECT_EQ(workerArgsProblem(nul), QStringLiteral("-f \"a.img\\x00b\" holds a NUL byte"));
+    // Control bytes are shown, not written raw to the terminal.
+    EXPECT_EQ(workerArgsProblem(parse({"-i", "2", "-f", "a", "-d", "1:2", "-t", "\x1b[2J"})),
+              QStringLiteral("-t \"\\x1b[2J\" is not a start time (decimal seconds)"));
+}

@@ -87,3 +87,26 @@ TEST_F(LogFilesTest, MissingDirectoryIsReportedAndLeftAlone)
     clearLogTree(QString());
     EXPECT_TRUE(exists("log/2024-05-08/1#4/300.log"));
 }
+
+TEST_F(LogFilesTest, PurgeAndRemoveNeverFollowALink)
+{
+    touch(path("outside/a.log"));
+    touch(path("outside/sub/b.log"));
+    touch(path("outside/victim.log"));
+    // A day folder, a board folder and a burn log that are links out of the tree.
+    ASSERT_TRUE(QFile::link(path("outside"), path("log/2024-05-09")));
+    ASSERT_TRUE(QFile::link(path("outside"), path("log/2024-05-08/1#5")));
+    ASSERT_TRUE(QFile::link(path("outside/victim.log"), path("log/2024-05-08/1#4/301.log")));
+
+    removeLogFile("2024-05-09/a.log");
+    removeLogFile("2024-05-08/1#5/sub/b.log");
+    purgeLogDirs(QString());
+    EXPECT_TRUE(exists("outside/a.log"));
+    EXPECT_TRUE(exists("outside/sub/b.log"));
+    QFile victim(path("outside/victim.log"));
+    ASSERT_TRUE(victim.open(QIODevice::ReadOnly));
+    EXPECT_EQ(victim.readAll(), QByteArray("line one\nline two\n"));
+    // The purge still did its work inside the tree.
+    EXPECT_FALSE(exists("log/2024-05-08/1#4/300.log"));
+    EXPECT_TRUE(exists("log/2024-05-07/main.log"));
+}

@@ -3,6 +3,7 @@
 
 #include <QDate>
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -116,6 +117,39 @@ TEST_F(LoggerTest, UnwritableLogRootLeavesTheProgramRunningWithoutLog)
     EXPECT_FALSE(Logger::isOpen());
     qCritical() << "still running";
     EXPECT_EQ(QFileInfo(path(QStringLiteral("log"))).size(), 40);
+}
+
+TEST_F(LoggerTest, NeverWritesThroughAPlantedLink)
+{
+    // A link where the burn's log file belongs, one where a board folder
+    // belongs, and the day folder itself as a link: none is followed.
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("outside"))));
+    const QString victim = path(QStringLiteral("outside/victim.txt"));
+    QFile seed(victim);
+    ASSERT_TRUE(seed.open(QIODevice::WriteOnly));
+    seed.write("keep\n");
+    seed.close();
+    const QString day = path(QStringLiteral("log/") + today());
+    ASSERT_TRUE(QDir().mkpath(day + QStringLiteral("/1#3")));
+    ASSERT_TRUE(QFile::link(victim, day + QStringLiteral("/1#3/42.log")));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("outside")), day + QStringLiteral("/1#4")));
+    for (const auto &board : {QStringLiteral("1:3"), QStringLiteral("1:4")}) {
+        Logger logger(board, QStringLiteral("42"));
+        EXPECT_FALSE(Logger::isOpen()) << board.toStdString();
+        qCritical() << "must not reach the outside folder";
+    }
+    QDir(path(QStringLiteral("log"))).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(path(QStringLiteral("log"))));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("outside")), day));
+    {
+        Logger logger(QStringLiteral("main"));
+        EXPECT_FALSE(Logger::isOpen());
+        qCritical() << "must not reach the outside folder";
+    }
+    EXPECT_EQ(
+        QDir(path(QStringLiteral("outside"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+        QStringList{QStringLiteral("victim.txt")});
+    EXPECT_EQ(fileLines(victim), (QStringList{QStringLiteral("keep"), QString()}));
 }
 
 TEST(LogLevelPrefix, EveryLevelHasAnEightCharacterPrefix)

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 DecodedReport decode(const QByteArray &bytes)
 {
@@ -12,7 +14,14 @@ DecodedReport decode(const QByteArray &bytes)
 TEST(ReportPayload, BuildsTheTextTheConsoleExpects)
 {
     EXPECT_EQ(buildReportPayload(3, 1048576), QByteArray("ZEL_3#1048576_TOOL"));
-    EXPECT_EQ(buildReportPayload(0, -1), QByteArray("ZEL_0#-1_TOOL"));
+    // Progress past 2 and 4 GiB stays a non-negative number, up to 2^64 - 1.
+    EXPECT_EQ(buildReportPayload(0, 3000000000u), QByteArray("ZEL_0#3000000000_TOOL"));
+    EXPECT_EQ(buildReportPayload(1, 18446744073709551615ull), QByteArray("ZEL_1#18446744073709551615_TOOL"));
+    // Beyond the signed range a count stays larger than any image file.
+    EXPECT_EQ(decode(buildReportPayload(1, 18446744073709551615ull)).value,
+              std::numeric_limits<qint64>::max());
+    EXPECT_EQ(decode("ZEL_1#5000000000_TOOL").value, Q_INT64_C(5000000000));
+    EXPECT_EQ(decode("ZEL_1#-5_TOOL").value, -5);
     EXPECT_EQ(consoleWindowTitle().toUtf8(), QByteArray("Zelkora\xe9\x87\x8f\xe4\xba\xa7\xe5\xb7\xa5\xe5\x85\xb7 v0.1.8"));
 }
 
@@ -55,4 +64,12 @@ TEST(ReportPayload, WithoutHashNothingIsReadBeyondThePayload)
     EXPECT_TRUE(cut.valid);
     EXPECT_EQ(cut.slotIndex, 1);
     EXPECT_EQ(cut.value, 2);
+}
+
+TEST(ReportPayload, ValuesAbove2GiBKeepTheirSize)
+{
+    // Progress of a 3 GiB image must not wrap or read as 0.
+    const DecodedReport big = decode("ZEL_1#3221225472_TOOL");
+    EXPECT_TRUE(big.valid);
+    EXPECT_EQ(big.value, Q_INT64_C(3221225472));
 }

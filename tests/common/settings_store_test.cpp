@@ -143,6 +143,45 @@ TEST_F(SettingsStoreTest, GarbageOrDirectoryInPlaceOfTheFileGivesDefaults)
     ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Veldmark.ini")));
     SettingsStore store;
     EXPECT_EQ(store.maxDevCount(), 8);
-    store.setTotalCount(3);
+    EXPECT_FALSE(store.setTotalCount(3));
     EXPECT_TRUE(QFileInfo(path("Veldmark.ini")).isDir());
+}
+
+namespace
+{
+QStringList g_criticals;
+void recordCritical(QtMsgType type, const QMessageLogContext &, const QString &text)
+{
+    if (type == QtCriticalMsg)
+        g_criticals << text;
+}
+} // namespace
+
+TEST_F(SettingsStoreTest, WriteThatCannotReachTheFileIsLoggedAndReportedUntilItCanAgain)
+{
+    writeFile(path("Veldmark.ini"), QByteArray("\xff\xfe\x00garbage=[[[\n", 13));
+    SettingsStore store;
+    // A file that does not parse is still written.
+    EXPECT_TRUE(store.setTotalCount(5));
+
+    ASSERT_TRUE(QFile::rename(path("Veldmark.ini"), path("saved.ini")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("Veldmark.ini")));
+    g_criticals.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordCritical);
+    const bool counterWritten = store.setFailCount(6);
+    const bool resetWritten = store.resetCounters();
+    const bool mappingWritten = store.setPortMapping(PortMapping());
+    qInstallMessageHandler(previous);
+    EXPECT_FALSE(counterWritten);
+    EXPECT_FALSE(resetWritten);
+    EXPECT_FALSE(mappingWritten);
+    ASSERT_EQ(g_criticals.size(), 5);
+    EXPECT_TRUE(g_criticals.first().startsWith(QStringLiteral("Failed to write settings:")));
+    EXPECT_TRUE(g_criticals.last().contains(QStringLiteral("port_mapping")));
+
+    // Once the file can take values again, writes succeed and say so.
+    ASSERT_TRUE(QDir(m_dir.path()).rmdir(QStringLiteral("Veldmark.ini")));
+    ASSERT_TRUE(QFile::rename(path("saved.ini"), path("Veldmark.ini")));
+    EXPECT_TRUE(store.setSuccessCount(9));
+    EXPECT_EQ(probe("statistic", "success_count"), QStringLiteral("9"));
 }

@@ -121,6 +121,48 @@ TEST(DeviceDiscovery, BoardsComingAndGoingAreAnnouncedAndListedByPort)
     libzelupg_exit();
 }
 
+// A real host announces a board as soon as it is on the bus, possibly before
+// it has configured it; a listing right then cannot open the board. The
+// console must still see it, without a later change to remind it.
+TEST(DeviceDiscovery, ABoardAnnouncedBeforeItIsConfiguredIsListedAtItsArrival)
+{
+    int argc = 1;
+    char name[] = "device_discovery_test";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    vboard::removeAll();
+
+    DeviceMonitor monitor;
+    QVector<int> seen;
+    QStringList listed; // what the console lists at each nodes-changed
+    QObject::connect(&monitor, &DeviceMonitor::deviceChanged, [&](int event) {
+        seen.append(event);
+        if (event == DeviceNodesChanged)
+            listed = listBoardPorts();
+    });
+    ASSERT_TRUE(monitor.start());
+
+    vboard::BoardConfig slow;
+    vboard::UsbPosition::parse("1:6", &slow.position);
+    slow.configureDelayMs = 300;
+    const vboard::DeviceId board = vboard::addBoard(slow);
+    EXPECT_EQ(takeNotifications(&seen, 2), QVector<int>({DeviceArrival, DeviceNodesChanged}));
+    EXPECT_EQ(listed, QStringList({"1:6"}));
+
+    // Gone again before it was configured: nothing to announce either way,
+    // only the next board's arrival.
+    ASSERT_TRUE(vboard::unplug(board));
+    takeNotifications(&seen, 2);
+    ASSERT_TRUE(vboard::plug(board));
+    ASSERT_TRUE(vboard::unplug(board));
+    plugBoard("1:7");
+    EXPECT_EQ(takeNotifications(&seen, 2), QVector<int>({DeviceArrival, DeviceNodesChanged}));
+    EXPECT_EQ(listed, QStringList({"1:7"}));
+
+    vboard::removeAll();
+    libzelupg_exit();
+}
+
 // Without a libusb context nothing can be watched: start() says so, in the
 // log too, rather than leaving the console waiting for boards it cannot see.
 // The test library cannot make a context while the board farm it is told to

@@ -2,6 +2,7 @@
 #include "history_test_env.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlQuery>
 #include <QThread>
@@ -66,5 +67,29 @@ TEST(HistoryCrashTest, HistorySurvivesTheWriterBeingKilledMidWrite)
         EXPECT_EQ(check.damagedRows, 0) << "round " << round;
         EXPECT_GT(check.rows, previousRows) << "round " << round;
         previousRows = check.rows;
+    }
+}
+
+TEST(HistoryCrashTest, WriterTakesNoOptionForADatabasePath)
+{
+    struct Case {
+        const char *argument;
+        int status;
+    } cases[] = {{"--help", 0}, {"-h", 0}, {"--frobnicate", 2}};
+    for (const Case &c : cases) {
+        QProcess writer;
+        writer.setWorkingDirectory(testDirectory());
+        writer.setProcessChannelMode(QProcess::MergedChannels);
+        writer.start(QStringLiteral(HISTORY_WRITER), {QString::fromLatin1(c.argument)});
+        ASSERT_TRUE(writer.waitForStarted());
+        const bool finished = writer.waitForFinished(10000);
+        if (!finished)
+            writer.kill();
+        ASSERT_TRUE(finished) << c.argument << " was taken as a database path";
+        EXPECT_EQ(writer.exitCode(), c.status) << c.argument;
+        EXPECT_TRUE(writer.readAll().contains("usage: history_writer")) << c.argument;
+        EXPECT_FALSE(
+            QFileInfo::exists(QDir(testDirectory()).filePath(QString::fromLatin1(c.argument))))
+            << c.argument;
     }
 }

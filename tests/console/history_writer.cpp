@@ -6,12 +6,23 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
+static const char kUsage[] = "usage: history_writer DATABASE\n"
+                             "Stores history rows into DATABASE until it is killed.\n";
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2)
+    const QString argument = argc == 2 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+        QTextStream(stdout) << kUsage;
+        return 0;
+    }
+    // An option is never taken for a database path.
+    if (argument.isEmpty() || argument.startsWith(QLatin1Char('-'))) {
+        QTextStream(stderr) << kUsage;
         return 2;
-    HistoryDatabase db(QString::fromLocal8Bit(argv[1]));
+    }
+    HistoryDatabase db(argument);
     if (!db.isOpen())
         return 1;
     QTextStream out(stdout);

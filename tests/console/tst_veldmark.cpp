@@ -3,7 +3,9 @@
 #include "app_info.h"
 #include "application_font.h"
 #include "font_awesome.h"
+#include "history_database.h"
 #include "manual_tab.h"
+#include "setting_tab.h"
 #include "veldmark.h"
 #include "zel_about.h"
 #include "zel_label.h"
@@ -16,8 +18,12 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedLayout>
+#include <QTableWidget>
 #include <QTest>
+#include <QTextDocument>
 
 void TestVeldmark::initTestCase()
 {
@@ -164,6 +170,18 @@ void TestVeldmark::aboutBoxIsCreatedOnce()
         qPrintable(built));
 }
 
+void TestVeldmark::historyClearedInTheSettingsIsGoneFromTheHistoryPage()
+{
+    HistoryDatabase::instance()->insertHistory(QStringLiteral("1:2"), QStringLiteral("a.img"),
+                                               QDateTime::currentSecsSinceEpoch(), 3, true);
+    Veldmark window;
+    auto *table = window.findChild<QTableWidget *>(QStringLiteral("burn_history"));
+    QCOMPARE(table->rowCount(), 1);
+    QVERIFY(HistoryDatabase::instance()->deleteHistoryAfter(QString()) == 1);
+    emit window.findChild<SettingTab *>()->clearHistory();
+    QCOMPARE(table->rowCount(), 0);
+}
+
 void TestVeldmark::manualHasItsSectionsAndPictures()
 {
     const QString document = ManualTab::document();
@@ -194,6 +212,36 @@ void TestVeldmark::manualHasItsSectionsAndPictures()
         QVERIFY2(!rendered.isNull(), qPrintable(picture));
         QVERIFY(rendered.width() >= 400);
     }
+}
+
+void TestVeldmark::manualPicturesFitThePageAtTheDefaultSize()
+{
+    Veldmark window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.size(), QSize(1024, 600));
+    window.selectTab(2);
+    auto *page = window.findChild<QWidget *>(QStringLiteral("manual_tab"));
+    auto *scroll = page->findChild<QScrollArea *>();
+    auto *text = page->findChild<QLabel *>(QStringLiteral("manual_text"));
+    QApplication::processEvents();
+    QVERIFY(scroll->verticalScrollBar()->isVisible());
+
+    // Nothing reaches under the scroll bar or past the page's right edge:
+    // the text lays out, pictures included, within the label's width, and
+    // the label within the visible part of the scroll area.
+    QTextDocument document;
+    document.setDefaultFont(text->font());
+    document.setHtml(text->text());
+    document.setTextWidth(text->contentsRect().width());
+    QVERIFY2(document.idealWidth() <= text->contentsRect().width(),
+             qPrintable(QStringLiteral("content %1 px on a %2 px page")
+                            .arg(document.idealWidth())
+                            .arg(text->contentsRect().width())));
+    QVERIFY2(text->width() <= scroll->viewport()->width(),
+             qPrintable(QStringLiteral("label %1 px in a %2 px view")
+                            .arg(text->width())
+                            .arg(scroll->viewport()->width())));
 }
 
 void TestVeldmark::iconIsDrawn()

@@ -15,7 +15,9 @@ private slots:
     void menuRowsAndPages();
     void selectingARowHighlightsItAndShowsItsPage();
     void aboutBoxIsCreatedOnce();
+    void historyClearedInTheSettingsIsGoneFromTheHistoryPage();
     void manualHasItsSectionsAndPictures();
+    void manualPicturesFitThePageAtTheDefaultSize();
     void iconIsDrawn();
 
 private:

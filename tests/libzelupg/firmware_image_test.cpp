@@ -313,3 +313,44 @@ TEST_F(FirmwareImageTest, SetPathKeepsCachedTablesButReadsNothingBeforeLoad)
     ASSERT_NE(fresh.fwcRecords(), nullptr);
     EXPECT_STREQ(fresh.fwcRecords()[0].name, "only.one");
 }
+
+TEST_F(FirmwareImageTest, ComponentTableIsBoundedWhateverTheHeaderClaims)
+{
+    auto manyComponents = [](int count) {
+        zelimg::ImageDesc desc = imagetest::oneComponent({1}, "c0");
+        for (int i = 1; i < count; i++)
+            desc.components.push_back(
+                {"c" + std::to_string(i), "p", 0, "burn", {uint8_t(i)}, {}, "ZEL.FWC"});
+        return desc;
+    };
+    FirmwareImage full(
+        QString::fromStdString(writeImage("full.img", manyComponents(IMAGE_MAX_FWC_COUNT))));
+    ASSERT_EQ(full.load(), 0);
+    ASSERT_EQ(full.fwcCount(), IMAGE_MAX_FWC_COUNT);
+    ASSERT_NE(full.fwcRecords(), nullptr);
+    EXPECT_EQ(full.fwcRecords()[IMAGE_MAX_FWC_COUNT - 1].name,
+              "c" + std::to_string(IMAGE_MAX_FWC_COUNT - 1));
+
+    LogCapture log;
+    FirmwareImage over(
+        QString::fromStdString(writeImage("over.img", manyComponents(IMAGE_MAX_FWC_COUNT + 1))));
+    EXPECT_EQ(over.load(), -1);
+    EXPECT_EQ(over.fwcRecords(), nullptr);
+    EXPECT_TRUE(log.contains("FWC table of " + std::to_string(IMAGE_MAX_FWC_COUNT + 1) +
+                             " entries is larger than the limit of " +
+                             std::to_string(IMAGE_MAX_FWC_COUNT)))
+        << log.all();
+
+    // A 4 GiB file claiming a table of eight million entries is refused from
+    // its header, before any of the table is read.
+    imagetest::writeHugeTableImage(file("huge.img"));
+    FirmwareImage huge(qpath("huge.img"));
+    EXPECT_EQ(huge.load(), -1);
+    EXPECT_EQ(huge.fwcCount(), 0);
+    EXPECT_TRUE(log.contains("FWC table of 8388604 entries is larger than the limit")) << log.all();
+
+    // The reader itself refuses a count beyond the bound.
+    std::vector<fwc_meta> records(IMAGE_MAX_FWC_COUNT + 1);
+    EXPECT_EQ(image_meta_read(file("full.img").c_str(), records.data(), IMAGE_MAX_FWC_COUNT + 1),
+              -1);
+}

@@ -168,4 +168,18 @@ inline zelimg::ImageDesc oneComponent(std::vector<uint8_t> bytes, const std::str
     return desc;
 }
 
+// A file of 2048 + 0xFFFFF800 bytes (4 GiB, sparse) whose header claims a
+// component table of 0xFFFFF800 bytes: it passes the length rules.
+inline void writeHugeTableImage(const std::string &path)
+{
+    std::vector<uint8_t> header = zelimg::buildImage(oneComponent({}));
+    header.resize(zelimg::ImageLayout::kHeaderSize);
+    putLe32(header, zelimg::ImageLayout::kMetaSize, 0xFFFFF800u);
+    putLe32(header, zelimg::ImageLayout::kFileSize, 0);
+    putLe32(header, zelimg::ImageLayout::kExSize, 0);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(header.data()), std::streamsize(header.size()));
+    fs::resize_file(path, 2048 + 0xFFFFF800ull);
+}
+
 } // namespace imagetest

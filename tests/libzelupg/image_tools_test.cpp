@@ -185,6 +185,28 @@ TEST_F(ImageTools, ExtractStopsWhenAFileCannotBeCreated)
     EXPECT_EQ(readBytes(file("out/first")), (std::vector<uint8_t>{1}));
 }
 
+TEST_F(ImageTools, ExtractNeverWritesThroughALinkInTheOutputFolder)
+{
+    zelimg::ImageDesc desc = imagetest::oneComponent({1}, "first");
+    desc.components.push_back({"second", "p", 0, "burn", {2}, {}, "ZEL.FWC"});
+    const std::string path = writeImage("a.img", desc);
+    const std::string victim = writeBytes("victim.bin", {9, 9, 9});
+    const std::string dir = outDir();
+    // A link to an existing file, and a dangling one that would create a file.
+    imagetest::fs::create_symlink(victim, dir + "/first");
+    LogCapture log;
+    EXPECT_EQ(extract(path), -1);
+    EXPECT_TRUE(log.contains("Error, failed to create file first")) << log.all();
+    EXPECT_EQ(readBytes(victim), (std::vector<uint8_t>{9, 9, 9}));
+
+    imagetest::fs::remove(dir + "/first");
+    imagetest::fs::create_symlink(file("created.bin"), dir + "/second");
+    EXPECT_EQ(extract(path), -1);
+    EXPECT_TRUE(log.contains("Error, failed to create file second")) << log.all();
+    EXPECT_FALSE(imagetest::fs::exists(file("created.bin")));
+    EXPECT_EQ(readBytes(dir + "/first"), (std::vector<uint8_t>{1}));
+}
+
 TEST_F(ImageTools, ExtractChecksOnlyTheMagic)
 {
     std::vector<uint8_t> bytes = zelimg::buildImage(imagetest::oneComponent({7, 8}));

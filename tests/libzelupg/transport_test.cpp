@@ -178,20 +178,27 @@ TEST_F(Transport, ExitAndInitRestartTheTagButASecondInitDoesNot)
     EXPECT_TRUE(scriptDone());
 }
 
-TEST_F(Transport, NullDeviceAndSerialHandleFailCleanly)
+TEST_F(Transport, NullDeviceAndHandlesWithoutTransportFailCleanly)
 {
     EXPECT_EQ(zelupg_trans_send_pkt(nullptr, kData.data(), 4), 0);
     uint8_t buf[4];
     EXPECT_EQ(zelupg_trans_recv_pkt(nullptr, buf, 4), 0);
     EXPECT_TRUE(log.lines().empty());
 
+    // A serial handle whose connection is missing, and a kind nobody knows.
     auto *serial = static_cast<upg_device *>(std::calloc(1, sizeof(upg_device)));
     serial->transport = UPG_TRANSPORT_SERIAL;
     EXPECT_EQ(zelupg_trans_send_pkt(serial, kData.data(), 4), 0);
     EXPECT_EQ(zelupg_trans_recv_pkt(serial, buf, 4), 0);
+    serial->transport = 7;
+    EXPECT_EQ(zelupg_trans_send_pkt(serial, kData.data(), 4), 0);
     EXPECT_EQ(log.nonDebug(),
-              (std::vector<std::string>{"zelupg_trans_send_pkt: Transport kind 1 is not supported",
-                                        "zelupg_trans_recv_pkt: Transport kind 1 is not supported"}));
+              (std::vector<std::string>{"libuart_send: Connection is NULL",
+                                        "zelupg_trans_send_pkt: CBW return -1",
+                                        "libuart_send: Connection is NULL",
+                                        "zelupg_trans_recv_pkt: CBW return -1",
+                                        "zelupg_trans_send_pkt: Transport kind 7 is not supported"}));
+    serial->transport = UPG_TRANSPORT_SERIAL;
     upg_dev_close(serial);
 }
 

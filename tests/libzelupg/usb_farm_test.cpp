@@ -1,43 +1,24 @@
 // A board held by another process, through the board farm that several
 // processes share.
 
+#include "farm_fixture.h"
 #include "vboard_fixture.h"
 #include "zelupg_log.h"
-
-#include <cstdlib>
-#include <string>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-class UsbFarm : public ::testing::Test {
+class UsbFarm : public FarmTest
+{
 protected:
     void SetUp() override
     {
-        char dir[] = "/tmp/zelupg-farm-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        m_dir = dir;
-        m_socket = m_dir + "/farm.sock";
-        const std::string start =
-            std::string(VBOARD_FARM) + " start --socket " + m_socket + " --board 1:2:5";
-        ASSERT_EQ(std::system(start.c_str()), 0);
-        ASSERT_EQ(setenv("ZEL_VBOARD_FARM", m_socket.c_str(), 1), 0);
+        FarmTest::SetUp();
+        startFarm("--board 1:2:5");
         libzelupg_exit();
     }
-
-    void TearDown() override
-    {
-        libzelupg_exit();
-        unsetenv("ZEL_VBOARD_FARM");
-        std::string reply;
-        vboard::farmCommand(m_socket, "stop", &reply);
-        rmdir(m_dir.c_str());
-    }
-
-    std::string m_dir;
-    std::string m_socket;
 };
 
 TEST_F(UsbFarm, BoardClaimedByAnotherProcessIsReportedBusyAndFreedWhenItCloses)

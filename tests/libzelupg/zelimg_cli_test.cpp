@@ -20,12 +20,13 @@ class ZelimgCli : public imagetest::ScratchDirTest
 protected:
     static std::string quote(const std::string &s) { return "'" + s + "'"; }
 
-    CliRun zelimg(const std::string &args)
+    // shellPrefix runs in the same shell right before the command.
+    CliRun zelimg(const std::string &args, const std::string &shellPrefix = "")
     {
         const std::string out = file("stdout.txt");
         const std::string err = file("stderr.txt");
         const std::string cmd =
-            quote(ZELIMG) + " " + args + " >" + quote(out) + " 2>" + quote(err);
+            shellPrefix + quote(ZELIMG) + " " + args + " >" + quote(out) + " 2>" + quote(err);
         int raw = std::system(cmd.c_str());
         CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, text(out), text(err)};
         return r;
@@ -156,6 +157,16 @@ TEST_F(ZelimgCli, ErrorsAreOneLineAndANonZeroStatus)
     writeText("m5", "platform = " + std::string(64, 'p') + "\n[fwc]\nname = a\nfile = m1\n");
     writeText("m6", "platform = a\n");
     writeText("m7", "[fwc]\nname = a\nfile = m1\n");
+    imagetest::writeHugeTableImage(file("huge.img"));
+    // Component files that must be refused before any byte is read: a device
+    // without end, a folder, and a sparse 5 GiB file.
+    writeText("m8", "[fwc]\nname = a\nfile = /dev/zero\n");
+    imagetest::fs::create_directories(m_dir / "folder");
+    writeText("m9", "[fwc]\nname = a\nfile = folder\n");
+    writeText("m10", "ex_file = /dev/zero\n[fwc]\nname = a\nfile = m1\n");
+    std::ofstream(file("big.bin")).close();
+    imagetest::fs::resize_file(file("big.bin"), 5ull << 30);
+    writeText("m11", "[fwc]\nname = a\nfile = big.bin\n");
     struct Case {
         std::string args;
         int status;
@@ -172,16 +183,31 @@ TEST_F(ZelimgCli, ErrorsAreOneLineAndANonZeroStatus)
         {"print " + quote(file("magic.img")), 1, "Error, not supportted image file."},
         {"extract -C " + quote(m_dir.string()) + " " + quote(file("magic.img")), 1,
          "Error, not supportted image file."},
+        {"print " + quote(file("huge.img")), 1, "FWC table of 8388604 entries is larger than"},
+        {"extract -C " + quote(m_dir.string()) + " " + quote(file("huge.img")), 1,
+         "FWC table of 8388604 entries is larger than"},
         {"build -o " + quote(file("o.img")) + " " + quote(file("none.manifest")), 1,
          "cannot open manifest"},
-        {"build -o " + quote(file("o.img")) + " " + quote(file("m1")), 1, "m1:2: unknown header key \"bogus\""},
-        {"build -o " + quote(file("o.img")) + " " + quote(file("m2")), 1, "cannot read \"missing.bin\""},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m1")), 1,
+         "m1:2: unknown header key \"bogus\""},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m2")), 1,
+         "cannot read \"missing.bin\""},
         {"build -o " + quote(file("o.img")) + " " + quote(file("m3")), 1, "m3:3: ram \"12x\""},
-        {"build -o " + quote(file("o.img")) + " " + quote(file("m4")), 1, "[env] without parts_mmc"},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m4")), 1,
+         "[env] without parts_mmc"},
         {"build -o " + quote(file("o.img")) + " " + quote(file("m5")), 1, "longer than 63 bytes"},
-        {"build -o " + quote(file("o.img")) + " " + quote(file("m6")), 1, "no [fwc] or [env] section"},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m6")), 1,
+         "no [fwc] or [env] section"},
         {"build -o " + quote(file("no/such/dir/o.img")) + " " + quote(file("m7")), 1,
          "cannot create"},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m8")), 1,
+         "m8:1: \"/dev/zero\" is not a regular file"},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m9")), 1,
+         "m9:1: \"folder\" is not a regular file"},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m10")), 1,
+         "m10:1: \"/dev/zero\" is not a regular file"},
+        {"build -o " + quote(file("o.img")) + " " + quote(file("m11")), 1,
+         "image would be larger than 4 GiB"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args);
@@ -207,4 +233,29 @@ TEST_F(ZelimgCli, ExtractGuardFromTheCommandLine)
               std::string::npos)
         << r.err;
     EXPECT_FALSE(imagetest::fs::exists(file("outside")));
+}
+
+TEST_F(ZelimgCli, FailedBuildLeavesTheEarlierImageAsItWas)
+{
+    writeBytes("payload.bin", pattern(300000, 7));
+    writeText("image.manifest", "[fwc]\nname = image.target\nfile = payload.bin\n");
+    const std::string out = file("out.img");
+    const std::string build = "build -o " + quote(out) + " " + quote(file("image.manifest"));
+    ASSERT_EQ(zelimg(build).status, 0);
+    const std::vector<uint8_t> good = readBytes(out);
+
+    // The next build runs out of room half-way: a file size limit of 64
+    // blocks makes the write fail with EFBIG.
+    writeBytes("payload.bin", pattern(300000, 9));
+    CliRun r = zelimg(build, "trap '' XFSZ; ulimit -f 64; ");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write \"" + out + "\""), std::string::npos) << r.err;
+    EXPECT_EQ(readBytes(out), good);
+    std::vector<std::string> left;
+    for (const auto &e : imagetest::fs::directory_iterator(m_dir))
+        left.push_back(e.path().filename().string());
+    EXPECT_EQ(std::count_if(left.begin(), left.end(),
+                            [](const std::string &n) { return n.rfind("out.img", 0) == 0; }),
+              1)
+        << "a temporary file was left behind";
 }

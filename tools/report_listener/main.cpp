@@ -66,7 +66,8 @@ int main(int argc, char *argv[])
         if (!decoded.valid) {
             std::printf("ignored %s payload without '#'\n", kindName(kind));
         } else {
-            std::printf("slot %d %s %d\n", decoded.slotIndex, kindName(kind), decoded.value);
+            std::printf("slot %d %s %lld\n", decoded.slotIndex, kindName(kind),
+                        static_cast<long long>(decoded.value));
         }
         std::fflush(stdout);
         if (kind == ReportResult && decoded.valid && resultsToExit > 0 && ++results >= resultsToExit)

@@ -9,6 +9,9 @@
 //   file offset + size    extension area (optional)
 // Every integer is written little-endian. Each entry gets its absolute offset,
 // its size and the zlib CRC-32 of its bytes (unless crc is given).
+// Component bytes are either held in memory or, for images built from a
+// manifest, streamed from a regular file whose size was taken beforehand, so
+// writing an image costs bounded memory whatever the components weigh.
 //
 // Usage:
 //   zelimg::ImageDesc desc;
@@ -30,6 +33,14 @@
 
 namespace zelimg {
 
+// A regular file whose bytes writeImage streams into the image. The size is
+// taken before anything is written; a file that no longer has exactly that
+// size when it is copied fails the build.
+struct FileSource {
+    std::string path;
+    uint64_t size = 0;
+};
+
 // One firmware component (FWC). Text fields take at most 63 bytes.
 struct Component {
     std::string name;       // dotted FWC name, e.g. "updater.uboot", "image.target"
@@ -39,6 +50,8 @@ struct Component {
     std::vector<uint8_t> bytes;
     std::optional<uint32_t> crc; // overrides the computed CRC-32 (to test mismatches)
     std::string magic = "ZEL.FWC";
+    // When set, the bytes come from this file instead (writeImage only).
+    std::optional<FileSource> file = std::nullopt;
 };
 
 struct ImageDesc {
@@ -51,6 +64,8 @@ struct ImageDesc {
     std::vector<Component> components;
     uint32_t exFlag = 0;
     std::vector<uint8_t> extension; // extension area behind the FWC data
+    // When set, replaces extension (writeImage only).
+    std::optional<FileSource> extensionFile = std::nullopt;
 };
 
 // Byte offsets of the written records, for tests that patch an image.
@@ -71,10 +86,13 @@ struct ImageLayout {
 };
 
 // The whole image, or an empty vector with *error set (a text field too long,
-// an image beyond 4 GiB).
+// an image beyond 4 GiB, a component taken from a file).
 std::vector<uint8_t> buildImage(const ImageDesc &desc, std::string *error = nullptr);
 
-// Builds and writes the image to path. False with *error set on failure.
+// Writes the image to path. Sizes and texts are checked before anything is
+// written; the image goes into a temporary file beside path, which replaces
+// path only once it is complete, so a failed write leaves path as it was.
+// False with *error set on failure.
 bool writeImage(const ImageDesc &desc, const std::string &path, std::string *error = nullptr);
 
 // An environment blob: "key=value" strings, each NUL-terminated, then one

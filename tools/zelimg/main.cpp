@@ -13,7 +13,6 @@
 #include "upg_tools.h"
 #include "zelupg_log.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -43,7 +42,8 @@ const char kPrintHelp[] =
     "\n"
     "Prints the image header and every FWC table entry. Fails when the magic is\n"
     "wrong, when the file length is not 2048 + meta size + file size + ex size,\n"
-    "or when an entry's bytes lie past the end of the file.\n"
+    "when the table claims more than 1024 entries, or when an entry's bytes lie\n"
+    "past the end of the file.\n"
     "\n"
     "  -v   also show the library's debug messages\n";
 
@@ -51,9 +51,12 @@ const char kExtractHelp[] =
     "usage: zelimg extract [-v] [-C DIR] IMAGE\n"
     "\n"
     "Writes each FWC of IMAGE into a file named as the FWC, in DIR (default: the\n"
-    "current directory). Only the magic is checked. An FWC whose name is not a\n"
-    "plain file name (\"/\", \"\\\", \"..\", \":\") or whose bytes run past the end of\n"
-    "the image stops the extraction with an error; files already written stay.\n"
+    "current directory). Only the magic and the table bound (1024 entries) are\n"
+    "checked. An FWC whose name is not a plain file name (\"/\", \"\\\", \"..\", \":\")\n"
+    "or whose bytes run past the end of the image stops the extraction with an\n"
+    "error; files already written stay.\n"
+    "A symbolic link (or anything but a regular file) found where an output file\n"
+    "goes is never written through: it stops the extraction the same way.\n"
     "\n"
     "  -C DIR   write the files into DIR\n"
     "  -v       also show the library's debug messages\n";
@@ -63,7 +66,8 @@ const char kBuildHelp[] =
     "\n"
     "Builds an image from MANIFEST: header at 0, FWC table at 2048, the FWC data\n"
     "behind the table, each entry with its offset, size and CRC-32 (zlib).\n"
-    "IMAGE defaults to \"image.img\".\n"
+    "IMAGE defaults to \"image.img\"; it is replaced only once the new image is\n"
+    "complete. Component files must be regular files; their bytes are streamed.\n"
     "\n"
     "Manifest (\"key = value\" lines, \"#\" comments; files relative to the manifest):\n"
     "  platform = zk3308\n"
@@ -96,23 +100,7 @@ int toolLogHook(int level, const char *text)
     }
     if (level == ZELUPG_LOG_DEBUG && !g_verbose)
         return 0;
-    const char *message = text;
-    if (!g_verbose) {
-        const char *p = text;
-        while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '_')
-            p++;
-        if (p != text && p[0] == '(' && p[1] == ')' && std::isdigit(static_cast<unsigned char>(p[2]))) {
-            p += 2;
-            while (std::isdigit(static_cast<unsigned char>(*p)))
-                p++;
-            if (*p == ':') {
-                p++;
-                while (*p == ' ')
-                    p++;
-                message = p;
-            }
-        }
-    }
+    const char *message = g_verbose ? text : zelupg_log_message(text);
     std::fprintf(stderr, "zelimg %s: %s\n", g_command, message);
     if (level != ZELUPG_LOG_DEBUG)
         g_errorLines++;
@@ -256,7 +244,8 @@ int main(int argc, char **argv)
         g_command = "build";
         return cmdBuild(args);
     }
-    std::fprintf(stderr, "zelimg: unknown command \"%s\" (print, extract, build; see \"zelimg --help\")\n",
+    std::fprintf(stderr,
+                 "zelimg: unknown command \"%s\" (print, extract, build; see \"zelimg --help\")\n",
                  command.c_str());
     return 2;
 }

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace zelimg {
 
@@ -32,13 +32,29 @@ bool parseNumber(const std::string &text, uint32_t *value)
     return true;
 }
 
-bool readFile(const std::string &path, std::vector<uint8_t> *bytes)
+// Takes the size of a component file without reading it; the image writer
+// streams the bytes later. Only regular files are taken: a device such as
+// /dev/zero has no end, and a FIFO or folder has no size.
+bool fileSource(const std::string &path, const std::string &shown, FileSource *source,
+                std::string *what)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::exists(status)) {
+        *what = "cannot read \"" + shown + "\"";
         return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        *what = "\"" + shown + "\" is not a regular file";
+        return false;
+    }
+    const uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        *what = "cannot read \"" + shown + "\"";
+        return false;
+    }
+    *source = FileSource{path, uint64_t(size)};
+    return true;
 }
 
 // Pending [env] section: the variables become its bytes when the section ends.
@@ -81,8 +97,11 @@ bool readManifest(const std::string &path, ImageDesc *desc, std::string *error)
                 return fail(sectionLine, "[fwc] without a name");
             if (fileKey.empty())
                 return fail(sectionLine, "[fwc] \"" + current->name + "\" without a file");
-            if (!readFile(resolve(fileKey), &current->bytes))
-                return fail(sectionLine, "cannot read \"" + fileKey + "\"");
+            FileSource source;
+            std::string what;
+            if (!fileSource(resolve(fileKey), fileKey, &source, &what))
+                return fail(sectionLine, what);
+            current->file = source;
         } else if (section == Section::Env) {
             if (!env.hasParts)
                 return fail(sectionLine, "[env] without parts_mmc");
@@ -142,8 +161,11 @@ bool readManifest(const std::string &path, ImageDesc *desc, std::string *error)
                     return fail(lineNo, key + " \"" + value + "\" is not a 32-bit number");
                 (key == "media_number" ? desc->mediaDeviceNumber : desc->exFlag) = number;
             } else if (key == "ex_file") {
-                if (!readFile(resolve(value), &desc->extension))
-                    return fail(lineNo, "cannot read \"" + value + "\"");
+                FileSource source;
+                std::string what;
+                if (!fileSource(resolve(value), value, &source, &what))
+                    return fail(lineNo, what);
+                desc->extensionFile = source;
             } else {
                 return fail(lineNo, "unknown header key \"" + key + "\"");
             }

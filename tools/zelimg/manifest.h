@@ -30,8 +30,9 @@
 
 namespace zelimg {
 
-// Reads the manifest and the files it names into desc. False with *error set
-// to one line ("<file>:<line>: <what>") on failure.
+// Reads the manifest into desc and takes the size of every file it names
+// (only regular files are accepted); writeImage streams their bytes later.
+// False with *error set to one line ("<file>:<line>: <what>") on failure.
 bool readManifest(const std::string &path, ImageDesc *desc, std::string *error);
 
 } // namespace zelimg

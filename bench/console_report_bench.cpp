@@ -1,0 +1,161 @@
+// How the console keeps up with its workers' reports: a real Veldmark
+// (offscreen, 16 slots, an image selected) receives progress reports from 16
+// senders at once, each as a worker sends them (one connection per report,
+// returning once the console has handled it). Prints, per sending rate, the
+// reports handled per second, the time from sending a report to its handling
+// (slot updated) at the 50th and 99th percentile, and the console's CPU.
+//   console_report_bench [SECONDS]   (default 10 per rate)
+#include "image_builder.h"
+#include "report_channel.h"
+#include "report_protocol.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+constexpr int kSenders = 16;
+constexpr qint64 kImageBytes = 64 * 1024 * 1024;
+
+qint64 cpuTicks(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> f = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return f.size() > 12 ? f.at(11).toLongLong() + f.at(12).toLongLong() : 0;
+}
+
+struct Result {
+    double perSecond = 0;
+    double p50Ms = 0;
+    double p99Ms = 0;
+    double cpuPercent = 0;
+};
+
+// Every sender reports rate times a second (0: as fast as it can).
+Result measure(qint64 console, int rate, int seconds)
+{
+    std::vector<std::vector<double>> latencies(kSenders);
+    std::atomic<bool> stop{false};
+    const qint64 ticks = cpuTicks(console);
+    QElapsedTimer wall;
+    wall.start();
+    std::vector<std::thread> senders;
+    for (int slot = 0; slot < kSenders; ++slot) {
+        senders.emplace_back([&, slot] {
+            const QString title = consoleWindowTitle();
+            qint64 value = 0;
+            QElapsedTimer clock;
+            clock.start();
+            while (!stop) {
+                const QByteArray payload = buildReportPayload(slot, static_cast<int>(value));
+                value = (value + 1048576) % kImageBytes;
+                const qint64 start = clock.nsecsElapsed();
+                deliverReport(title, ReportProgress, payload);
+                latencies[slot].push_back((clock.nsecsElapsed() - start) / 1e6);
+                if (rate > 0) {
+                    const qint64 next = qint64(latencies[slot].size()) * 1000000000 / rate;
+                    const qint64 wait = next - clock.nsecsElapsed();
+                    if (wait > 0)
+                        QThread::usleep(static_cast<unsigned long>(wait / 1000));
+                }
+            }
+        });
+    }
+    QThread::sleep(static_cast<unsigned long>(seconds));
+    stop = true;
+    for (std::thread &t : senders)
+        t.join();
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    std::vector<double> all;
+    for (const auto &l : latencies)
+        all.insert(all.end(), l.begin(), l.end());
+    std::sort(all.begin(), all.end());
+    Result r;
+    if (all.empty())
+        return r;
+    r.perSecond = all.size() / elapsed;
+    r.p50Ms = all[all.size() / 2];
+    r.p99Ms = all[std::min(all.size() - 1, all.size() * 99 / 100)];
+    r.cpuPercent = 100.0 * (cpuTicks(console) - ticks) / sysconf(_SC_CLK_TCK) / elapsed;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const int seconds = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
+    QTemporaryDir work;
+    QTemporaryDir runtime;
+    if (!work.isValid() || !runtime.isValid())
+        return 1;
+    QFile::setPermissions(runtime.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+
+    // An image whose header announces 64 MiB, so that every report moves a bar.
+    zelimg::ImageDesc desc;
+    desc.platform = "zk3308";
+    desc.product = "bench";
+    desc.version = "1.0";
+    desc.mediaType = "emmc";
+    desc.mediaId = "mmc0";
+    desc.components.push_back({"image.target.data", "data", 0, "burn",
+                               std::vector<uint8_t>(kImageBytes, 0x5a), std::nullopt, "ZEL.FWC"});
+    const QString image = QDir(work.path()).filePath(QStringLiteral("bench.img"));
+    std::string error;
+    if (!zelimg::writeImage(desc, image.toStdString(), &error)) {
+        std::fprintf(stderr, "console_report_bench: %s\n", error.c_str());
+        return 1;
+    }
+    QFile ini(QDir(work.path()).filePath(QStringLiteral("Veldmark.ini")));
+    if (!ini.open(QIODevice::WriteOnly))
+        return 1;
+    ini.write(QStringLiteral("[common]\nimage_path=%1\nmax_dev_count=16\ndev_column_count=2\n")
+                  .arg(image)
+                  .toUtf8());
+    ini.close();
+
+    QProcess console;
+    console.setWorkingDirectory(work.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    console.setProcessEnvironment(env);
+    console.setStandardOutputFile(QProcess::nullDevice());
+    console.setStandardErrorFile(QProcess::nullDevice());
+    console.start(QStringLiteral(VELDMARK), QStringList());
+    if (!console.waitForStarted(10000)) {
+        std::fprintf(stderr, "console_report_bench: Veldmark did not start\n");
+        return 1;
+    }
+    // Listening once the window is up; give it the time to load the image too.
+    QThread::sleep(3);
+
+    std::printf("%-12s %12s %10s %10s %14s\n", "rate/sender", "reports/s", "p50 ms", "p99 ms",
+                "console CPU");
+    for (int rate : {50, 0}) {
+        const Result r = measure(console.processId(), rate, seconds);
+        std::printf("%-12s %12.0f %10.3f %10.3f %13.1f%%\n",
+                    rate ? QByteArray::number(rate).constData() : "unlimited", r.perSecond, r.p50Ms,
+                    r.p99Ms, r.cpuPercent);
+        std::fflush(stdout);
+    }
+    console.kill();
+    console.waitForFinished();
+    return 0;
+}

@@ -1,0 +1,10 @@
+#include "file_seek.h"
+
+#include <limits>
+
+bool seekFile(std::FILE *file, quint64 offset)
+{
+    if (offset > quint64(std::numeric_limits<__int64>::max()))
+        return false;
+    return _fseeki64(file, __int64(offset), SEEK_SET) == 0;
+}

@@ -1,0 +1,33 @@
+#pragma once
+// What the console knows of one slot of the device grid, without any widget:
+// the board's port text, the image being burned, where the burn stands.
+
+#include <QDateTime>
+#include <QString>
+
+// Stored numbers of the slot states; the history and the slot widget use them too.
+enum SlotState {
+    SlotDisconnected = 1,
+    SlotLinked = 2,
+    SlotBurning = 3,
+    SlotWaitingReboot = 4,
+    SlotSucceeded = 5,
+    SlotFailed = 6,
+};
+
+struct SlotRecord {
+    QString portText;  // empty when no board is bound
+    QString imageName; // file name of the image being burned
+    int state = SlotDisconnected;
+    bool present = true; // seen in the latest rescan
+    QDateTime startTime; // local time the current burn started
+    int progress = 0;    // percent
+
+    void reset()
+    {
+        portText.clear();
+        imageName.clear();
+        state = SlotDisconnected;
+        progress = 0;
+    }
+};

@@ -1,0 +1,355 @@
+// The real console window (offscreen) burning boards of a board farm with the
+// real ZelBurner workers, as an operator would use it.
+#include "burn_session.h"
+#include "burn_tab.h"
+#include "farm_harness.h"
+#include "history_database.h"
+#include "settings_store.h"
+#include "veldmark.h"
+
+#include "../zelui/modal_answerer.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+#include <unistd.h>
+
+namespace
+{
+
+QString g_workDir; // the console's working directory, one per process
+
+bool waitUntil(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// Loader stages (the board restarts after them), two targets and the environment.
+zelimg::ImageDesc sampleImage()
+{
+    zelimg::ImageDesc desc = emptyImage();
+    desc.components.push_back(
+        component("updater.spl", "spl", 0x200000, "run", patternBytes(6000, 1)));
+    desc.components.push_back(
+        component("updater.uboot", "uboot", 0x600000, "run", patternBytes(70000, 2)));
+    desc.components.push_back(
+        component("image.target.kernel", "kernel", 0, "burn", patternBytes(300000, 3)));
+    desc.components.push_back(zelimg::envComponent("4m(kernel),-(rootfs)"));
+    desc.components.push_back(
+        component("image.target.rootfs", "rootfs", 0, "burn", patternBytes(200000, 4)));
+    return desc;
+}
+
+// Process ids of this process's workers burning the board at port; with an
+// empty port, of all its child processes, ended ones not yet reaped included.
+QList<pid_t> workerPids(const QString &port = QString())
+{
+    QList<pid_t> pids;
+    const QByteArray needle = QByteArray("-d") + '\0' + port.toLatin1() + '\0';
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        if (!number)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly) || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid ..."
+        const QByteArray fields = stat.readAll();
+        const QList<QByteArray> rest = fields.mid(fields.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 1 && rest.at(1).toInt() == getpid() &&
+            (port.isEmpty() || cmdline.readAll().contains(needle)))
+            pids.append(pid);
+    }
+    return pids;
+}
+
+QList<HistoryRecord> historyOf(const QString &port)
+{
+    QList<HistoryRecord> rows;
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    for (const HistoryRecord &r : HistoryDatabase::instance()->historyOfDate(today)) {
+        if (r.usbPort == port)
+            rows.append(r);
+    }
+    return rows;
+}
+
+// FWCs the farm's board at port received and how often it restarted.
+std::pair<int, int> fwcsAndRestarts(const std::string &reply)
+{
+    const QString text = QString::fromStdString(reply);
+    const auto fwcs = QRegularExpression(QStringLiteral(" fwcs=(\\d+)")).match(text);
+    const auto restarts = QRegularExpression(QStringLiteral(" restarts=(\\d+)")).match(text);
+    return {fwcs.captured(1).toInt(), restarts.captured(1).toInt()};
+}
+
+} // namespace
+
+class ConsoleFarm : public FarmTest
+{
+protected:
+    void SetUp() override
+    {
+        FarmTest::SetUp();
+        qputenv("ZEL_VBOARD_FARM", m_socket.toUtf8());
+        qputenv("LD_LIBRARY_PATH", QByteArray(VUSB_DIR));
+        m_store = SettingsStore::instance();
+        m_store->setMaxDevCount(16);
+        m_store->setPortMapping({});
+        m_total = m_store->totalCount();
+        m_successes = m_store->successCount();
+        m_failures = m_store->failCount();
+    }
+
+    void TearDown() override
+    {
+        // Workers that still run would outlive the test and its farm.
+        if (m_window) {
+            EXPECT_TRUE(waitUntil(workersEnded, 30000));
+        }
+        m_window.reset();
+        // Ended workers' process objects go with the next event loop; this test has none.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        FarmTest::TearDown();
+    }
+
+    void startConsole(const QString &image)
+    {
+        m_store->setImagePath(image);
+        m_window = std::make_unique<Veldmark>();
+        m_window->show();
+        m_tab = m_window->findChild<BurnTab *>();
+        m_session = m_tab->session();
+        m_states.assign(m_session->slotCount(), {});
+        QObject::connect(m_session, &BurnSession::slotChanged, [this](int slot) {
+            const SlotRecord &r = m_session->slot(slot);
+            if (m_states[slot].isEmpty() || m_states[slot].last().first != r.state)
+                m_states[slot].append({r.state, r.portText});
+        });
+    }
+
+    // True once every worker has ended and the console has seen it end.
+    static bool workersEnded()
+    {
+        if (!workerPids().isEmpty())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        return true;
+    }
+
+    bool waitForState(int slot, int state, int ms = 60000)
+    {
+        return waitUntil([&] { return m_session->slot(slot).state == state; }, ms);
+    }
+
+    void plug(const QString &port, const QString &options = QStringLiteral("restart_delay=200"))
+    {
+        ASSERT_EQ(farm(QStringLiteral("plug board %1 %2").arg(port, options).toStdString())
+                      .rfind("ok", 0),
+                  0u);
+    }
+
+    SettingsStore *m_store = nullptr;
+    std::unique_ptr<Veldmark> m_window;
+    BurnTab *m_tab = nullptr;
+    BurnSession *m_session = nullptr;
+    std::vector<QList<QPair<int, QString>>> m_states; // each slot's states, with the port shown
+    int m_total = 0, m_successes = 0, m_failures = 0;
+};
+
+TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
+{
+    startFarm({});
+    const QString image = writeImage(sampleImage());
+    const qint64 begin = QDateTime::currentSecsSinceEpoch();
+    startConsole(image);
+    ASSERT_EQ(m_session->slotCount(), 16);
+
+    // Each wave arrives while the one before still burns: every arrival is a
+    // rescan during other burns, which must start nothing new for them.
+    for (int wave = 0; wave < 4; ++wave) {
+        for (int k = wave * 4 + 1; k <= wave * 4 + 4; ++k)
+            plug(QStringLiteral("1:%1").arg(k));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                for (int slot = wave * 4; slot < wave * 4 + 4; ++slot) {
+                    const int state = m_session->slot(slot).state;
+                    if (state == SlotDisconnected || state == SlotLinked)
+                        return false;
+                }
+                return true;
+            },
+            60000))
+            << "wave " << wave;
+    }
+    for (int slot = 0; slot < 16; ++slot)
+        ASSERT_TRUE(waitForState(slot, SlotSucceeded, 120000)) << "slot " << slot;
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
+    const qint64 end = QDateTime::currentSecsSinceEpoch();
+
+    const QString date = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    for (int slot = 0; slot < 16; ++slot) {
+        const QString port = QStringLiteral("1:%1").arg(slot + 1);
+        SCOPED_TRACE(port.toStdString());
+        EXPECT_EQ(m_session->slot(slot).portText, port);
+        // Through the restart between loader stages the slot kept its board.
+        const QList<QPair<int, QString>> &states = m_states[slot];
+        ASSERT_FALSE(states.isEmpty());
+        EXPECT_EQ(states.first().first, SlotLinked);
+        EXPECT_EQ(states.last().first, SlotSucceeded);
+        bool waited = false;
+        for (const auto &s : states) {
+            waited |= s.first == SlotWaitingReboot;
+            EXPECT_EQ(s.second, port);
+        }
+        EXPECT_TRUE(waited);
+
+        const std::pair<int, int> burned = fwcsAndRestarts(farm("state " + port.toStdString()));
+        EXPECT_EQ(burned.first, 5) << "a board burned more than once gets more components";
+        EXPECT_EQ(burned.second, 1);
+
+        const QList<HistoryRecord> rows = historyOf(port);
+        ASSERT_EQ(rows.size(), 1);
+        EXPECT_EQ(rows[0].imageFile, QStringLiteral("image.img"));
+        EXPECT_EQ(rows[0].result, 1);
+        const qint64 started = rows[0].beginTime.toSecsSinceEpoch();
+        EXPECT_GE(started, begin);
+        EXPECT_LE(started + rows[0].usedSeconds, end);
+        // The history tab finds the burn's log by port and start time.
+        QString dir = port;
+        dir.replace(QLatin1Char(':'), QLatin1Char('#'));
+        QFile log(QStringLiteral("%1/log/%2/%3/%4.log").arg(g_workDir, date, dir).arg(started));
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly)) << log.fileName().toStdString();
+        EXPECT_TRUE(
+            log.readAll().contains(QStringLiteral("Burn \"%1\" successfully!").arg(port).toUtf8()));
+    }
+
+    // Counters on disk; the image button is back once idle.
+    QSettings ini(QDir(g_workDir).filePath(QStringLiteral("Veldmark.ini")), QSettings::IniFormat);
+    EXPECT_EQ(ini.value(QStringLiteral("statistic/total_count")).toInt(), m_total + 16);
+    EXPECT_EQ(ini.value(QStringLiteral("statistic/success_count")).toInt(), m_successes + 16);
+    EXPECT_EQ(ini.value(QStringLiteral("statistic/fail_count")).toInt(), m_failures);
+    auto *select = m_window->findChild<QPushButton *>(QStringLiteral("select_btn"));
+    EXPECT_TRUE(waitUntil([select] { return select->isEnabled(); }, 3000));
+
+    // The port map is written back whole when the console ends.
+    EXPECT_TRUE(m_window->close());
+    m_window.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const PortMapping map = m_store->portMapping();
+    EXPECT_EQ(map.size(), 16);
+    EXPECT_EQ(map.value(QStringLiteral("1:16")), 15);
+}
+
+TEST_F(ConsoleFarm, UnpluggedOrKilledMidBurnEndsFailedAndTheConsoleThenCloses)
+{
+    startFarm({});
+    startConsole(writeImage(sampleImage()));
+
+    // Pulled out during the first target component.
+    plug(QStringLiteral("2:1"));
+    farm("fault 2:1 nodev bytes=120000");
+    ASSERT_TRUE(waitUntil(
+        [this] {
+            return m_states[0].contains({SlotFailed, QStringLiteral("2:1")});
+        },
+        60000));
+    // Once its worker has ended, the board's absence empties the slot.
+    EXPECT_TRUE(waitForState(0, SlotDisconnected, 10000));
+    ASSERT_EQ(historyOf(QStringLiteral("2:1")).size(), 1);
+    EXPECT_EQ(historyOf(QStringLiteral("2:1"))[0].result, 0);
+
+    // A worker killed while its board restarts slowly.
+    plug(QStringLiteral("2:2"));
+    farm("fault 2:2 late value=8000");
+    ASSERT_TRUE(waitForState(1, SlotWaitingReboot));
+    {
+        ModalAnswerer answer(QStringLiteral("ok_btn"));
+        EXPECT_FALSE(m_window->close());
+        EXPECT_TRUE(answer.answered());
+        EXPECT_EQ(answer.text(), QStringLiteral("正在烧写设备，无法关闭程序"));
+    }
+    const QList<pid_t> pids = workerPids(QStringLiteral("2:2"));
+    ASSERT_EQ(pids.size(), 1);
+    ::kill(pids[0], SIGKILL);
+    ASSERT_TRUE(waitUntil([] { return !historyOf(QStringLiteral("2:2")).isEmpty(); }, 10000));
+    EXPECT_TRUE(m_states[1].contains({SlotFailed, QStringLiteral("2:2")}));
+    // Its board is still off the bus, restarting: the slot is emptied for it.
+    EXPECT_EQ(m_session->slot(1).state, SlotDisconnected);
+    ASSERT_EQ(historyOf(QStringLiteral("2:2")).size(), 1);
+    EXPECT_EQ(historyOf(QStringLiteral("2:2"))[0].result, 0);
+    EXPECT_EQ(m_store->totalCount(), m_total + 2);
+    EXPECT_EQ(m_store->failCount(), m_failures + 2);
+    EXPECT_TRUE(m_tab->isIdle());
+    EXPECT_TRUE(m_window->close());
+}
+
+TEST_F(ConsoleFarm, BoardsWaitForAUsableImageAndBurnOnceItIsLoaded)
+{
+    startFarm({});
+    const QString first = writeImage(sampleImage(), QStringLiteral("first.img"));
+    startConsole(QString());
+    auto *path = m_window->findChild<QLineEdit *>(QStringLiteral("img_path"));
+
+    // Before any image: the board is shown and waits.
+    plug(QStringLiteral("3:1"));
+    ASSERT_TRUE(waitForState(0, SlotLinked, 10000));
+    m_tab->loadImage(first);
+    ASSERT_TRUE(waitForState(0, SlotSucceeded));
+
+    // The selected image deleted: red path field, no worker, the board waits.
+    QFile::remove(first);
+    plug(QStringLiteral("3:2"));
+    ASSERT_TRUE(waitForState(1, SlotLinked, 10000));
+    EXPECT_EQ(path->styleSheet(), QStringLiteral("color: red;"));
+    EXPECT_EQ(path->toolTip(), QStringLiteral("镜像文件不存在或已被删除，请重新选择镜像文件"));
+    QTest::qWait(500);
+    EXPECT_TRUE(workerPids(QStringLiteral("3:2")).isEmpty());
+    EXPECT_EQ(m_session->slot(1).state, SlotLinked);
+
+    // An image in a folder with blanks and Chinese characters.
+    ASSERT_TRUE(QDir(m_work.path()).mkpath(QStringLiteral("新 镜像")));
+    const QString second = writeImage(sampleImage(), QStringLiteral("新 镜像/量产 v2.img"));
+    m_tab->loadImage(second);
+    ASSERT_TRUE(waitForState(1, SlotSucceeded));
+    EXPECT_TRUE(path->styleSheet().isEmpty());
+    EXPECT_EQ(path->text(), second);
+    ASSERT_EQ(historyOf(QStringLiteral("3:2")).size(), 1);
+    EXPECT_EQ(historyOf(QStringLiteral("3:2"))[0].imageFile, QStringLiteral("量产 v2.img"));
+    // The first board was not burned a second time by the new image.
+    EXPECT_EQ(historyOf(QStringLiteral("3:1")).size(), 1);
+    EXPECT_EQ(fwcsAndRestarts(farm("state 3:1")).first, 5);
+}
+
+int main(int argc, char **argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // Listing the tests needs no window system.
+    if (::testing::GTEST_FLAG(list_tests))
+        return RUN_ALL_TESTS();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir work;
+    if (!work.isValid() || !QDir::setCurrent(work.path()))
+        return 1;
+    g_workDir = work.path();
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,284 @@
+#include "tst_history_tab.h"
+
+#include "history_database.h"
+#include "history_tab.h"
+#include "tab_test_support.h"
+#include "zel_calendar.h"
+#include "zel_dialog.h"
+#include "zel_log_dialog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTextBlock>
+
+namespace
+{
+struct Page {
+    HistoryTab tab{nullptr, &testToday};
+    QTableWidget *table = tab.findChild<QTableWidget *>(QStringLiteral("burn_history"));
+    QPushButton *previous = tab.findChild<QPushButton *>(QStringLiteral("pre_btn"));
+    QPushButton *date = tab.findChild<QPushButton *>(QStringLiteral("date_btn"));
+    QPushButton *next = tab.findChild<QPushButton *>(QStringLiteral("next_btn"));
+
+    QString cell(int row, int column) const { return table->item(row, column)->text(); }
+};
+
+QString logPathOf(const QString &port, const QDateTime &begin)
+{
+    QString board = port;
+    board.replace(QLatin1Char(':'), QLatin1Char('#'));
+    return QStringLiteral("%1/%2/%3.log")
+        .arg(begin.date().toString(QStringLiteral("yyyy-MM-dd")), board)
+        .arg(begin.toSecsSinceEpoch());
+}
+} // namespace
+
+void TestHistoryTab::init()
+{
+    makeHistoryDeletesFail(false);
+    clearHistoryAndLogs();
+}
+
+void TestHistoryTab::emptyDatabaseAllowsOnlyToday()
+{
+    Page page;
+    QCOMPARE(page.date->text(), QStringLiteral("2024-05-06"));
+    QCOMPARE(page.table->rowCount(), 0);
+    QVERIFY(!page.previous->isEnabled());
+    QVERIFY(!page.next->isEnabled());
+
+    page.tab.openDatePicker();
+    auto *calendar = page.tab.findChild<ZelCalendar *>();
+    QVERIFY(calendar);
+    QCOMPARE(calendar->minimumDate(), testToday());
+    QCOMPARE(calendar->maximumDate(), testToday());
+    QVERIFY(calendar->showDates().isEmpty());
+    QVERIFY(calendar->window()->isVisible());
+    // Opening the picker is no pick.
+    QCOMPARE(page.date->text(), QStringLiteral("2024-05-06"));
+}
+
+void TestHistoryTab::walksBackDayByDayToTheEarliestRecordAndPicksDaysInTheCalendar()
+{
+    insertBurn(QStringLiteral("1:2"), QStringLiteral("a.img"), dayTime(5, 9, 0), 30, true);
+    insertBurn(QStringLiteral("1:3"), QStringLiteral("b.img"), dayTime(5, 15, 30), 45, false);
+    Page page;
+    QVERIFY(page.previous->isEnabled());
+    QVERIFY(!page.next->isEnabled());
+
+    for (const char *day : {"2024-05-05", "2024-05-04", "2024-05-03", "2024-05-02"}) {
+        page.previous->click();
+        QCOMPARE(page.date->text(), QLatin1String(day));
+        QCOMPARE(page.table->rowCount(), 0);
+        QVERIFY(page.previous->isEnabled());
+        QVERIFY(page.next->isEnabled());
+    }
+    page.previous->click();
+    QCOMPARE(page.date->text(), QStringLiteral("2024-05-01"));
+    QVERIFY(!page.previous->isEnabled());
+    QCOMPARE(page.table->rowCount(), 2);
+    // Latest start first, every column as the operator reads it.
+    QCOMPARE(page.cell(0, 1), QStringLiteral("1:3"));
+    QCOMPARE(page.cell(0, 2), QStringLiteral("b.img"));
+    QCOMPARE(page.cell(0, 3), QStringLiteral("2024-05-01 15:30:00"));
+    QCOMPARE(page.cell(0, 4), QStringLiteral("45"));
+    QCOMPARE(page.cell(0, 5), QStringLiteral("失败"));
+    QCOMPARE(page.table->item(0, 5)->foreground().color(), QColor(0xde, 0x47, 0x45));
+    QCOMPARE(page.cell(1, 5), QStringLiteral("成功"));
+    QCOMPARE(page.table->item(1, 5)->foreground().color(), QColor(0x09, 0x98, 0x3b));
+    QVERIFY(page.table->isColumnHidden(0));
+
+    page.tab.openDatePicker();
+    auto *calendar = page.tab.findChild<ZelCalendar *>();
+    QCOMPARE(calendar->minimumDate(), QDate(2024, 5, 1));
+    QCOMPARE(calendar->maximumDate(), testToday());
+    QCOMPARE(calendar->showDates(), QList<QDate>{QDate(2024, 5, 1)});
+    QCOMPARE(calendar->selectedDate(), QDate(2024, 5, 1));
+    calendar->setSelectedDate(QDate(2024, 5, 3));
+    QCOMPARE(page.date->text(), QStringLiteral("2024-05-03"));
+    QCOMPARE(page.table->rowCount(), 0);
+    QVERIFY(!calendar->window()->isVisible());
+    // Days after today cannot be picked.
+    page.tab.openDatePicker();
+    calendar->setSelectedDate(QDate(2024, 5, 9));
+    QCOMPARE(page.date->text(), QStringLiteral("2024-05-06"));
+    QVERIFY(!page.next->isEnabled());
+    QCOMPARE(page.tab.findChildren<ZelCalendar *>().size(), 1);
+}
+
+void TestHistoryTab::burnResultKeepsTheShownDayAndShowsTodaysNewestAtTheTop()
+{
+    insertBurn(QStringLiteral("2:1"), QStringLiteral("old.img"), dayTime(1, 12), 10, true);
+    for (int i = 0; i < 40; ++i)
+        insertBurn(QStringLiteral("1:%1").arg(i + 1), QStringLiteral("a.img"), dayTime(0, 8, i), 30,
+                   true);
+    Page page;
+    page.tab.resize(800, 300);
+    page.tab.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page.tab));
+
+    page.previous->click();
+    insertBurn(QStringLiteral("3:1"), QStringLiteral("new.img"), dayTime(0, 10), 12, false);
+    page.tab.onBurnResult();
+    QCOMPARE(page.date->text(), QStringLiteral("2024-05-05"));
+    QCOMPARE(page.table->rowCount(), 1);
+    QCOMPARE(page.cell(0, 2), QStringLiteral("old.img"));
+
+    page.next->click();
+    QCOMPARE(page.table->rowCount(), 41);
+    QScrollBar *scroll = page.table->verticalScrollBar();
+    QVERIFY(scroll->maximum() > 0);
+    scroll->setValue(scroll->maximum());
+    insertBurn(QStringLiteral("3:2"), QStringLiteral("newest.img"), dayTime(0, 11), 12, true);
+    page.tab.onBurnResult();
+    QCOMPARE(page.table->rowCount(), 42);
+    QCOMPARE(page.cell(0, 2), QStringLiteral("newest.img"));
+    QCOMPARE(scroll->value(), 0);
+}
+
+void TestHistoryTab::logOpensWithEachLineAtTheLevelOfItsLeadingTag()
+{
+    const QDateTime begin = dayTime(0, 10);
+    insertBurn(QStringLiteral("1:2:4"), QStringLiteral("a.img"), begin, 30, false);
+    const QString relative = logPathOf(QStringLiteral("1:2:4"), begin);
+    QCOMPARE(relative, QStringLiteral("2024-05-06/1#2#4/%1.log").arg(begin.toSecsSinceEpoch()));
+    const struct {
+        const char *line;
+        QtMsgType level;
+    } lines[] = {
+        {"[error] [2024-05-06 10:00:01] CRC mismatch", QtCriticalMsg},
+        {"[fatal] [2024-05-06 10:00:02] out of memory", QtCriticalMsg},
+        {"[warn ] [2024-05-06 10:00:03] board slow", QtWarningMsg},
+        {"[info ] [2024-05-06 10:00:04] stage done", QtDebugMsg},
+        {"board said [error] later in the line", QtDebugMsg},
+        {"[ERROR] other case", QtDebugMsg},
+    };
+    QByteArray text;
+    for (const auto &line : lines)
+        text += QByteArray(line.line) + '\n';
+    writeTextFile(QStringLiteral("log/") + relative, text);
+
+    Page page;
+    rowButton(page.table, 0, 0)->click();
+    auto *dialog = page.tab.findChild<ZelLogDialog *>();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isVisible());
+    QCOMPARE(dialog->title(), relative);
+    QCOMPARE(dialog->logFilePath(),
+             QDir::current().absoluteFilePath(QStringLiteral("log/") + relative));
+    QTextBlock block = dialog->findChild<QPlainTextEdit *>()->document()->firstBlock();
+    for (const auto &line : lines) {
+        QVERIFY(block.isValid());
+        QCOMPARE(block.text(), QString::fromUtf8(line.line));
+        QCOMPARE(block.begin().fragment().charFormat().foreground().color(),
+                 ZelLogDialog::levelColor(line.level));
+        block = block.next();
+    }
+    QVERIFY(!block.isValid());
+}
+
+void TestHistoryTab::missingOrEmptyLogIsReportedAndLeavesTheOpenLogAsItWas()
+{
+    const QDateTime shown = dayTime(0, 9);
+    insertBurn(QStringLiteral("1:1"), QStringLiteral("shown.img"), shown, 5, true);
+    writeTextFile(QStringLiteral("log/") + logPathOf(QStringLiteral("1:1"), shown),
+                  "[info ] [2024-05-06 09:00:00] fine\n");
+    const QDateTime empty = dayTime(0, 10);
+    insertBurn(QStringLiteral("1:2"), QStringLiteral("empty.img"), empty, 5, true);
+    writeTextFile(QStringLiteral("log/") + logPathOf(QStringLiteral("1:2"), empty), "");
+    insertBurn(QStringLiteral("1:3"), QStringLiteral("missing.img"), dayTime(0, 11), 5, true);
+
+    Page page;
+    QCOMPARE(page.cell(2, 2), QStringLiteral("shown.img"));
+    rowButton(page.table, 2, 0)->click();
+    auto *dialog = page.tab.findChild<ZelLogDialog *>();
+    QVERIFY(dialog->isVisible());
+
+    for (int row : {0, 1}) {
+        QCOMPARE(alertTextOf([&] { rowButton(page.table, row, 0)->click(); }),
+                 QStringLiteral("日志文件不存在或已被删除"));
+        QCOMPARE(dialog->title(), logPathOf(QStringLiteral("1:1"), shown));
+        QCOMPARE(dialog->findChild<QPlainTextEdit *>()->toPlainText(),
+                 QStringLiteral("[info ] [2024-05-06 09:00:00] fine"));
+    }
+}
+
+void TestHistoryTab::deleteRemovesRowAndLogAndKeepsBothWhenTheRowCannotGo()
+{
+    const QDateTime logged = dayTime(0, 9);
+    const int loggedId =
+        insertBurn(QStringLiteral("1:1"), QStringLiteral("logged.img"), logged, 5, true);
+    const QString loggedLog = QStringLiteral("log/") + logPathOf(QStringLiteral("1:1"), logged);
+    writeTextFile(loggedLog, "[info ] done\n");
+    const int unloggedId =
+        insertBurn(QStringLiteral("1:2"), QStringLiteral("unlogged.img"), dayTime(0, 10), 5, true);
+    const QDateTime kept = dayTime(0, 11);
+    insertBurn(QStringLiteral("1:3"), QStringLiteral("kept.img"), kept, 5, true);
+    const QString keptLog = QStringLiteral("log/") + logPathOf(QStringLiteral("1:3"), kept);
+    writeTextFile(keptLog, "[info ] done\n");
+
+    Page page;
+    QCOMPARE(page.cell(2, 2), QStringLiteral("logged.img"));
+    rowButton(page.table, 2, 1)->click();
+    QCOMPARE(page.table->rowCount(), 2);
+    QCOMPARE(HistoryDatabase::instance()->historyById(loggedId).id, -1);
+    QVERIFY(!QFile::exists(loggedLog));
+
+    // A burn whose log is already gone is still deleted.
+    QCOMPARE(page.cell(1, 2), QStringLiteral("unlogged.img"));
+    rowButton(page.table, 1, 1)->click();
+    QCOMPARE(page.table->rowCount(), 1);
+    QCOMPARE(HistoryDatabase::instance()->historyById(unloggedId).id, -1);
+
+    makeHistoryDeletesFail(true);
+    QCOMPARE(alertTextOf([&] { rowButton(page.table, 0, 1)->click(); }),
+             QStringLiteral("删除失败：无法修改历史数据库"));
+    QCOMPARE(page.table->rowCount(), 1);
+    QVERIFY(QFile::exists(keptLog));
+}
+
+void TestHistoryTab::exportWritesTheShownDayOrAllDaysAsCsv()
+{
+    const QDateTime early = dayTime(5, 8, 15);
+    const QDateTime first = dayTime(0, 9, 5);
+    const QDateTime second = dayTime(0, 14, 45);
+    insertBurn(QStringLiteral("1:2"), QStringLiteral("old.img"), early, 30, true);
+    // Commas and quotes are quoted; a name that starts like a formula stays text.
+    insertBurn(QStringLiteral("1:3"), QStringLiteral("=SUM(1,2) \"x\".img"), second, 71, false);
+    insertBurn(QStringLiteral("1:4"), QStringLiteral("固件.img"), first, 45, true);
+
+    const QString log =
+        QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("log"))) +
+        QDir::separator();
+    auto line = [&](const QString &port, const QString &image, const QDateTime &begin, int used,
+                    const QString &result) {
+        return QStringLiteral("%1,%2,%3,%4,%5,%6\r\n")
+            .arg(port, image, begin.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")))
+            .arg(used)
+            .arg(result, log + QDir::toNativeSeparators(logPathOf(port, begin)))
+            .toUtf8();
+    };
+    const QByteArray header =
+        QByteArray("\xEF\xBB\xBF") +
+        QStringLiteral("USB端口,镜像名称,开始时间,耗时（秒）,结果,日志文件\r\n").toUtf8();
+    const QByteArray today =
+        line(QStringLiteral("1:4"), QStringLiteral("固件.img"), first, 45, QStringLiteral("成功")) +
+        line(QStringLiteral("1:3"), QStringLiteral("\"'=SUM(1,2) \"\"x\"\".img\""), second, 71,
+             QStringLiteral("失败"));
+
+    Page page;
+    QVERIFY(page.tab.exportHistory(QStringLiteral("day.csv"), false));
+    QCOMPARE(readFile(QStringLiteral("day.csv")), header + today);
+    QVERIFY(page.tab.exportHistory(QStringLiteral("all.csv"), true));
+    QCOMPARE(readFile(QStringLiteral("all.csv")),
+             header +
+                 line(QStringLiteral("1:2"), QStringLiteral("old.img"), early, 30,
+                      QStringLiteral("成功")) +
+                 today);
+    QVERIFY(!page.tab.exportHistory(QStringLiteral("no/such/folder/x.csv"), true));
+}

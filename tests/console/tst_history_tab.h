@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QObject>
+
+class TestHistoryTab : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void emptyDatabaseAllowsOnlyToday();
+    void walksBackDayByDayToTheEarliestRecordAndPicksDaysInTheCalendar();
+    void burnResultKeepsTheShownDayAndShowsTodaysNewestAtTheTop();
+    void logOpensWithEachLineAtTheLevelOfItsLeadingTag();
+    void missingOrEmptyLogIsReportedAndLeavesTheOpenLogAsItWas();
+    void deleteRemovesRowAndLogAndKeepsBothWhenTheRowCannotGo();
+    void exportWritesTheShownDayOrAllDaysAsCsv();
+};
