@@ -9,6 +9,7 @@ add_compile_definitions(_FILE_OFFSET_BITS=64 WIN32_LEAN_AND_MEAN NOMINMAX UNICOD
 add_link_options(-static)
 
 find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
 
 # libusb: its header from the build machine, an import library made from the
 # list of the calls the upgrade library makes. The DLL comes with the system.
