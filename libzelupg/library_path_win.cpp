@@ -1,8 +1,10 @@
-// Windows: the library opens files through the ANSI code page, GB2312.
+// Windows: the library opens files through the ANSI code page (GB2312 on a
+// Chinese system).
 
+#include "ansi_path_win.h"
 #include "firmware_image.h"
 
 std::string toLibraryPath(const QString &path)
 {
-    return toGb2312Path(path);
+    return toAnsiCodePage(path.toStdWString());
 }

@@ -6,6 +6,7 @@
 #include "zelupg_log.h"
 #include "zelupg_trans.h"
 
+#include <cinttypes>
 #include <cstring>
 
 namespace {
@@ -180,7 +181,7 @@ int zelupg_cmd_run_shell(upg_device *dev, const char *text)
         return ZELUPG_EINVAL;
     const size_t len = std::strlen(text);
     if (len > zelupg_get_max_packet()) {
-        upg_err("Shell text of %zu bytes does not fit in one packet", len);
+        upg_err("Shell text of %" PRIu64 " bytes does not fit in one packet", uint64_t(len));
         return ZELUPG_EFAIL;
     }
     if (zelupg_cmd_begin(__func__, dev, kRunShell, uint32_t(len) + 4) < 0)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Configures and builds one variant: normal (default), asan or fuzz.
-#   scripts/build.sh [normal|asan|fuzz] [ninja targets...]
+# Configures and builds one variant: normal (default), asan, fuzz, or win
+# (the Windows layer cross-built with mingw-w64, tested under wine).
+#   scripts/build.sh [normal|asan|fuzz|win] [ninja targets...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,9 +10,11 @@ shift || true
 case "$variant" in
   normal) dir=build;       flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
   asan)   dir=build-asan;  flags=(-DCMAKE_BUILD_TYPE=Debug -DZEL_SANITIZE=ON) ;;
+  win)    dir=build-win;   flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo
+                                  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake) ;;
   fuzz)   dir=build-fuzz;  flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEL_FUZZ=ON
                                   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
-  *) echo "build.sh: unknown variant '$variant' (normal, asan, fuzz)" >&2; exit 2 ;;
+  *) echo "build.sh: unknown variant '$variant' (normal, asan, fuzz, win)" >&2; exit 2 ;;
 esac
 
 # A compiler cache, when installed, lets several work trees share objects.

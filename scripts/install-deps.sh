@@ -12,6 +12,7 @@ packages=(
   xvfb xauth
   clang libclang-rt-14-dev
   lintian desktop-file-utils
+  g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 libwine fonts-wine locales
   qemu-system-x86 busybox-static cpio
 )
 
@@ -21,13 +22,22 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# The Windows tests run wine in a Chinese locale (ANSI code page 936).
+locale -a 2>/dev/null | grep -qx 'zh_CN.utf8' || need_locale=1
+[ ${#missing[@]} -eq 0 ] && [ -z "${need_locale:-}" ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
+  echo "install-deps: missing packages (${missing[*]}) or the zh_CN.UTF-8 locale; run as root to install them" >&2
   exit 1
 fi
-echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq >/dev/null
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}" >&2
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+if ! locale -a | grep -qx 'zh_CN.utf8'; then
+  sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
+  grep -qx 'zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+fi

@@ -23,6 +23,10 @@ for variant in normal asan; do
   (cd "$dir" && ctest --output-on-failure -j2 --timeout 300)
 done
 
+echo "== windows build under wine =="
+scripts/build.sh win >/dev/null
+(cd build-win && xvfb-run -a ctest --output-on-failure --timeout 600)
+
 echo "== real USB stack (guest machine) =="
 tests/realusb/run.sh build
 

@@ -3,11 +3,9 @@
 #include "app_info.h"
 #include "burn_tab.h"
 #include "console_resources.h"
-#include "device_monitor.h"
 #include "history_tab.h"
 #include "logger.h"
 #include "manual_tab.h"
-#include "report_receiver.h"
 #include "setting_tab.h"
 #include "upg_device.h"
 #include "zel_about.h"
@@ -91,20 +89,6 @@ Veldmark::~Veldmark()
     delete m_logger;
     delete m_about;
     libzelupg_exit();
-}
-
-// Device changes and worker reports reach the same burn-page handlers that
-// the window's native events lead to where the system delivers them so.
-void Veldmark::listenToBoardsAndWorkers()
-{
-    auto *reports = new ReportReceiver(windowTitle(), this);
-    connect(reports, &ReportReceiver::reportReceived, m_burnTab, &BurnTab::handleReport);
-    if (!reports->listen())
-        qCritical() << "Failed to listen for burn reports:" << reports->errorString();
-
-    auto *devices = new DeviceMonitor(this);
-    connect(devices, &DeviceMonitor::deviceChanged, m_burnTab, &BurnTab::handleDeviceChange);
-    devices->start();
 }
 
 void Veldmark::closeEvent(QCloseEvent *event)

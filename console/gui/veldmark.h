@@ -28,8 +28,13 @@ public:
 protected:
     // Refused while a board is being burned or restarting.
     void closeEvent(QCloseEvent *event) override;
+    // Device changes and worker reports, where the system delivers them as
+    // window messages (veldmark_platform_*.cpp).
+    bool nativeEvent(const QByteArray &eventType, void *message, long *result) override;
 
 private:
+    // Device changes and worker reports reach the burn page's handlers
+    // (veldmark_platform_*.cpp).
     void listenToBoardsAndWorkers();
     void addTab(ZelTab *tab);
     void showAbout();

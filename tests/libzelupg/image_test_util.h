@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -108,9 +109,14 @@ class ScratchDirTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "zelimg-test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
+        // create_directory is false for a folder that exists: try another name.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && m_dir.empty(); attempt++) {
+            const fs::path dir = fs::temp_directory_path() / ("zelimg-test-" + std::to_string(random()));
+            if (fs::create_directory(dir))
+                m_dir = dir;
+        }
+        ASSERT_FALSE(m_dir.empty());
     }
     void TearDown() override
     {

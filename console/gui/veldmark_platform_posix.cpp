@@ -1,0 +1,25 @@
+// POSIX: device changes come from libusb hotplug and worker reports from the
+// report socket; both reach the handlers the Windows window messages reach.
+#include "burn_tab.h"
+#include "device_monitor.h"
+#include "report_receiver.h"
+#include "veldmark.h"
+
+#include <QDebug>
+
+void Veldmark::listenToBoardsAndWorkers()
+{
+    auto *reports = new ReportReceiver(windowTitle(), this);
+    connect(reports, &ReportReceiver::reportReceived, m_burnTab, &BurnTab::handleReport);
+    if (!reports->listen())
+        qCritical() << "Failed to listen for burn reports:" << reports->errorString();
+
+    auto *devices = new DeviceMonitor(this);
+    connect(devices, &DeviceMonitor::deviceChanged, m_burnTab, &BurnTab::handleDeviceChange);
+    devices->start();
+}
+
+bool Veldmark::nativeEvent(const QByteArray &, void *, long *)
+{
+    return false;
+}

@@ -1,0 +1,28 @@
+// vboard-serial: one virtual serial board on a pseudo-terminal, for hosts in
+// other processes (the Windows build under wine, which opens the terminal as
+// a COM port). Prints "path <slave path>", serves until its input closes,
+// then prints what the line carried: "frames <host> <board> connects <n>".
+#include "vboard_serial.h"
+
+#include <cstdio>
+#include <unistd.h>
+
+int main()
+{
+    vboard::SerialConfig config;
+    config.board.startInUpgradeMode = true;
+    vboard::SerialBoard board(config);
+    if (!board.ok()) {
+        std::fprintf(stderr, "vboard-serial: %s\n", board.error().c_str());
+        return 1;
+    }
+    std::printf("path %s\n", board.path().c_str());
+    std::fflush(stdout);
+    char c;
+    while (read(0, &c, 1) > 0) {
+    }
+    const vboard::SerialReport report = board.report();
+    std::printf("frames %zu %zu connects %d\n", report.hostFrames.size(), report.boardFrames.size(),
+                report.connects);
+    return 0;
+}
