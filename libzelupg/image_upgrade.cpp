@@ -56,10 +56,14 @@ void begin_procedure(void)
 }
 
 // Input-output and pipe errors are how a board leaving the bus to restart
-// shows on the transfer that was in progress.
-bool is_restart_error(int usb_error)
+// shows on the transfer that was in progress. Behind a real host controller
+// the board may already be gone when the transfer is submitted ("no
+// device"): after a loader stage, which restarts the board, that is a
+// restart too; anywhere else it is a board lost.
+bool is_restart_error(int usb_error, bool loader_stage)
 {
-    return usb_error == LIBUSB_ERROR_IO || usb_error == LIBUSB_ERROR_PIPE;
+    return usb_error == LIBUSB_ERROR_IO || usb_error == LIBUSB_ERROR_PIPE ||
+           (loader_stage && usb_error == LIBUSB_ERROR_NO_DEVICE);
 }
 
 struct Progress {
@@ -418,7 +422,7 @@ int burn_image(const BurnStyle &style, upg_device *dev, const char *path, upg_po
             continue;
         upg_dbg_as(fn, "__do_fwc_upgrade ret %d", fwc_ret);
         const int usb_error = upg_dev_last_error(current);
-        if (!is_restart_error(usb_error)) {
+        if (!is_restart_error(usb_error, zelupg_fwc_is_loader_stage(meta.name))) {
             if (style.uboot_messages)
                 upg_err_as(fn, "Error, fwc upgrade failed.");
             else
@@ -522,8 +526,9 @@ int image_do_ramboot(upg_device *dev, const char *fwc_name, uint32_t addr, const
     if (ret != 0)
         return ret;
 
+    // The loader stages just sent restart the board.
     upg_device *reopened = nullptr;
-    if (is_restart_error(upg_dev_last_error(dev))) {
+    if (is_restart_error(upg_dev_last_error(dev), true)) {
         reopened = upg_usb_dev_open(bus, port_path);
         if (!reopened) {
             upg_err_as(fn, "No device is connected");

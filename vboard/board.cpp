@@ -871,6 +871,9 @@ int Board::commandIn(uint8_t *p, uint32_t n, TransferResult *r)
             case RestartAnswer::Io:
                 r->rc = LIBUSB_ERROR_IO;
                 break;
+            case RestartAnswer::Gone:
+                r->rc = LIBUSB_ERROR_NO_DEVICE;
+                break;
             case RestartAnswer::Silent:
                 r->rc = LIBUSB_ERROR_TIMEOUT;
                 r->waitMs = m_config.timeoutCapMs ? m_config.timeoutCapMs : 10000;

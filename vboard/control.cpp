@@ -106,8 +106,10 @@ bool applyBoardOption(BoardConfig *c, const std::string &key, const std::string 
             c->restartAnswer = RestartAnswer::Io;
         else if (value == "silent")
             c->restartAnswer = RestartAnswer::Silent;
+        else if (value == "gone")
+            c->restartAnswer = RestartAnswer::Gone;
         else {
-            *error = "restart_answer is pipe, io or silent";
+            *error = "restart_answer is pipe, io, silent or gone";
             return false;
         }
     } else if (key == "keep_data") {

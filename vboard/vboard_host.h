@@ -102,6 +102,8 @@ enum class RestartAnswer {
     Pipe,   // "pipe": the response transfer stalls (LIBUSB_ERROR_PIPE)
     Io,     // "io": the board drops off during the transfer (LIBUSB_ERROR_IO)
     Silent, // "silent": no answer; the transfer waits its timeout (LIBUSB_ERROR_TIMEOUT)
+    Gone,   // "gone": the host has seen it leave already (LIBUSB_ERROR_NO_DEVICE), as
+            // behind a real host controller
 };
 
 // USB 2.0 high-speed bulk timing: 512-byte packets, 13 per 125 us

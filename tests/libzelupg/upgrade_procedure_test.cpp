@@ -307,6 +307,20 @@ TEST_F(UpgradeProcedure, BoardsThatComeBackLateAreWaitedForAndBoardsThatNeverDoA
     EXPECT_EQ(received("1:5").size(), 2u);
 }
 
+// Behind a real host controller the board's departure after its loader
+// stage often shows as "no device" rather than a stall or an I/O error.
+TEST_F(UpgradeProcedure, ABoardAlreadyGoneAfterItsLoaderStageHasRestarted)
+{
+    startFarm("--board 1:7 restart_delay=100 restart_answer=gone");
+    const zelimg::ImageDesc desc = loaderImage(300000);
+    const std::string image = writeImage(desc);
+    open("1:7");
+    EXPECT_EQ(image_do_upgrade(dev, image.c_str(), &port), 0)
+        << testing::PrintToString(log.nonDebug());
+    EXPECT_EQ(received("1:7").size(), desc.components.size());
+    EXPECT_NE(farm("received 1:7").find("restarts=1"), std::string::npos);
+}
+
 TEST_F(UpgradeProcedure, FailuresOtherThanARestartEndTheBurnWithTheirKind)
 {
     startFarm("--board 1:1 --board 1:2 --board 1:3 --board 1:4 upgrade=1 timeout_cap=200");

@@ -64,13 +64,14 @@ ln -s /bin/udevadm "$root/lib/systemd/systemd-udevd"
 cp "$out/pkg/lib/udev/rules.d/50-udev-default.rules" "$root/lib/udev/rules.d/"
 install_program /usr/bin/setpriv
 install_program "$build/vboard/vboard-ffs"
-install_program "$build/burner/ZelBurner"
+install_program "$build/bin/ZelBurner"
+install_program "$build/tools/zelflash/zelflash"
 install_program "$build/tools/report_listener/zelreport"
 install_program "$build/tests/realusb/realusb-discovery"
 
 # The programs must reach Debian's libusb, never the test library.
-if ldd "$build/burner/ZelBurner" | grep -q "$build"; then
-  echo "build_guest: ZelBurner resolves a library from the build tree" >&2
+if ldd "$build/bin/ZelBurner" "$build/tools/zelflash/zelflash" | grep -q "$build"; then
+  echo "build_guest: ZelBurner or zelflash resolves a library from the build tree" >&2
   exit 1
 fi
 

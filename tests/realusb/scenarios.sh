@@ -14,7 +14,7 @@ finish() {
   echo "GUEST DONE at $(cut -d' ' -f1 /proc/uptime)s"
   poweroff -f
 }
-echo "PLAN burn-root permission-denied permission-rule discovery-plugged discovery-rearrived stall-next-burn"
+echo "PLAN burn-root permission-denied permission-rule discovery-plugged discovery-rearrived stall-next-burn zelflash-burn"
 
 # Host bus of each dummy_hcd instance: its board is at port 1 there.
 bus_of() { basename "$(ls -d /sys/devices/platform/dummy_hcd.$1/usb* 2>/dev/null | head -n1)" | sed 's/^usb//'; }
@@ -199,6 +199,13 @@ burn root 1 "$board2" after-stall
 [ "$first" = 0 ] && [ "$work_result" = 1 ]
 result stall-next-burn $? "burn with a refused block-size query: result '$first'; the next burn: '$work_result'"
 [ "$work_result" = 1 ] || show_logs /tmp/after-stall
+
+# 6. The command-line burner: the same image into one board, its loader
+# restart followed by the library's own rescan at the same port.
+timeout 300 zelflash burn -p "$board1" $image > /tmp/zelflash.out 2>&1
+rc=$?
+result zelflash-burn $rc "zelflash exit $rc"
+[ $rc = 0 ] || sed 's/^/LOG zelflash: /' /tmp/zelflash.out
 
 kill $ffs
 finish
