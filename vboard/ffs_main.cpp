@@ -250,10 +250,10 @@ int main(int argc, char **argv)
 {
     std::string reportPath;
     std::string controlPath;
-    struct Spec {
+    struct BoardArgs {
         std::string position, udc, options;
     };
-    std::vector<Spec> specs;
+    std::vector<BoardArgs> boardArgs;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         if (a == "--report" && i + 1 < argc) {
@@ -261,15 +261,15 @@ int main(int argc, char **argv)
         } else if (a == "--control" && i + 1 < argc) {
             controlPath = argv[++i];
         } else if (a == "--board" && i + 2 < argc) {
-            specs.push_back({argv[i + 1], argv[i + 2], ""});
+            boardArgs.push_back({argv[i + 1], argv[i + 2], ""});
             i += 2;
-        } else if (!specs.empty() && a.find('=') != std::string::npos) {
-            specs.back().options += " " + a;
+        } else if (!boardArgs.empty() && a.find('=') != std::string::npos) {
+            boardArgs.back().options += " " + a;
         } else {
             return usage(("unexpected argument " + a).c_str());
         }
     }
-    if (specs.empty())
+    if (boardArgs.empty())
         return usage("no board given");
 
     sigset_t signals;
@@ -286,12 +286,12 @@ int main(int argc, char **argv)
                 b->eventCv.notify_one();
             }
     });
-    for (const Spec &s : specs) {
+    for (const BoardArgs &s : boardArgs) {
         g_boards.emplace_back(new GadgetBoard);
         g_boards.back()->position = s.position;
     }
-    for (size_t i = 0; i < specs.size(); i++)
-        if (!setUp(*g_boards[i], specs[i].udc, specs[i].options))
+    for (size_t i = 0; i < boardArgs.size(); i++)
+        if (!setUp(*g_boards[i], boardArgs[i].udc, boardArgs[i].options))
             return 1;
     // The boards arrived while they were added, before their ids were known.
     for (const detail::DevInfo &info : detail::listPresent())
