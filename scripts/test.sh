@@ -13,7 +13,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 if [ -f fuzz/run.sh ]; then
   scripts/build.sh fuzz fuzz_image_readers fuzz_partition fuzz_report fuzz_command_answers fuzz_worker_args fuzz_port_map fuzz_uart fuzz_seeds >/dev/null
-  fuzz/run.sh build-fuzz
+  fuzz/run.sh build-fuzz 20
 fi
 
 for variant in normal asan; do
