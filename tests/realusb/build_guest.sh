@@ -68,6 +68,14 @@ install_program "$build/bin/ZelBurner"
 install_program "$build/tools/zelflash/zelflash"
 install_program "$build/tools/report_listener/zelreport"
 install_program "$build/tests/realusb/realusb-discovery"
+# The console beside its worker, offscreen, with the Qt plugins it loads.
+install_program "$build/bin/Veldmark"
+install_program "$build/tools/console_probe/console_probe"
+qt_plugins=/usr/lib/x86_64-linux-gnu/qt5/plugins
+for plugin in platforms/libqoffscreen.so sqldrivers/libqsqlite.so; do
+  install -D -m 644 "$qt_plugins/$plugin" "$root$qt_plugins/$plugin"
+  copy_libs "$qt_plugins/$plugin"
+done
 
 # The programs must reach Debian's libusb, never the test library.
 if ldd "$build/bin/ZelBurner" "$build/tools/zelflash/zelflash" | grep -q "$build"; then

@@ -14,7 +14,7 @@ finish() {
   echo "GUEST DONE at $(cut -d' ' -f1 /proc/uptime)s"
   poweroff -f
 }
-echo "PLAN burn-root permission-denied permission-rule discovery-plugged discovery-rearrived stall-next-burn zelflash-burn"
+echo "PLAN burn-root permission-denied permission-rule discovery-plugged discovery-rearrived stall-next-burn zelflash-burn console-burn"
 
 # Host bus of each dummy_hcd instance: its board is at port 1 there.
 bus_of() { basename "$(ls -d /sys/devices/platform/dummy_hcd.$1/usb* 2>/dev/null | head -n1)" | sed 's/^usb//'; }
@@ -206,6 +206,45 @@ timeout 300 zelflash burn -p "$board1" $image > /tmp/zelflash.out 2>&1
 rc=$?
 result zelflash-burn $rc "zelflash exit $rc"
 [ $rc = 0 ] || sed 's/^/LOG zelflash: /' /tmp/zelflash.out
+
+# 7. The console itself: started with no board, an image chosen, both boards
+# plugged afterwards; it finds them through real hotplug, starts a worker for
+# each and records both burns.
+ctl "unplug $board1"
+ctl "unplug $board2"
+gone "$board1" && gone "$board2"
+console=/tmp/console
+mkdir -p $console/runtime
+chmod 700 $console/runtime
+printf '[common]\nimage_path=%s\n' "$image" > $console/Veldmark.ini
+(cd $console && HOME=$console XDG_RUNTIME_DIR=$console/runtime QT_QPA_PLATFORM=offscreen \
+  Veldmark > $console/console.out 2>&1) &
+veldmark=$!
+# The console takes no look at the bus when it starts: boards count from
+# its first device change on. Its report socket appears just before it
+# starts watching the bus.
+i=0
+until [ -n "$(find $console/runtime -type s 2>/dev/null)" ] || [ $i -ge 600 ]; do
+  sleep 0.1
+  i=$((i + 1))
+done
+sleep 2
+ctl "plug $board1"
+ctl "plug $board2"
+i=0
+until [ "$(cd $console && QT_QPA_PLATFORM=offscreen console_probe count 2>/dev/null)" = 2 ] || [ $i -ge 180 ]; do
+  sleep 1
+  i=$((i + 1))
+done
+(cd $console && QT_QPA_PLATFORM=offscreen console_probe summary) > $console/summary.txt 2>&1
+rc=$?
+sed 's/^/LOG console summary: /' $console/summary.txt
+result console-burn $rc "two boards plugged after the console started, burned and recorded"
+if [ $rc != 0 ]; then
+  sed 's/^/LOG console: /' $console/console.out
+  cat $console/log/*/main.log 2>/dev/null | tail -n 40 | sed 's/^/LOG console log: /'
+fi
+kill $veldmark 2>/dev/null
 
 kill $ffs
 finish
