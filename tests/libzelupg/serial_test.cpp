@@ -260,7 +260,10 @@ TEST_F(Serial, SendRepeatsRefusedFramesAndGivesUpOnSilence)
                                        {false, 3, 48, Outcome::Taken}}));
 
     // A board that takes no frame: the call stops with what was acknowledged.
+    // It answers no 'C' either, so the manager cannot bring the connection
+    // back before the state is read.
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::HostFrame, 1, 0});
+    board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Connect, 0, 0});
     EXPECT_EQ(libuart_send(conn, data.data(), 400), 176);
     EXPECT_EQ(logged("libuart_send: Waiting resp timeout, switch to detecting state."), 1);
     EXPECT_EQ(libuart_state(conn), UART_STATE_DETECTING);
@@ -275,7 +278,10 @@ TEST_F(Serial, HandshakesWithoutAnswerFailWithinTheirBound)
     uint8_t buf[16];
     const std::vector<uint8_t> data = pattern(16, 2);
 
+    // The board answers no 'C' while the state is looked at, so the manager
+    // cannot bring the connection back in between.
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Dc1});
+    board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Connect, 0, 0});
     auto start = Clock::now();
     EXPECT_EQ(libuart_send(conn, data.data(), 16), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
@@ -283,6 +289,7 @@ TEST_F(Serial, HandshakesWithoutAnswerFailWithinTheirBound)
     EXPECT_EQ(libuart_state(conn), UART_STATE_DETECTING);
     EXPECT_TRUE(board->report().hostFrames.empty());
 
+    board->clearFaults();
     ASSERT_EQ(libuart_wait_connected(conn, 3000), 1);
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Dc2});
     start = Clock::now();
@@ -291,8 +298,10 @@ TEST_F(Serial, HandshakesWithoutAnswerFailWithinTheirBound)
     EXPECT_EQ(logged("handshake: No answer to DC2, switch to detecting state."), 1);
 
     // 'A' in place of ACK: nothing is sent, a new connection is asked for.
+    board->clearFaults();
     ASSERT_EQ(libuart_wait_connected(conn, 3000), 1);
     board->addFault({vboard::SerialFaultKind::Attention, vboard::SerialPoint::Dc1});
+    board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Connect, 0, 0});
     EXPECT_EQ(libuart_send(conn, data.data(), 16), 0);
     EXPECT_EQ(libuart_state(conn), UART_STATE_DETECTING);
     EXPECT_TRUE(board->report().hostFrames.empty());
