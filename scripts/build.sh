@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one variant: normal (default), asan, fuzz, or win
-# (the Windows layer cross-built with mingw-w64, tested under wine).
+# (the Windows programs cross-built with mingw-w64 against the SDK that
+# scripts/windows_sdk.sh builds when missing, tested under wine).
 #   scripts/build.sh [normal|asan|fuzz|win] [ninja targets...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +21,14 @@ esac
 # A compiler cache, when installed, lets several work trees share objects.
 if command -v ccache >/dev/null; then
   flags+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+if [ "$variant" = win ]; then
+  sdk=$(scripts/windows_sdk.sh)
+  flags+=(-DZEL_WINDOWS_SDK="$sdk")
+  # The console's pictures are drawn by the Linux build's tool.
+  [ -f build/console/artwork/veldmark.ico ] || scripts/build.sh normal console_artwork >/dev/null
+  grep -qx "ZEL_WINDOWS_SDK:PATH=$sdk" "$dir/CMakeCache.txt" 2>/dev/null || rm -f "$dir/build.ninja"
 fi
 
 if [ ! -f "$dir/build.ninja" ]; then

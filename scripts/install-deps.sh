@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev
   lintian desktop-file-utils
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 libwine fonts-wine locales
+  dpkg-dev tcl nsis x11-utils
   qemu-system-x86 busybox-static cpio
 )
 
