@@ -7,7 +7,8 @@
 ; The programs go to Program Files\Veldmark; the console works in the
 ; installing user's %LOCALAPPDATA%\Veldmark (settings, data.db, logs), which
 ; the uninstaller leaves in place.
-Unicode true
+; A 64-bit installer, like the programs (and wine without 32-bit support runs it).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 Name "Veldmark ${VERSION}"
 OutFile "${OUTFILE}"

@@ -86,8 +86,8 @@ console)
 burn)
   sample_image
   start_farm
-  printf '[common]\r\nimage_path=%s\r\n' "$(windows_path "$out/image/sample.img" | sed 's/\\/\\\\/g')" \
-    > "$out/work/Veldmark.ini"
+  # As the console's file dialog stores it: drive letter and forward slashes.
+  printf '[common]\r\nimage_path=Z:%s\r\n' "$out/image/sample.img" > "$out/work/Veldmark.ini"
   coproc NOTIFY { exec "$wine" "$win/vusb/vboard-notify.exe"; }
   read -r -t 120 word <&"${NOTIFY[0]}" || true
   [ "$word" = ready ] || fail "the device-change notifier did not subscribe to the farm"
