@@ -74,6 +74,7 @@ sample_image() {
 
 case "$scenario" in
 console)
+  start_farm  # no boards: a line PC before the first one is plugged
   start_console "$out/work" "$out/app/Veldmark.exe"
   sleep 2
   screenshot "$out/burn_page.png"
