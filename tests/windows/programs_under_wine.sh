@@ -32,7 +32,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cp "$win"/bin/Veldmark.exe "$win"/bin/ZelBurner.exe "$win"/bin/zelflash.exe "$win"/bin/zelimg.exe "$out/app/"
+# Without the SDK only the tools are built.
+cp "$win"/bin/*.exe "$out/app/"
 cp "$win/vusb/libusb-1.0.dll" "$out/app/"
 
 start_farm() {  # start_farm [farm options]: ZEL_VBOARD_FARM for the Windows side
