@@ -68,17 +68,24 @@ if [ -f "$prefix/.complete" ]; then
   exit 0
 fi
 
+# An interrupted build goes on where it stopped: each finished step leaves a
+# mark in the scratch folder.
 work=$root/work-$key
-rm -rf "$work" "$prefix"
 mkdir -p "$work/src" "$work/build"
-start=$(date +%s)
+finished() { [ -f "$work/.done-$1" ]; }
+finish() { touch "$work/.done-$1"; }
+[ -f "$work/.started" ] || date +%s >"$work/.started"
+start=$(cat "$work/.started")
+echo $(( $(cat "$work/.runs" 2>/dev/null || echo 0) + 1 )) >"$work/.runs"
 
 fetch() {  # fetch NAME VERSION: downloads and unpacks a source package into $work/src/NAME
   (cd "$work/src" && apt-get "${apt_opts[@]}" -qq source --download-only "$1=$2" >/dev/null &&
    dpkg-source -x "$(ls -1 ./*.dsc | grep -F "${1}_" | head -1)" "$1" >/dev/null)
 }
 
+if ! finished libusb; then
 say "libusb $usb_ver"
+rm -rf "$work/src/libusb-1.0" "$work/build/libusb" "$prefix/libusb"
 fetch libusb-1.0 "$usb_ver"
 mkdir -p "$work/build/libusb"
 (cd "$work/build/libusb" &&
@@ -88,14 +95,22 @@ mkdir -p "$work/build/libusb"
 # The layout of libusb's own Windows release, which the usual find calls know.
 (cd "$prefix/libusb" && mkdir -p MinGW64/dll MinGW64/static &&
  cp bin/libusb-1.0.dll lib/libusb-1.0.dll.a MinGW64/dll/ && cp lib/libusb-1.0.a MinGW64/static/)
+finish libusb
+fi
 
+if ! finished sqlite; then
 say "SQLite $sql_ver amalgamation"
+rm -rf "$work/src/sqlite3" "$work/build/sqlite"
 fetch sqlite3 "$sql_ver"
 mkdir -p "$work/build/sqlite"
 (cd "$work/build/sqlite" && nice "$work/src/sqlite3/configure" -q --disable-tcl >/dev/null &&
  nice make -s -j"$jobs" sqlite3.c sqlite3.h sqlite3ext.h >/dev/null)
+finish sqlite
+fi
 
-say "qtbase $qt_ver (the longest step)"
+if ! finished qt-configure; then
+say "qtbase $qt_ver: configure"
+rm -rf "$work/src/qtbase-opensource-src" "$work/build/qtbase"
 fetch qtbase-opensource-src "$qt_ver"
 # Debian's qtbase has its bundled SQLite removed; QSQLITE builds from the amalgamation.
 mkdir -p "$work/src/qtbase-opensource-src/src/3rdparty/sqlite"
@@ -104,8 +119,9 @@ cp "$work/build/sqlite/sqlite3.c" "$work/build/sqlite/sqlite3.h" "$work/build/sq
 mkdir -p "$work/build/qtbase"
 # Only Core, Gui, Widgets, Sql (SQLite), Network and the windows platform plugin
 # are used. Debian's tarball lacks the wintab header, hence no tablet events.
+# MAKEFLAGS: configure builds qmake with plain make.
 (cd "$work/build/qtbase" &&
- nice "$work/src/qtbase-opensource-src/configure" \
+ MAKEFLAGS=-j$jobs nice "$work/src/qtbase-opensource-src/configure" \
    -xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- \
    -prefix "$prefix/qt" \
    -opensource -confirm-license -release -static -static-runtime \
@@ -116,13 +132,21 @@ mkdir -p "$work/build/qtbase"
    -no-sql-ibase -no-sql-oci -no-sql-tds -no-sql-sqlite2 \
    -no-feature-concurrent -no-feature-xml -no-feature-printer \
    -no-feature-bearermanagement -no-feature-tabletevent >"$work/qt-configure.log" 2>&1 ||
-   { tail -30 "$work/qt-configure.log" >&2; exit 1; }
- nice make -s -j"$jobs" >"$work/qt-build.log" 2>&1 || { tail -30 "$work/qt-build.log" >&2; exit 1; }
+   { tail -30 "$work/qt-configure.log" >&2; exit 1; })
+finish qt-configure
+fi
+say "qtbase $qt_ver: build (the longest step)"
+(cd "$work/build/qtbase" &&
+ nice make -s -j"$jobs" >>"$work/qt-build.log" 2>&1 || { tail -30 "$work/qt-build.log" >&2; exit 1; }
  make -s install >/dev/null)
 
 secs=$(( $(date +%s) - start ))
-printf 'built %s in %d min %d s with -j%s\n' "$(date -u +%FT%TZ)" $((secs / 60)) $((secs % 60)) "$jobs" \
-  >"$prefix/.complete"
+# CPU time of every step, for a comparison with other machines.
+times >"$work/times"
+cpu=$(tail -1 "$work/times" | awk '{ split($1, u, "m"); split($2, s, "m"); printf "%d", u[1] + s[1] }')
+printf 'built %s in %d min %d s (%s CPU-min in the last of %s runs) with -j%s, load %s\n' \
+  "$(date -u +%FT%TZ)" $((secs / 60)) $((secs % 60)) "$cpu" "$(cat "$work/.runs")" "$jobs" \
+  "$(cut -d' ' -f1-3 /proc/loadavg)" >"$prefix/.complete"
 rm -rf "$work"
 ln -sfn "$key" "$root/current"
 say "done in $((secs / 60)) min $((secs % 60)) s: $prefix"
