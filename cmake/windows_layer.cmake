@@ -22,7 +22,8 @@ if(ZEL_WINDOWS_SDK)
 endif()
 
 # libusb: its header from the build machine, an import library made from the
-# list of the calls the upgrade library makes. The DLL comes with the system.
+# list of the calls the programs make. The DLL lies beside the programs: the
+# SDK's real libusb in the installer, the virtual-board test library in tests.
 find_path(LIBUSB_HEADER_DIR libusb.h PATHS /usr/include/libusb-1.0 NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 set(LIBUSB_IMPLIB ${CMAKE_BINARY_DIR}/libusb-1.0.dll.a)
 add_custom_command(
