@@ -366,16 +366,6 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context *ctx, libusb_device **
     return ssize_t(infos.size());
 }
 
-void LIBUSB_CALL libusb_free_device_list(libusb_device **list, int unref_devices)
-{
-    if (!list)
-        return;
-    if (unref_devices)
-        for (libusb_device **d = list; *d; d++)
-            libusb_unref_device(*d);
-    free(list);
-}
-
 libusb_device *LIBUSB_CALL libusb_ref_device(libusb_device *dev)
 {
     dev->refs++;
@@ -497,26 +487,6 @@ void LIBUSB_CALL libusb_close(libusb_device_handle *dev_handle)
 libusb_device *LIBUSB_CALL libusb_get_device(libusb_device_handle *dev_handle)
 {
     return dev_handle->dev;
-}
-
-libusb_device_handle *LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context *ctx,
-                                                                  uint16_t vendor_id,
-                                                                  uint16_t product_id)
-{
-    libusb_device **list = nullptr;
-    const ssize_t n = libusb_get_device_list(ctx, &list);
-    if (n < 0)
-        return nullptr;
-    libusb_device_handle *h = nullptr;
-    for (ssize_t i = 0; i < n; i++) {
-        if (list[i]->info.vendor == vendor_id && list[i]->info.product == product_id) {
-            if (libusb_open(list[i], &h) != 0)
-                h = nullptr;
-            break;
-        }
-    }
-    libusb_free_device_list(list, 1);
-    return h;
 }
 
 int LIBUSB_CALL libusb_get_configuration(libusb_device_handle *dev_handle, int *config)
