@@ -143,6 +143,8 @@ installer)
   [ -d "$data" ] || fail "no data folder $data"
   menu=$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu/Programs/Veldmark/Veldmark.lnk' | head -1)
   [ -n "$menu" ] || fail "no Start-menu entry"
+  # The entry starts the console in the data folder, not where it cannot write.
+  strings -el "$menu" | grep -qF 'AppData\Local\Veldmark' || fail "the Start-menu entry starts elsewhere"
   # The installed console, working in the data folder as the menu entry starts it.
   start_console "$data" "$programs/Veldmark.exe"
   sleep 2
