@@ -97,6 +97,7 @@ void Burner::run()
     } else if (!(file = std::fopen(libraryPath.c_str(), "rb"))) {
         qCritical() << "Failed to open image file" << m_image->path();
     } else {
+        reportBoardTrace();
         success = burnAll(file);
     }
 
@@ -104,6 +105,19 @@ void Burner::run()
     m_link->close();
     if (file)
         std::fclose(file);
+}
+
+// The console records the board's own identity with the burn; a board that
+// has none is burned all the same.
+void Burner::reportBoardTrace()
+{
+    QByteArray trace;
+    if (!m_link->traceInfo(&trace)) {
+        qDebug() << "Device" << m_link->name() << "has no trace information";
+        return;
+    }
+    qDebug() << "Device" << m_link->name() << "trace information" << trace.toHex();
+    reportTrace(m_slotIndex, trace);
 }
 
 bool Burner::burnAll(std::FILE *file)

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <cctype>
 #include <cstring>
 #include <limits>
 
@@ -40,4 +41,40 @@ DecodedReport decodeReportPayload(const char *data, int size)
     if (!isSigned && (parts.at(1).toULongLong(&isUnsigned), isUnsigned))
         report.value = std::numeric_limits<qint64>::max();
     return report;
+}
+
+QByteArray buildTracePayload(int slotIndex, const QByteArray &bytes)
+{
+    return "ZEL_" + QByteArray::number(slotIndex) + '#' + bytes.toHex() + "_TOOL";
+}
+
+DecodedTrace decodeTracePayload(const char *data, int size)
+{
+    DecodedTrace trace;
+    if (!data || size <= 0)
+        return trace;
+    const void *nul = std::memchr(data, 0, static_cast<size_t>(size));
+    const int length = nul ? static_cast<int>(static_cast<const char *>(nul) - data) : size;
+    const QByteArray text(data, length);
+    if (!text.startsWith("ZEL_") || !text.endsWith("_TOOL"))
+        return trace;
+    const QByteArray body = text.mid(4, text.size() - 9);
+    const int hash = body.indexOf('#');
+    if (hash <= 0)
+        return trace;
+    bool number = false;
+    const int slot = body.left(hash).toInt(&number);
+    const QByteArray hex = body.mid(hash + 1);
+    // QByteArray::fromHex skips what is not a digit; a damaged payload must not
+    // become some other board's identity.
+    if (!number || slot < 0 || hex.size() % 2 != 0)
+        return trace;
+    for (const char c : hex) {
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return trace;
+    }
+    trace.valid = true;
+    trace.slotIndex = slot;
+    trace.bytes = QByteArray::fromHex(hex);
+    return trace;
 }

@@ -49,7 +49,7 @@ class BurnE2E : public FarmTest
 
 TEST_F(BurnE2E, FullBurnPutsEveryComponentOnTheBoardAndReportsInOrder)
 {
-    startFarm({"--board", "1:3", "restart_delay=200"});
+    startFarm({"--board", "1:3", "restart_delay=200", "traceinfo=SN-0042"});
     const zelimg::ImageDesc desc = loaderImage(3 * 1024 * 1024 + 1000, 1024 * 1024);
     const QString image = writeImage(desc);
     const WorkerRun run = runWorker(2, image, QStringLiteral("1:3"), QStringLiteral("4242"));
@@ -68,7 +68,12 @@ TEST_F(BurnE2E, FullBurnPutsEveryComponentOnTheBoardAndReportsInOrder)
         expectedBytes += paddedTo(static_cast<quint32>(c.bytes.size()), 512);
     }
 
-    // 1 with 0, progress per chunk, 2 and 3 around the restart, then 4 with 1.
+    // The board's identity first, then 1 with 0, progress per chunk, 2 and 3
+    // around the restart, then 4 with 1.
+    ASSERT_EQ(run.traces.size(), 1u);
+    EXPECT_EQ(run.traces[0].slot, 2);
+    EXPECT_EQ(run.traces[0].bytes, QByteArray("SN-0042"));
+    EXPECT_EQ(run.traces[0].reportsBefore, 0u);
     ASSERT_GE(run.reports.size(), 3u);
     EXPECT_EQ(run.reports.front().kind, 1);
     EXPECT_EQ(run.reports.front().value, 0);
@@ -242,13 +247,15 @@ TEST_F(BurnE2E, WithoutAListenerTheBurnStillCompletes)
 
 TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerUntilEachReportIsHandled)
 {
-    startFarm({"--board", "1:1", "upgrade=1"});
+    // A board without trace information is burned all the same.
+    startFarm({"--board", "1:1", "upgrade=1", "traceinfo="});
     setHandlerDelayMs(300);
     const QString image = writeImage(singleImage(3 * 1024 * 1024));
     const WorkerRun run = runWorker(0, image, QStringLiteral("1:1"));
     expectOneResultLast(run, 1);
     // Five reports (0, three chunks, result): the worker cannot end sooner.
     EXPECT_EQ(run.reports.size(), 5u);
+    EXPECT_TRUE(run.traces.empty());
     EXPECT_GE(run.elapsedMs, 5 * 300);
 }
 

@@ -118,6 +118,11 @@ WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDi
                              }
                              if (m_handlerDelayMs)
                                  QThread::msleep(static_cast<unsigned long>(m_handlerDelayMs));
+                             if (kind == ReportTrace) {
+                                 const DecodedTrace t = decodeTracePayload(payload.constData(), payload.size());
+                                 run.traces.push_back({t.slotIndex, t.bytes, run.reports.size()});
+                                 return;
+                             }
                              const DecodedReport d = decodeReportPayload(payload.constData(), payload.size());
                              if (d.valid)
                                  run.reports.push_back({static_cast<int>(kind), d.slotIndex, static_cast<qint64>(d.value)});
