@@ -7,6 +7,7 @@
 #include "image_format.h"
 #include "library_log_hook.h"
 #include "report.h"
+#include "report_protocol.h"
 #include "settings_store.h"
 #include "upg_device.h"
 #include "zelupg_cmd.h"
@@ -117,6 +118,12 @@ void Burner::reportBoardTrace()
         return;
     }
     qDebug() << "Device" << m_link->name() << "trace information" << trace.toHex();
+    // A cut trace would name another board: none is recorded instead.
+    if (trace.size() > kMaxTraceBytes) {
+        qWarning() << "Device" << m_link->name() << "trace information of" << trace.size()
+                   << "bytes is too long to report; the burn is recorded without it";
+        return;
+    }
     reportTrace(m_slotIndex, trace);
 }
 

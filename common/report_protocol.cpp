@@ -17,15 +17,22 @@ QByteArray buildReportPayload(int slotIndex, quint64 value)
     return QStringLiteral("ZEL_%1#%2_TOOL").arg(slotIndex).arg(value).toUtf8();
 }
 
+namespace
+{
+// The payload's bytes up to its first NUL; nothing beyond size is read.
+QByteArray payloadBytes(const char *data, int size)
+{
+    if (!data || size <= 0)
+        return QByteArray();
+    const void *nul = std::memchr(data, 0, static_cast<size_t>(size));
+    return QByteArray(data, nul ? static_cast<int>(static_cast<const char *>(nul) - data) : size);
+}
+} // namespace
+
 DecodedReport decodeReportPayload(const char *data, int size)
 {
     DecodedReport report;
-    if (!data || size <= 0)
-        return report;
-    const void *nul = std::memchr(data, 0, static_cast<size_t>(size));
-    const int length = nul ? static_cast<int>(static_cast<const char *>(nul) - data) : size;
-
-    QString text = QString::fromUtf8(data, length);
+    QString text = QString::fromUtf8(payloadBytes(data, size));
     text.remove(QStringLiteral("ZEL_"));
     text.remove(QStringLiteral("_TOOL"));
     const QStringList parts = text.split(QLatin1Char('#'), Qt::KeepEmptyParts);
@@ -51,11 +58,7 @@ QByteArray buildTracePayload(int slotIndex, const QByteArray &bytes)
 DecodedTrace decodeTracePayload(const char *data, int size)
 {
     DecodedTrace trace;
-    if (!data || size <= 0)
-        return trace;
-    const void *nul = std::memchr(data, 0, static_cast<size_t>(size));
-    const int length = nul ? static_cast<int>(static_cast<const char *>(nul) - data) : size;
-    const QByteArray text(data, length);
+    const QByteArray text = payloadBytes(data, size);
     if (!text.startsWith("ZEL_") || !text.endsWith("_TOOL"))
         return trace;
     const QByteArray body = text.mid(4, text.size() - 9);

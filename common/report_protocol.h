@@ -27,7 +27,9 @@ struct DecodedReport {
 };
 
 // "ZEL_<slot>#<hex of bytes>_TOOL": the board's own trace information. A
-// console that does not know the kind ignores it.
+// console that does not know the kind ignores it. Longer traces than
+// kMaxTraceBytes do not fit a report in hex.
+constexpr int kMaxTraceBytes = 2000;
 QByteArray buildTracePayload(int slotIndex, const QByteArray &bytes);
 
 struct DecodedTrace {

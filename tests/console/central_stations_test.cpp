@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include <libpq-fe.h>
+#include <zlib.h>
 
 #include <functional>
 #include <memory>
@@ -176,6 +177,7 @@ public:
     }
 
     QString name() const { return m_name; }
+    QString imagePath() const { return m_dir.filePath(QStringLiteral("line.img")); }
 
 private:
     QString m_name;
@@ -295,6 +297,23 @@ TEST_F(CentralStations, TwoStationsFeedOneDatabaseAndTheLineReportAddsUp)
                              (cells[0] == QLatin1String("B") && port == QLatin1String("5"));
         EXPECT_EQ(cells[4], failing ? QStringLiteral("0") : QStringLiteral("1")) << row.toStdString();
     }
+
+    // The image by its identity: the header's version and board type, and
+    // the CRC-32 of its FWC table (three 512-byte entries from offset 2048).
+    QFile image(a.imagePath());
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    image.seek(2048);
+    const QByteArray table = image.read(3 * 512);
+    const quint32 crc = static_cast<quint32>(
+        crc32(0L, reinterpret_cast<const Bytef *>(table.constData()), static_cast<uInt>(table.size())));
+    CentralLink link(m_server.url());
+    PgResult images = link.query(QStringLiteral(
+        "SELECT DISTINCT image_version, board_type, table_crc, image_file FROM veldmark_burn"));
+    ASSERT_TRUE(images && PQntuples(images.get()) == 1);
+    EXPECT_STREQ(PQgetvalue(images.get(), 0, 0), "1.0");
+    EXPECT_STREQ(PQgetvalue(images.get(), 0, 1), "e2e");
+    EXPECT_EQ(QByteArray(PQgetvalue(images.get(), 0, 2)).toUInt(), crc);
+    EXPECT_STREQ(PQgetvalue(images.get(), 0, 3), "line.img");
 
     const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
     const QList<QByteArray> yield = zelline({QStringLiteral("yield"), today, today}).split('\n');
