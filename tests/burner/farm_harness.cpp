@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
 
 namespace {
 QProcessEnvironment workerEnvironment(const QString &socket, const QString &runtime)
@@ -116,16 +115,19 @@ WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDi
                                  m_beforeFirstReport();
                                  m_beforeFirstReport = nullptr;
                              }
-                             if (m_handlerDelayMs)
-                                 QThread::msleep(static_cast<unsigned long>(m_handlerDelayMs));
                              if (kind == ReportTrace) {
                                  const DecodedTrace t = decodeTracePayload(payload.constData(), payload.size());
                                  run.traces.push_back({t.slotIndex, t.bytes, run.reports.size()});
                                  return;
                              }
                              const DecodedReport d = decodeReportPayload(payload.constData(), payload.size());
-                             if (d.valid)
-                                 run.reports.push_back({static_cast<int>(kind), d.slotIndex, static_cast<qint64>(d.value)});
+                             if (!d.valid)
+                                 return;
+                             const ReceivedReport report{static_cast<int>(kind), d.slotIndex,
+                                                         static_cast<qint64>(d.value)};
+                             if (m_whileHandling)
+                                 m_whileHandling(report);
+                             run.reports.push_back(report);
                          });
     }
 
@@ -137,6 +139,7 @@ WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDi
     clock.start();
     worker.start(QStringLiteral(ZELBURNER), args);
     EXPECT_TRUE(worker.waitForStarted(10000));
+    m_workerPid = worker.processId();
     // The worker waits for each report to be handled: keep the loop turning.
     while (worker.state() != QProcess::NotRunning && clock.elapsed() < limitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
