@@ -37,9 +37,28 @@ namespace
 const char kInsert[] =
     "INSERT INTO veldmark_burn (station, store_id, local_id, usb_port, board_trace, image_file,"
     " image_version, board_type, table_crc, begin_time, end_time, burn_date, used_seconds,"
-    " result, failure_reason) VALUES ($1, $2, $3, $4, decode($5, 'hex'), $6, $7, $8, $9,"
-    " to_timestamp($10), to_timestamp($11), $12, $13, $14, $15)"
-    " ON CONFLICT (station, store_id, local_id) DO NOTHING";
+    " result, failure_reason) VALUES ";
+const char kConflict[] = " ON CONFLICT (station, store_id, local_id) DO NOTHING";
+constexpr int kColumns = 15;
+
+// One row's placeholders, the k-th row of a statement: its trace is hex text,
+// its times seconds since 1970.
+QByteArray rowValues(int k)
+{
+    QByteArray text = "(";
+    for (int c = 1; c <= kColumns; ++c) {
+        const QByteArray param = '$' + QByteArray::number(k * kColumns + c);
+        if (c > 1)
+            text += ", ";
+        if (c == 5)
+            text += "decode(" + param + ", 'hex')";
+        else if (c == 10 || c == 11)
+            text += "to_timestamp(" + param + ")";
+        else
+            text += param;
+    }
+    return text + ')';
+}
 
 // Any number taken for the lock that makes concurrent first starts of several
 // stations create the schema one after the other.
@@ -146,45 +165,33 @@ bool CentralLink::ship(const QList<BurnTrace> &rows, const QString &storeId)
 {
     if (!open())
         return false;
-    if (!exec("BEGIN")) {
-        fail(QStringLiteral("BEGIN"));
-        return false;
-    }
+    // One statement for the batch: one round trip, and all rows or none.
+    QByteArray statement = kInsert;
+    QList<QByteArray> texts;
     const QByteArray store = storeId.toUtf8();
-    for (const BurnTrace &row : rows) {
-        const QList<QByteArray> texts = {
-            row.station.toUtf8(),
-            store,
-            QByteArray::number(row.localId),
-            row.usbPort.toUtf8(),
-            row.boardTrace.toHex(),
-            row.imageFile.toUtf8(),
-            row.image.version.toUtf8(),
-            row.image.boardType.toUtf8(),
-            QByteArray::number(row.image.tableCrc),
-            QByteArray::number(row.beginTime),
-            QByteArray::number(row.endTime),
-            row.burnDate.toUtf8(),
-            QByteArray::number(row.usedSeconds),
-            QByteArray::number(row.result),
-            row.failureReason.toUtf8(),
-        };
-        std::vector<const char *> values;
-        for (const QByteArray &text : texts)
-            values.push_back(text.constData());
-        // No trace is NULL, not an empty byte string.
-        if (row.boardTrace.isEmpty())
-            values[4] = nullptr;
-        PgResult result(PQexecParams(m_conn, kInsert, static_cast<int>(values.size()), nullptr,
-                                     values.data(), nullptr, nullptr, 0));
-        if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
-            m_error = firstLine(PQerrorMessage(m_conn));
-            close();
-            return false;
-        }
+    for (int k = 0; k < rows.size(); ++k) {
+        const BurnTrace &row = rows.at(k);
+        statement += (k > 0 ? ", " : "") + rowValues(k);
+        texts << row.station.toUtf8() << store << QByteArray::number(row.localId)
+              << row.usbPort.toUtf8() << row.boardTrace.toHex() << row.imageFile.toUtf8()
+              << row.image.version.toUtf8() << row.image.boardType.toUtf8()
+              << QByteArray::number(row.image.tableCrc) << QByteArray::number(row.beginTime)
+              << QByteArray::number(row.endTime) << row.burnDate.toUtf8()
+              << QByteArray::number(row.usedSeconds) << QByteArray::number(row.result)
+              << row.failureReason.toUtf8();
     }
-    if (!exec("COMMIT")) {
-        fail(QStringLiteral("COMMIT"));
+    statement += kConflict;
+    std::vector<const char *> values;
+    for (int i = 0; i < texts.size(); ++i) {
+        // No trace is NULL, not an empty byte string.
+        const bool noTrace = i % kColumns == 4 && rows.at(i / kColumns).boardTrace.isEmpty();
+        values.push_back(noTrace ? nullptr : texts.at(i).constData());
+    }
+    PgResult result(PQexecParams(m_conn, statement.constData(), static_cast<int>(values.size()),
+                                 nullptr, values.data(), nullptr, nullptr, 0));
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+        m_error = firstLine(PQerrorMessage(m_conn));
+        close();
         return false;
     }
     m_error.clear();
