@@ -56,8 +56,10 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
                                         QStringLiteral("板卡标识"), QString()});
     QHeaderView *header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Stretch);
-    for (int column : {IdColumn, PortColumn, UsedColumn, ResultColumn, TraceColumn, ButtonColumn})
+    for (int column : {IdColumn, PortColumn, UsedColumn, ResultColumn, ButtonColumn})
         header->setSectionResizeMode(column, QHeaderView::Interactive);
+    // A serial number is read whole or not at all.
+    header->setSectionResizeMode(TraceColumn, QHeaderView::ResizeToContents);
     header->setHighlightSections(false);
     m_table->setColumnHidden(IdColumn, true);
     m_table->verticalHeader()->setVisible(false);
