@@ -296,6 +296,11 @@ void Board::linkCharge(TransferResult *r, int bytes, Clock::time_point submitted
     m_linkFree = start + std::chrono::duration_cast<Clock::duration>(cost);
     m_rep.linkBusyNs += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(cost).count());
     r->until = m_linkFree;
+    if (m_config.link.busMbps) {
+        r->busBytes = uint64_t(std::max(0, bytes));
+        r->busNumber = m_config.position.bus;
+        r->busMbps = m_config.link.busMbps;
+    }
 }
 
 void Board::answered(Clock::time_point until, Clock::time_point at)

@@ -138,6 +138,10 @@ bool applyBoardOption(BoardConfig *c, const std::string &key, const std::string 
         if (!number(0, 1000000))
             return false;
         c->link.turnaroundUs = uint32_t(n);
+    } else if (key == "bus_mbps") {
+        if (!number(0, 100000))
+            return false;
+        c->link.busMbps = uint32_t(n);
     } else if (key == "class") {
         if (!number(0, 255))
             return false;
