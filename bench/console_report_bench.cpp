@@ -57,7 +57,7 @@ struct Result {
 
 // Sends one report at a time until the console acknowledges one, or fails
 // after timeoutMs or once the console has ended.
-bool waitUntilListening(const QProcess &console, int timeoutMs)
+bool waitUntilListening(QProcess &console, int timeoutMs)
 {
     QElapsedTimer waited;
     waited.start();
@@ -65,7 +65,7 @@ bool waitUntilListening(const QProcess &console, int timeoutMs)
         if (deliverReport(consoleWindowTitle(), ReportProgress, buildReportPayload(0, 0), 1000) ==
             ReportDelivery::Handled)
             return true;
-        QThread::msleep(20);
+        console.waitForFinished(20); // notices a console that has ended
     }
     return false;
 }

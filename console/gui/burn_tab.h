@@ -4,6 +4,7 @@
 
 #include "zel_tab.h"
 
+#include <QSet>
 #include <QVector>
 
 class BurnSession;
@@ -11,6 +12,7 @@ class ImageInfoRow;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class ZelDevice;
 
 class BurnTab : public ZelTab
@@ -46,6 +48,7 @@ private:
     void showImageFileMissing(bool missing);
     void showSlot(int slot);
     void showProgress(int slot);
+    void paintDueProgress();
 
     BurnSession *m_session;
     QLineEdit *m_imgPath;
@@ -55,4 +58,7 @@ private:
     QLabel *m_totalCount;
     QLabel *m_successCount;
     QLabel *m_failCount;
+    // Progress reaches the bars at the screen's pace, not once per report.
+    QTimer *m_progressPace;
+    QSet<int> m_progressDue;
 };
