@@ -43,6 +43,7 @@ constexpr double kTimeoutS = 600;
 struct Paths {
     std::string burner = ZELBURNER;
     std::string flasher = ZELFLASH;
+    std::string console = VELDMARK;
     std::string farm = VBOARD_FARM;
     std::string vusbDir = VUSB_DIR;
     std::string self;
@@ -122,6 +123,7 @@ public:
     bool inProcessHostCost();
     bool inProcessParallel();
     bool sharedBus(size_t mib);
+    bool plugInLatency(int arrivals);
     // One line per goal: the figure, the goal and whether it was met.
     void printHeadlines() const;
 
@@ -185,11 +187,11 @@ bool Bench::prepare(bool quick)
         std::fprintf(stderr, "burn_bench: cannot take the console's report socket\n");
         return false;
     }
-    return writeImage(image("target16.img"), true, 16) &&
+    return writeImage(image("loader1.img"), false, 1) &&
+           writeImage(image("target16.img"), true, 16) &&
            writeImage(image("target64.img"), true, 64) &&
-           (quick ? writeImage(image("target32.img"), true, 32)
-                  : writeImage(image("target256.img"), true, 256) &&
-                        writeImage(image("loader64.img"), false, 64));
+           (quick || (writeImage(image("target256.img"), true, 256) &&
+                      writeImage(image("loader64.img"), false, 64)));
 }
 
 bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
@@ -494,6 +496,117 @@ bool Bench::sharedBus(size_t mib)
     return true;
 }
 
+bool Bench::plugInLatency(int arrivals)
+{
+    std::printf(
+        "### Plug-in to first command\n\n"
+        "The real console (offscreen, 16 slots, an image of one 1 MiB loader stage selected) and its "
+        "workers "
+        "against a farm: boards arrive in waves, each plugged through the farm's hotplug; each "
+        "board's latency runs from its arrival on the bus to the first command its worker sends "
+        "it, both taken on the farm's monotonic clock, over the boards that got one; *never "
+        "started*: boards that got no command within 10 s. A wave's boards are removed once "
+        "they hold the image, 0.5 s before the next wave.\n\n");
+    std::printf("| boards per wave | arrivals | never started | p50 ms | p99 ms | max ms |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    const std::string home = m_scratch + "/console";
+    mkdir(home.c_str(), 0700);
+    mkdir((home + "/runtime").c_str(), 0700);
+    {
+        std::ofstream ini(home + "/Veldmark.ini");
+        ini << "[common]\nimage_path=" << image("loader1.img")
+            << "\nmax_dev_count=16\ndev_column_count=2\n";
+    }
+    if (!m_farm.start({})) {
+        std::fprintf(stderr, "burn_bench: the farm did not start\n");
+        return false;
+    }
+    Child console;
+    // Its own runtime directory: the report socket of this benchmark's batches is taken.
+    if (!console.start({m_paths.console},
+                       environmentWith({{"ZEL_VBOARD_FARM", m_scratch + "/runtime/farm.sock"},
+                                        {"LD_LIBRARY_PATH", m_paths.vusbDir},
+                                        {"QT_QPA_PLATFORM", "offscreen"},
+                                        {"XDG_RUNTIME_DIR", home + "/runtime"}}),
+                       home, home + "/console.out")) {
+        m_farm.stop();
+        return false;
+    }
+    const uint64_t imageBytes = 1u << 20;
+    std::string reply;
+    // Plugs the boards of a wave, waits for each one's first command and its
+    // image, removes them. Latencies in ms; a board that got no command in
+    // timeoutS counts as missed. False once the console has ended.
+    auto wave = [&](int boards, std::vector<double> *latencies, int *missed, double timeoutS) {
+        for (int i = 1; i <= boards; ++i)
+            if (!m_farm.command("plug board 1:" + std::to_string(i) + " link=1 loader_stage=",
+                                &reply))
+                return false;
+        const double deadline = nowSeconds() + timeoutS;
+        for (int i = 1; i <= boards; ++i) {
+            const std::string at = "1:" + std::to_string(i);
+            long long first = -1;
+            while ((first = m_farm.stateField(at, "first_command_ns")) == 0 &&
+                   nowSeconds() < deadline && !console.poll())
+                usleep(2000);
+            if (first <= 0) {
+                ++*missed;
+                continue;
+            }
+            latencies->push_back(double(first - m_farm.stateField(at, "arrived_ns")) / 1e6);
+            while (m_farm.stateField(at, "fwc_bytes") < (long long)imageBytes &&
+                   nowSeconds() < deadline)
+                usleep(5000);
+        }
+        // The worker's closing commands and result report.
+        usleep(200000);
+        // The console must see the removal before the next wave comes: a
+        // removal and an arrival at the same port within one burst of device
+        // changes can leave its listing unchanged.
+        for (int i = 1; i <= boards; ++i)
+            m_farm.command("remove 1:" + std::to_string(i), &reply);
+        usleep(500000);
+        return !console.poll();
+    };
+    // The console takes boards once its window is up; the first board may
+    // come before that and is then retried.
+    std::vector<double> warmUp;
+    int warmUpMissed = 0;
+    bool ok = true;
+    for (int attempt = 0; attempt < 6 && warmUp.empty() && ok; ++attempt)
+        ok = wave(1, &warmUp, &warmUpMissed, 10);
+    if (warmUp.empty()) {
+        std::fprintf(stderr, "burn_bench: the console never burned a board (see %s/console.out)\n",
+                     home.c_str());
+        ok = false;
+    }
+    for (int boards : {1, 8, 16}) {
+        std::vector<double> latencies;
+        int missed = 0;
+        while (ok && int(latencies.size()) + missed < arrivals)
+            ok = wave(boards, &latencies, &missed, 10);
+        if (!ok || latencies.empty()) {
+            std::fprintf(stderr, "burn_bench: the console ended or started no worker\n");
+            ok = false;
+            break;
+        }
+        std::sort(latencies.begin(), latencies.end());
+        const double p50 = latencies[latencies.size() / 2];
+        const double p99 = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+        std::printf("| %d | %zu | %d | %s | %s | %s |\n", boards, latencies.size() + size_t(missed),
+                    missed, fixed(p50, 1).c_str(), fixed(p99, 1).c_str(),
+                    fixed(latencies.back(), 1).c_str());
+        std::fflush(stdout);
+        headline("plug-in to first command, waves of " + std::to_string(boards) +
+                     ", p99 ms (boards never started: " + std::to_string(missed) + ")",
+                 p99, 1, "< 100, none missed", p99 < 100 && missed == 0);
+    }
+    std::printf("\n");
+    console.kill();
+    m_farm.stop();
+    return ok;
+}
+
 std::map<std::string, std::string> Bench::localBoard(const std::string &options,
                                                      const std::string &report) const
 {
@@ -779,11 +892,11 @@ int main(int argc, char *argv[])
         printMachine(runs);
         ok = bench.prepare(quick);
         if (ok && quick)
-            ok = bench.sharedBus(32) && bench.inProcessEfficiency(true);
+            ok = bench.sharedBus(16) && bench.plugInLatency(8) && bench.inProcessEfficiency(true);
         else {
             if (ok && !inProcessOnly)
                 ok = bench.hostCost() && bench.linkEfficiency() && bench.parallelScale() &&
-                     bench.sharedBus(64) && bench.startUp();
+                     bench.sharedBus(64) && bench.plugInLatency(100) && bench.startUp();
             ok = ok && bench.inProcessEfficiency(false) && bench.inProcessHostCost() &&
                  bench.inProcessParallel();
         }

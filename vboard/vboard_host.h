@@ -204,6 +204,10 @@ struct BoardReport {
     std::vector<int> commands; // every command code received, in order
     uint64_t fwcBytes = 0;     // FWC data bytes over all FWCs
     uint64_t linkBusyNs = 0;   // link model: time all transfers took on the link
+    // Steady clock (CLOCK_MONOTONIC, comparable across processes), in ns:
+    // the board's last arrival on the bus and the first command header after it (0: none yet).
+    int64_t arrivedNs = 0;
+    int64_t firstCommandNs = 0;
     std::vector<Fault> pendingFaults;
     std::vector<std::string> trace; // with BoardConfig::trace
 };
