@@ -8,6 +8,7 @@
 #include <QVector>
 
 class BurnSession;
+class CentralHistory;
 class ImageInfoRow;
 class QLabel;
 class QLineEdit;
@@ -22,6 +23,7 @@ public:
     explicit BurnTab(QWidget *parent = nullptr);
 
     BurnSession *session() const { return m_session; }
+    CentralHistory *centralHistory() const { return m_central; }
     // No slot is burning or waiting for its board to restart.
     bool isIdle() const;
     // A device-change notification by its Windows number.
@@ -58,6 +60,8 @@ private:
     QLabel *m_totalCount;
     QLabel *m_successCount;
     QLabel *m_failCount;
+    CentralHistory *m_central;
+    QLabel *m_centralState;
     // Progress reaches the bars at the screen's pace, not once per report.
     QTimer *m_progressPace;
     QSet<int> m_progressDue;
