@@ -1,12 +1,13 @@
 // burn_bench: whole-process benchmarks of the ZelBurner worker against the
 // board farm, printed as Markdown tables (see README.md, "Benchmarks").
 //
-//   burn_bench [--runs N] [--in-process] [--burner PATH] [--flasher PATH] [--farm PATH]
-//              [--vusb DIR]
+//   burn_bench [--runs N] [--in-process | --quick] [--burner PATH] [--flasher PATH]
+//              [--farm PATH] [--vusb DIR]
 //
 // --in-process measures only on the in-process harness: every measured
 // process serves its own board through the test library (ZEL_VBOARD_LOCAL),
-// with no socket between host and board.
+// with no socket between host and board. --quick measures once, on smaller
+// images, only what the headline ratios need.
 //
 // Every figure is the median of N runs (default 5) measured in this one
 // invocation; ratios compare figures of the same invocation.
@@ -42,6 +43,7 @@ constexpr double kTimeoutS = 600;
 struct Paths {
     std::string burner = ZELBURNER;
     std::string flasher = ZELFLASH;
+    std::string console = VELDMARK;
     std::string farm = VBOARD_FARM;
     std::string vusbDir = VUSB_DIR;
     std::string self;
@@ -112,16 +114,22 @@ public:
     {
     }
 
-    bool prepare();
+    bool prepare(bool quick);
     bool hostCost();
     bool linkEfficiency();
     bool parallelScale();
     bool startUp();
-    bool inProcessEfficiency();
+    bool inProcessEfficiency(bool targetsOnly);
     bool inProcessHostCost();
     bool inProcessParallel();
+    bool sharedBus(size_t mib);
+    bool plugInLatency(int arrivals);
+    // One line per goal: the figure, the goal and whether it was met.
+    void printHeadlines() const;
 
 private:
+    void headline(const std::string &what, double value, int decimals, const std::string &goal,
+                  bool met);
     // The environment of a process that serves its own board at 1:1 with
     // these board options and reports it into report.
     std::map<std::string, std::string> localBoard(const std::string &options,
@@ -155,18 +163,35 @@ private:
     WorkerBatch m_batch;
     std::vector<double> m_firstReportS;
     std::vector<double> m_peakRssKb;
+    std::vector<std::string> m_headlines;
 };
 
-bool Bench::prepare()
+void Bench::headline(const std::string &what, double value, int decimals, const std::string &goal,
+                     bool met)
+{
+    m_headlines.push_back("- " + what + ": " + fixed(value, decimals) + " (goal " + goal + ", " +
+                          (met ? "met" : "NOT met") + ")");
+}
+
+void Bench::printHeadlines() const
+{
+    std::printf("### Headline ratios\n\n");
+    for (const std::string &line : m_headlines)
+        std::printf("%s\n", line.c_str());
+    std::printf("\n");
+}
+
+bool Bench::prepare(bool quick)
 {
     if (!m_batch.listen()) {
         std::fprintf(stderr, "burn_bench: cannot take the console's report socket\n");
         return false;
     }
-    return writeImage(image("target16.img"), true, 16) &&
+    return writeImage(image("loader1.img"), false, 1) &&
+           writeImage(image("target16.img"), true, 16) &&
            writeImage(image("target64.img"), true, 64) &&
-           writeImage(image("target256.img"), true, 256) &&
-           writeImage(image("loader64.img"), false, 64);
+           (quick || (writeImage(image("target256.img"), true, 256) &&
+                      writeImage(image("loader64.img"), false, 64)));
 }
 
 bool Bench::burn(const std::vector<std::string> &farmArgs, const std::vector<WorkerJob> &jobs,
@@ -237,7 +262,7 @@ bool Bench::hostCost()
         "socket traffic is system time); *farm*: CPU of the farm serving the worker.\n\n");
     std::printf(
         "| image | worker ms/MiB | bare client ms/MiB | host share ms/MiB | worker user ms/MiB | "
-        "farm ms/MiB | worker wall s | MB/s | peak RSS MiB |\n");
+        "farm ms/MiB | worker wall s | MB/s | peak RSS, median MiB |\n");
     std::printf("|---|---|---|---|---|---|---|---|---|\n");
     const std::vector<std::string> farmArgs = {"--board", "1:1", "upgrade=1"};
     for (size_t mib : {16, 64, 256}) {
@@ -265,7 +290,7 @@ bool Bench::hostCost()
                     fixed(median(share), 2).c_str(), fixed(median(user), 2).c_str(),
                     fixed(median(farmCpu), 2).c_str(), fixed(median(wall), 3).c_str(),
                     fixed(double(bytes) / 1e6 / median(wall), 0).c_str(),
-                    fixed(*std::max_element(rss.begin(), rss.end()), 1).c_str());
+                    fixed(median(rss), 1).c_str());
         std::fflush(stdout);
     }
     std::printf("\n");
@@ -291,8 +316,8 @@ bool Bench::linkEfficiency()
         std::vector<std::string> farmArgs;
     };
     const std::vector<Kind> kinds = {
-        {"targets", "target64.img", 64, 65536, {"--board", "1:1", "upgrade=1", "link=1"}},
-        {"loader stages", "loader64.img", 64, 2048, {"--board", "1:1", "link=1", "loader_stage="}},
+        {"targets", "target64.img", 64, 65536, {"--board", "1:1", "upgrade=1", "link=1", "bus_mbps=0"}},
+        {"loader stages", "loader64.img", 64, 2048, {"--board", "1:1", "link=1", "bus_mbps=0", "loader_stage="}},
     };
     for (const Kind &k : kinds) {
         std::vector<double> bound, burnS, ratio, bareS, bareRatio;
@@ -356,7 +381,7 @@ bool Bench::startUp()
 bool Bench::parallelScale()
 {
     std::printf(
-        "### Parallel boards, link model on\n\n"
+        "### Parallel boards, each on a link of its own\n\n"
         "N workers burn the 64 MiB target image into N boards of one farm at once. *Time ratio*: "
         "a board's burn time over the single-board time (median of the N=1 runs); *farm cores*: "
         "the farm's CPU time over the batch's wall time.\n\n");
@@ -375,7 +400,8 @@ bool Bench::parallelScale()
             std::vector<WorkerOutcome> out;
             ChildUsage farm;
             std::vector<double> link;
-            if (!burn({"--boards", std::to_string(n), "upgrade=1", "link=1"}, jobs, bytes, &out,
+            if (!burn({"--boards", std::to_string(n), "upgrade=1", "link=1", "bus_mbps=0"}, jobs,
+                      bytes, &out,
                       &farm, &link))
                 return false;
             double first = out[0].spawnedAt, last = 0;
@@ -407,6 +433,178 @@ bool Bench::parallelScale()
     }
     std::printf("\n");
     return true;
+}
+
+bool Bench::sharedBus(size_t mib)
+{
+    constexpr int kBoards = 16;
+    constexpr double kBusMbps = 320; // the board farm's default, bulk data through USB 2.0
+    std::printf(
+        "### Sixteen boards on shared buses\n\n"
+        "16 workers burn the %zu MiB target image at once into boards that share the bulk "
+        "bandwidth of their bus (%.0f Mbit/s, %.0f MB/s each). *Bound*: the buses' bandwidth; "
+        "*aggregate*: every board's bytes over the time from the first worker's start to the last "
+        "one's exit; *fairness*: the slowest board's time over the fastest's, each from the "
+        "first worker's start (the moment the line starts them all) to its worker's exit.\n\n",
+        mib, kBusMbps, kBusMbps / 8);
+    std::printf("| buses | boards per bus | bound MB/s | aggregate MB/s | aggregate / bound | "
+                "fairness | farm cores |\n");
+    std::printf("|---|---|---|---|---|---|---|\n");
+    const uint64_t bytes = uint64_t(mib) << 20;
+    for (int buses : {1, 4}) {
+        std::vector<std::string> farmArgs = {"upgrade=1", "link=1",
+                                             "bus_mbps=" + fixed(kBusMbps, 0)};
+        std::vector<WorkerJob> jobs;
+        for (int i = 0; i < kBoards; ++i) {
+            const std::string position = std::to_string(1 + i / (kBoards / buses)) + ":" +
+                                         std::to_string(1 + i % (kBoards / buses));
+            farmArgs.insert(farmArgs.end(), {"--board", position});
+            jobs.push_back({i, image("target" + std::to_string(mib) + ".img"), position});
+        }
+        const double bound = buses * kBusMbps / 8;
+        std::vector<double> aggregate, fairness, farmCores;
+        for (int r = 0; r < m_runs; ++r) {
+            std::vector<WorkerOutcome> out;
+            ChildUsage farm;
+            std::vector<double> link;
+            if (!burn(farmArgs, jobs, bytes, &out, &farm, &link))
+                return false;
+            double first = out[0].spawnedAt;
+            for (const WorkerOutcome &o : out)
+                first = std::min(first, o.spawnedAt);
+            double fastest = 1e9, slowest = 0;
+            for (const WorkerOutcome &o : out) {
+                fastest = std::min(fastest, o.spawnedAt + o.usage.wallS - first);
+                slowest = std::max(slowest, o.spawnedAt + o.usage.wallS - first);
+            }
+            aggregate.push_back(kBoards * double(bytes) / 1e6 / slowest);
+            fairness.push_back(slowest / fastest);
+            farmCores.push_back(farm.cpuS / slowest);
+        }
+        const double ratio = median(aggregate) / bound;
+        std::printf("| %d | %d | %s | %s | %s | %s | %s |\n", buses, kBoards / buses,
+                    fixed(bound, 0).c_str(), fixed(median(aggregate), 1).c_str(),
+                    fixed(ratio, 3).c_str(), fixed(median(fairness), 3).c_str(),
+                    fixed(median(farmCores), 2).c_str());
+        std::fflush(stdout);
+        const std::string layout = buses == 1 ? "16 boards on one bus" : "16 boards on 4 buses of 4";
+        headline(layout + ", aggregate / bus bound", ratio, 3, ">= 0.95", ratio >= 0.95);
+        headline(layout + ", slowest / fastest board", median(fairness), 3, "<= 1.05",
+                 median(fairness) <= 1.05);
+    }
+    std::printf("\n");
+    return true;
+}
+
+bool Bench::plugInLatency(int arrivals)
+{
+    std::printf(
+        "### Plug-in to first command\n\n"
+        "The real console (offscreen, 16 slots, an image of one 1 MiB loader stage selected) and its "
+        "workers "
+        "against a farm: boards arrive in waves, each plugged through the farm's hotplug; each "
+        "board's latency runs from its arrival on the bus to the first command its worker sends "
+        "it, both taken on the farm's monotonic clock, over the boards that got one; *never "
+        "started*: boards that got no command within 10 s. A wave's boards are removed once "
+        "they hold the image, 0.5 s before the next wave.\n\n");
+    std::printf("| boards per wave | arrivals | never started | p50 ms | p99 ms | max ms |\n");
+    std::printf("|---|---|---|---|---|---|\n");
+    const std::string home = m_scratch + "/console";
+    mkdir(home.c_str(), 0700);
+    mkdir((home + "/runtime").c_str(), 0700);
+    {
+        std::ofstream ini(home + "/Veldmark.ini");
+        ini << "[common]\nimage_path=" << image("loader1.img")
+            << "\nmax_dev_count=16\ndev_column_count=2\n";
+    }
+    if (!m_farm.start({})) {
+        std::fprintf(stderr, "burn_bench: the farm did not start\n");
+        return false;
+    }
+    Child console;
+    // Its own runtime directory: the report socket of this benchmark's batches is taken.
+    if (!console.start({m_paths.console},
+                       environmentWith({{"ZEL_VBOARD_FARM", m_scratch + "/runtime/farm.sock"},
+                                        {"LD_LIBRARY_PATH", m_paths.vusbDir},
+                                        {"QT_QPA_PLATFORM", "offscreen"},
+                                        {"XDG_RUNTIME_DIR", home + "/runtime"}}),
+                       home, home + "/console.out")) {
+        m_farm.stop();
+        return false;
+    }
+    const uint64_t imageBytes = 1u << 20;
+    std::string reply;
+    // Plugs the boards of a wave, waits for each one's first command and its
+    // image, removes them. Latencies in ms; a board that got no command in
+    // timeoutS counts as missed. False once the console has ended.
+    auto wave = [&](int boards, std::vector<double> *latencies, int *missed, double timeoutS) {
+        for (int i = 1; i <= boards; ++i)
+            if (!m_farm.command("plug board 1:" + std::to_string(i) + " link=1 loader_stage=",
+                                &reply))
+                return false;
+        const double deadline = nowSeconds() + timeoutS;
+        for (int i = 1; i <= boards; ++i) {
+            const std::string at = "1:" + std::to_string(i);
+            long long first = -1;
+            while ((first = m_farm.stateField(at, "first_command_ns")) == 0 &&
+                   nowSeconds() < deadline && !console.poll())
+                usleep(2000);
+            if (first <= 0) {
+                ++*missed;
+                continue;
+            }
+            latencies->push_back(double(first - m_farm.stateField(at, "arrived_ns")) / 1e6);
+            while (m_farm.stateField(at, "fwc_bytes") < (long long)imageBytes &&
+                   nowSeconds() < deadline)
+                usleep(5000);
+        }
+        // The worker's closing commands and result report.
+        usleep(200000);
+        // The console must see the removal before the next wave comes: a
+        // removal and an arrival at the same port within one burst of device
+        // changes can leave its listing unchanged.
+        for (int i = 1; i <= boards; ++i)
+            m_farm.command("remove 1:" + std::to_string(i), &reply);
+        usleep(500000);
+        return !console.poll();
+    };
+    // The console takes boards once its window is up; the first board may
+    // come before that and is then retried.
+    std::vector<double> warmUp;
+    int warmUpMissed = 0;
+    bool ok = true;
+    for (int attempt = 0; attempt < 6 && warmUp.empty() && ok; ++attempt)
+        ok = wave(1, &warmUp, &warmUpMissed, 10);
+    if (warmUp.empty()) {
+        std::fprintf(stderr, "burn_bench: the console never burned a board (see %s/console.out)\n",
+                     home.c_str());
+        ok = false;
+    }
+    for (int boards : {1, 8, 16}) {
+        std::vector<double> latencies;
+        int missed = 0;
+        while (ok && int(latencies.size()) + missed < arrivals)
+            ok = wave(boards, &latencies, &missed, 10);
+        if (!ok || latencies.empty()) {
+            std::fprintf(stderr, "burn_bench: the console ended or started no worker\n");
+            ok = false;
+            break;
+        }
+        std::sort(latencies.begin(), latencies.end());
+        const double p50 = latencies[latencies.size() / 2];
+        const double p99 = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+        std::printf("| %d | %zu | %d | %s | %s | %s |\n", boards, latencies.size() + size_t(missed),
+                    missed, fixed(p50, 1).c_str(), fixed(p99, 1).c_str(),
+                    fixed(latencies.back(), 1).c_str());
+        std::fflush(stdout);
+        headline("plug-in to first command, waves of " + std::to_string(boards) +
+                     ", p99 ms (boards never started: " + std::to_string(missed) + ")",
+                 p99, 1, "< 100, none missed", p99 < 100 && missed == 0);
+    }
+    std::printf("\n");
+    console.kill();
+    m_farm.stop();
+    return ok;
 }
 
 std::map<std::string, std::string> Bench::localBoard(const std::string &options,
@@ -473,7 +671,7 @@ bool Bench::localBare(uint64_t bytes, uint32_t packet, const std::string &option
     return ok;
 }
 
-bool Bench::inProcessEfficiency()
+bool Bench::inProcessEfficiency(bool targetsOnly)
 {
     std::printf(
         "### Burn time against the link bound, in-process harness\n\n"
@@ -490,11 +688,13 @@ bool Bench::inProcessEfficiency()
         const char *options;
     };
     const std::vector<Kind> kinds = {
-        {"targets", "target64.img", 65536, "upgrade=1 link=1"},
-        {"loader stages", "loader64.img", 2048, "link=1 loader_stage="},
+        {"targets", "target64.img", 65536, "upgrade=1 link=1 bus_mbps=0"},
+        {"loader stages", "loader64.img", 2048, "link=1 bus_mbps=0 loader_stage="},
     };
     const uint64_t bytes = 64ull << 20;
     for (const Kind &k : kinds) {
+        if (targetsOnly && k.packet != 65536)
+            continue;
         std::vector<double> bound, bare, workerS, worker, flasherS, flasher;
         for (int r = 0; r < m_runs; ++r) {
             ChildUsage u;
@@ -517,6 +717,10 @@ bool Bench::inProcessEfficiency()
                     fixed(median(workerS), 3).c_str(), fixed(median(worker), 3).c_str(),
                     fixed(median(flasherS), 3).c_str(), fixed(median(flasher), 3).c_str());
         std::fflush(stdout);
+        const std::string what = std::string("in-process ") + k.label + ", ";
+        headline(what + "worker / link bound", median(worker), 3, ">= 0.98", median(worker) >= 0.98);
+        headline(what + "zelflash / link bound", median(flasher), 3, ">= 0.98",
+                 median(flasher) >= 0.98);
     }
     std::printf("\n");
     return true;
@@ -565,7 +769,7 @@ bool Bench::inProcessParallel()
             std::vector<WorkerJob> jobs;
             for (int i = 0; i < n; ++i)
                 jobs.push_back({i, image("target64.img"), "1:1",
-                                localBoard("upgrade=1 link=1",
+                                localBoard("upgrade=1 link=1 bus_mbps=0",
                                            m_scratch + "/report-" + std::to_string(i) + ".txt")});
             const std::vector<WorkerOutcome> out = m_batch.run(jobs, kTimeoutS);
             std::vector<double> times;
@@ -623,8 +827,8 @@ void printMachine(int runs)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: burn_bench [--runs N] [--in-process] [--burner PATH] [--flasher PATH] "
-                 "[--farm PATH] [--vusb DIR]\n");
+                 "usage: burn_bench [--runs N] [--in-process | --quick] [--burner PATH] "
+                 "[--flasher PATH] [--farm PATH] [--vusb DIR]\n");
     return 2;
 }
 } // namespace
@@ -638,10 +842,11 @@ int main(int argc, char *argv[])
     Paths paths;
     int runs = 5;
     bool inProcessOnly = false;
+    bool quick = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--in-process") {
-            inProcessOnly = true;
+        if (option == "--in-process" || option == "--quick") {
+            (option == "--quick" ? quick : inProcessOnly) = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -660,8 +865,10 @@ int main(int argc, char *argv[])
         else
             return usage();
     }
-    if (runs < 1)
+    if (runs < 1 || (quick && inProcessOnly))
         return usage();
+    if (quick)
+        runs = 1;
     char self[4096];
     const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
     if (n <= 0)
@@ -683,12 +890,18 @@ int main(int argc, char *argv[])
     {
         Bench bench(paths, runs, scratch);
         printMachine(runs);
-        ok = bench.prepare();
-        if (ok && !inProcessOnly)
-            ok = bench.hostCost() && bench.linkEfficiency() && bench.parallelScale() &&
-                 bench.startUp();
-        ok = ok && bench.inProcessEfficiency() && bench.inProcessHostCost() &&
-             bench.inProcessParallel();
+        ok = bench.prepare(quick);
+        if (ok && quick)
+            ok = bench.sharedBus(16) && bench.plugInLatency(8) && bench.inProcessEfficiency(true);
+        else {
+            if (ok && !inProcessOnly)
+                ok = bench.hostCost() && bench.linkEfficiency() && bench.parallelScale() &&
+                     bench.sharedBus(64) && bench.plugInLatency(100) && bench.startUp();
+            ok = ok && bench.inProcessEfficiency(false) && bench.inProcessHostCost() &&
+                 bench.inProcessParallel();
+        }
+        if (ok)
+            bench.printHeadlines();
     }
     if (ok)
         std::filesystem::remove_all(scratch);

@@ -43,11 +43,18 @@ bool FarmProcess::command(const std::string &line, std::string *reply)
 
 double FarmProcess::linkBusyS(const std::string &position)
 {
+    const long long us = stateField(position, "link_us");
+    return us < 0 ? -1 : double(us) / 1e6;
+}
+
+long long FarmProcess::stateField(const std::string &position, const std::string &key)
+{
     std::string reply;
     if (!command("state " + position, &reply))
         return -1;
-    const size_t at = reply.find(" link_us=");
-    return at == std::string::npos ? -1 : std::strtod(reply.c_str() + at + 9, nullptr) / 1e6;
+    const std::string field = " " + key + "=";
+    const size_t at = reply.find(field);
+    return at == std::string::npos ? -1 : std::strtoll(reply.c_str() + at + field.size(), nullptr, 10);
 }
 
 ChildUsage FarmProcess::stop()

@@ -21,6 +21,9 @@ public:
     bool command(const std::string &line, std::string *reply);
     // Time the link model charged the board at position so far, in seconds.
     double linkBusyS(const std::string &position);
+    // A number of the board's state line ("fwc_bytes", "first_command_ns", ...);
+    // -1 when the farm or the field is not there.
+    long long stateField(const std::string &position, const std::string &key);
     // Stops the farm; its usage over its whole life.
     ChildUsage stop();
 

@@ -19,6 +19,13 @@ constexpr uint32_t kPage = 4096;
 constexpr uint32_t kMaxAnswer = 256u << 20;
 constexpr size_t kMaxTraceLines = 200000;
 
+int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 std::string fixedText(const uint8_t *p, size_t width)
 {
     size_t n = 0;
@@ -71,6 +78,8 @@ void Board::enumerated(int mode)
     m_linkFree = Clock::time_point{};
     m_answerLate = Clock::duration::zero();
     m_rep.enumerations++;
+    m_rep.arrivedNs = nowNs();
+    m_rep.firstCommandNs = 0;
     m_label = m_config.position.text() + " #" + std::to_string(m_id);
     if (tracing())
         traceLine("ENUM mode=%d", m_mode);
@@ -296,6 +305,11 @@ void Board::linkCharge(TransferResult *r, int bytes, Clock::time_point submitted
     m_linkFree = start + std::chrono::duration_cast<Clock::duration>(cost);
     m_rep.linkBusyNs += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(cost).count());
     r->until = m_linkFree;
+    if (m_config.link.busMbps) {
+        r->busBytes = uint64_t(std::max(0, bytes));
+        r->busNumber = m_config.position.bus;
+        r->busMbps = m_config.link.busMbps;
+    }
 }
 
 void Board::answered(Clock::time_point until, Clock::time_point at)
@@ -517,6 +531,8 @@ bool Board::commandHeader(const uint8_t *p, uint32_t n, const char **why)
     m_code = p[6];
     m_hlen = le32(p + 8);
     m_rep.commands.push_back(m_code);
+    if (!m_rep.firstCommandNs)
+        m_rep.firstCommandNs = nowNs();
     if (tracing())
         traceLine("HDR code=0x%02x len=%u", unsigned(m_code), m_hlen);
 

@@ -3,6 +3,7 @@
 #include "bus.h"
 
 #include "board.h"
+#include "shared_bus.h"
 #include "simple_devices.h"
 
 #include <libusb.h>
@@ -457,6 +458,8 @@ int bulk(uint64_t instance, const void *owner, uint8_t ep, uint8_t *data, int le
     }
     if (r.waitMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(r.waitMs));
+    if (r.busBytes)
+        carryOnBus(r.busNumber, r.busMbps, r.busBytes);
     if (r.until != Clock::time_point{}) {
         std::this_thread::sleep_until(r.until);
         dev->answered(r.until, Clock::now());

@@ -138,6 +138,10 @@ bool applyBoardOption(BoardConfig *c, const std::string &key, const std::string 
         if (!number(0, 1000000))
             return false;
         c->link.turnaroundUs = uint32_t(n);
+    } else if (key == "bus_mbps") {
+        if (!number(0, 100000))
+            return false;
+        c->link.busMbps = uint32_t(n);
     } else if (key == "class") {
         if (!number(0, 255))
             return false;
@@ -326,7 +330,8 @@ std::string describe(DeviceId id, bool detail)
     s << " mode=" << r.mode << " enumerations=" << r.enumerations << " restarts=" << r.restarts
       << " stalls=" << r.stalls << " fwcs=" << r.fwcs.size() << " fwc_bytes=" << r.fwcBytes
       << " shell=" << r.shellTexts.size() << " faults=" << r.pendingFaults.size()
-      << " link_us=" << r.linkBusyNs / 1000 << "\n";
+      << " link_us=" << r.linkBusyNs / 1000 << " arrived_ns=" << r.arrivedNs
+      << " first_command_ns=" << r.firstCommandNs << "\n";
     if (!detail)
         return s.str();
     for (const FwcRecord &f : r.fwcs) {

@@ -57,6 +57,9 @@ struct TransferResult {
     RestartPlan restart; // with Bus::Leave
     uint32_t waitMs = 0; // block this long before answering (timeouts)
     Clock::time_point until{}; // link model: answer no earlier than this
+    uint64_t busBytes = 0;     // link model: bytes to carry over the shared bus first
+    uint8_t busNumber = 0;
+    uint32_t busMbps = 0;
 };
 
 class Device {

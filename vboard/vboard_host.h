@@ -108,9 +108,13 @@ enum class RestartAnswer {
 
 // USB 2.0 high-speed bulk timing: 512-byte packets, 13 per 125 us
 // microframe, plus a fixed turnaround per transfer. Off by default.
+// Boards with the same bus number also share that bus's bandwidth among
+// the transfers pending on it, as behind one host controller.
+constexpr uint32_t kUsb2BusMbps = 320; // 40 MB/s: bulk data through a USB 2.0 controller in practice
 struct LinkModel {
     bool enabled = false;
     uint32_t turnaroundUs = 50;
+    uint32_t busMbps = kUsb2BusMbps; // bulk data rate of the shared bus; 0: not shared
 };
 
 struct BoardConfig {
@@ -200,6 +204,10 @@ struct BoardReport {
     std::vector<int> commands; // every command code received, in order
     uint64_t fwcBytes = 0;     // FWC data bytes over all FWCs
     uint64_t linkBusyNs = 0;   // link model: time all transfers took on the link
+    // Steady clock (CLOCK_MONOTONIC, comparable across processes), in ns:
+    // the board's last arrival on the bus and the first command header after it (0: none yet).
+    int64_t arrivedNs = 0;
+    int64_t firstCommandNs = 0;
     std::vector<Fault> pendingFaults;
     std::vector<std::string> trace; // with BoardConfig::trace
 };

@@ -13,17 +13,27 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace
 {
 
 constexpr int kSlotRowHeight = 80;
+
+int frameMs()
+{
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    const qreal hz = screen && screen->refreshRate() > 1 ? screen->refreshRate() : 60;
+    return qMax(1, int(1000 / hz));
+}
 
 QLabel *counterLabel(const QString &caption)
 {
@@ -52,8 +62,11 @@ BurnTab::BurnTab(QWidget *parent)
       m_successCount(counterLabel(QStringLiteral("成功次数："))),
       m_failCount(counterLabel(QStringLiteral("失败次数："))),
       m_central(new CentralHistory(TraceStore::instance(), centralUrl(), this)),
-      m_centralState(new QLabel)
+      m_centralState(new QLabel), m_progressPace(new QTimer(this))
 {
+    m_progressPace->setSingleShot(true);
+    m_progressPace->setInterval(frameMs());
+    connect(m_progressPace, &QTimer::timeout, this, &BurnTab::paintDueProgress);
     setObjectName(QStringLiteral("burn_tab"));
     createMenuEntry(QStringLiteral("镜像烧写"), FontAwesome::Fire);
 
@@ -201,6 +214,9 @@ void BurnTab::showImageFileMissing(bool missing)
 
 void BurnTab::showSlot(int slot)
 {
+    // The bar takes its last progress before the state that may end it.
+    if (m_progressDue.remove(slot))
+        m_devices.at(slot)->setProgress(m_session->slot(slot).progress);
     const SlotRecord &record = m_session->slot(slot);
     ZelDevice *device = m_devices.at(slot);
     device->setPortText(record.portText);
@@ -210,5 +226,14 @@ void BurnTab::showSlot(int slot)
 
 void BurnTab::showProgress(int slot)
 {
-    m_devices.at(slot)->setProgress(m_session->slot(slot).progress);
+    m_progressDue.insert(slot);
+    if (!m_progressPace->isActive())
+        m_progressPace->start();
+}
+
+void BurnTab::paintDueProgress()
+{
+    for (int slot : qAsConst(m_progressDue))
+        m_devices.at(slot)->setProgress(m_session->slot(slot).progress);
+    m_progressDue.clear();
 }

@@ -4,6 +4,7 @@
 
 #include "zel_tab.h"
 
+#include <QSet>
 #include <QVector>
 
 class BurnSession;
@@ -12,6 +13,7 @@ class ImageInfoRow;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 class ZelDevice;
 
 class BurnTab : public ZelTab
@@ -48,6 +50,7 @@ private:
     void showImageFileMissing(bool missing);
     void showSlot(int slot);
     void showProgress(int slot);
+    void paintDueProgress();
 
     BurnSession *m_session;
     QLineEdit *m_imgPath;
@@ -59,4 +62,7 @@ private:
     QLabel *m_failCount;
     CentralHistory *m_central;
     QLabel *m_centralState;
+    // Progress reaches the bars at the screen's pace, not once per report.
+    QTimer *m_progressPace;
+    QSet<int> m_progressDue;
 };

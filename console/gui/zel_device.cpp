@@ -151,7 +151,11 @@ QDateTime ZelDevice::startTime() const
 
 void ZelDevice::setProgress(int percent)
 {
+    // A progress bar repaints itself at once on a new value; let the
+    // window paint every bar that changed in one pass instead.
+    m_progressBar->setUpdatesEnabled(false);
     m_progressBar->setValue(percent);
+    m_progressBar->setUpdatesEnabled(true);
     const QString white = QStringLiteral("#progress_bar {color: #fff;}");
     // Setting a style sheet polishes the bar anew: only when it changes.
     if (percent > kWhiteTextAbove && m_progressBar->styleSheet() != white)

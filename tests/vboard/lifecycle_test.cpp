@@ -2,6 +2,7 @@
 // produces on demand.
 #include "board.h"
 #include "fixture.h"
+#include "shared_bus.h"
 
 #include <chrono>
 #include <thread>
@@ -339,6 +340,36 @@ TEST(LinkModel, ChargesTheHostsDelayButNotTheBusOwn)
     const Clock::time_point third = board.transfer(0x01, junk, 31, 1000).until;
     EXPECT_GE(third - second, cost + late);
     EXPECT_EQ(board.report().linkBusyNs, uint64_t(3 * cost.count()));
+}
+
+TEST(SharedBusModel, SharesFairlyAndWastesNoBandwidth)
+{
+    using vboard::detail::Clock;
+    using std::chrono::milliseconds;
+    vboard::detail::SharedBus bus;
+    bus.setRate(1e6); // bytes per second
+    const Clock::time_point t0 = Clock::now();
+    Clock::time_point eta;
+
+    // A has the bus alone for 0.5 s, then shares it with B: A ends at 1.5 s
+    // and B, alone again, at 2 s, when both megabytes have crossed.
+    const uint64_t a = bus.join(1000000, t0);
+    const uint64_t b = bus.join(1000000, t0 + milliseconds(500));
+    EXPECT_FALSE(bus.done(a, t0 + milliseconds(1000), &eta));
+    EXPECT_NEAR(double((eta - t0).count()), 1.5e9, 1e3);
+    EXPECT_FALSE(bus.done(b, t0 + milliseconds(1000), &eta));
+    EXPECT_NEAR(double((eta - t0).count()), 2.5e9, 1e3); // while A still shares
+    // A's owner looks only much later; B got the whole bus from 1.5 s all the same.
+    EXPECT_FALSE(bus.done(b, t0 + milliseconds(1999), &eta));
+    EXPECT_TRUE(bus.done(b, t0 + milliseconds(2000) + std::chrono::microseconds(1), &eta));
+    EXPECT_TRUE(bus.done(a, t0 + milliseconds(3000), &eta));
+    EXPECT_EQ(bus.pending(), 0u);
+
+    // An empty transfer takes nothing, even behind a long one.
+    const uint64_t longOne = bus.join(1000000, t0 + milliseconds(4000));
+    const uint64_t empty = bus.join(0, t0 + milliseconds(4000));
+    EXPECT_TRUE(bus.done(empty, t0 + milliseconds(4000), &eta));
+    EXPECT_FALSE(bus.done(longOne, t0 + milliseconds(4500), &eta));
 }
 
 TEST_F(Lifecycle, TraceRecordsWrappersHeadersAndLengths)

@@ -10,6 +10,22 @@ namespace {
 
 class Parallel : public vbtest::BoardTest {};
 
+// Opens and claims the device at bus:port with h's context.
+bool claimAt(Host *h, uint8_t bus, uint8_t port)
+{
+    libusb_device **list = nullptr;
+    const ssize_t n = libusb_get_device_list(h->ctx, &list);
+    for (ssize_t k = 0; k < n && !h->h; k++) {
+        uint8_t ports[7];
+        if (libusb_get_bus_number(list[k]) == bus &&
+            libusb_get_port_numbers(list[k], ports, 7) == 1 && ports[0] == port &&
+            (libusb_open(list[k], &h->h) != 0 || libusb_claim_interface(h->h, 0) != 0))
+            h->h = nullptr;
+    }
+    libusb_free_device_list(list, 1);
+    return h->h != nullptr;
+}
+
 TEST_F(Parallel, SixteenBoardsBurnAndRestartAtOnce)
 {
     for (int i = 1; i <= 20; i++)
@@ -27,19 +43,7 @@ TEST_F(Parallel, SixteenBoardsBurnAndRestartAtOnce)
             Host h;
             h.ctx = host.ctx;
             const std::string where = "1:" + std::to_string(i + 1);
-            auto open = [&] {
-                libusb_device **list = nullptr;
-                const ssize_t n = libusb_get_device_list(h.ctx, &list);
-                for (ssize_t k = 0; k < n && !h.h; k++) {
-                    uint8_t ports[7];
-                    if (libusb_get_bus_number(list[k]) == 1 &&
-                        libusb_get_port_numbers(list[k], ports, 7) == 1 && ports[0] == i + 1 &&
-                        (libusb_open(list[k], &h.h) != 0 || libusb_claim_interface(h.h, 0) != 0))
-                        h.h = nullptr;
-                }
-                libusb_free_device_list(list, 1);
-                return h.h != nullptr;
-            };
+            auto open = [&] { return claimAt(&h, 1, uint8_t(i + 1)); };
             if (!open()) {
                 failures[size_t(i)] = where + ": open";
                 return;
@@ -84,6 +88,46 @@ TEST_F(Parallel, SixteenBoardsBurnAndRestartAtOnce)
         EXPECT_EQ(r.restarts, 1);
         ASSERT_EQ(r.fwcs.size(), 2u);
         EXPECT_EQ(r.fwcs[1].crc, crcOf(pattern(1 << 20, uint32_t(i - 1 + 100))));
+    }
+}
+
+TEST_F(Parallel, BoardsOnOneBusShareItsBandwidth)
+{
+    // 40 Mbit/s: the two megabytes of two boards need at least 0.42 s, where
+    // each board's own link alone would carry its megabyte in 23 ms.
+    std::string answer;
+    for (const char *where : {"1:1", "1:2"})
+        ASSERT_TRUE(vboard::control(std::string("plug board ") + where +
+                                        " upgrade=1 link=1 bus_mbps=40",
+                                    &answer))
+            << answer;
+    const double busBytesPerS = 40e6 / 8;
+    std::vector<double> seconds(2, 0);
+    std::vector<std::string> failures(2);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; i++) {
+        threads.emplace_back([this, i, &seconds, &failures] {
+            Host h;
+            h.ctx = host.ctx;
+            const Bytes data = pattern(1 << 20, uint32_t(i));
+            uint8_t st = 0;
+            uint32_t dlen = 0;
+            const auto t0 = std::chrono::steady_clock::now();
+            if (!claimAt(&h, 1, uint8_t(i + 1)) ||
+                !h.command(0x10, 512, {fwcEntry("image.target.rootfs", 1 << 20, 0)}, &st, &dlen) ||
+                !h.sendFwcData(1 << 20, data, 65536) || !h.response(&st, &dlen) || st != 0)
+                failures[size_t(i)] = "board " + std::to_string(i + 1) + ": " + h.where;
+            seconds[size_t(i)] =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            if (h.h)
+                libusb_close(h.h);
+        });
+    }
+    for (std::thread &t : threads)
+        t.join();
+    for (int i = 0; i < 2; i++) {
+        EXPECT_TRUE(failures[size_t(i)].empty()) << failures[size_t(i)];
+        EXPECT_GE(seconds[size_t(i)], 0.99 * 2 * (1 << 20) / busBytesPerS) << "board " << i + 1;
     }
 }
 
