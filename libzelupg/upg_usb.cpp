@@ -141,8 +141,10 @@ libusb_device_handle *open_at(upg_device *dev)
     }
     libusb_free_device_list(list, 1);
     if (!found && g_report_open_errors) {
-        upg_print_port_path(dev->bus, dev->port_path, UPG_PORT_PATH_LEN);
-        std::printf(" not found in device list\n");
+        char text[64];
+        upg_err_as("upg_usb_dev_open", "%s not found in device list",
+                   upg_format_port_path(text, sizeof(text), dev->bus, dev->port_path,
+                                        UPG_PORT_PATH_LEN));
     }
     return handle;
 }
