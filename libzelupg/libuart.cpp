@@ -130,7 +130,7 @@ int check_connection(libuart_conn *c, int noted)
     for (int pass = 0; pass < kConnectPasses; pass++) {
         const int b = get_byte(c);
         if (b == UART_ACK) {
-            upg_info("Got ACK for C");
+            upg_dbg("Got ACK for C");
             result = UART_STATE_CONNECTED;
             break;
         }
@@ -171,11 +171,11 @@ void uart_conn_mgr_thread(libuart_conn *c)
         }
         g.unlock();
         const int state = check_connection(c, noted);
-        upg_info("Serial state: %s", state_name(state));
+        upg_dbg("Serial state: %s", state_name(state));
         set_state(c, state);
         g.lock();
     }
-    upg_info("Receive close event, %s() exit ...", __func__);
+    upg_dbg("Receive close event, %s() exit ...", __func__);
 }
 
 // The DC1 / DC2 handshake: the board answers ACK to go on or 'A' to ask for
@@ -463,7 +463,7 @@ void libuart_close(libuart_conn *c)
 {
     if (!c)
         return;
-    upg_info("%s", __func__);
+    upg_dbg("%s", __func__);
     if (c->manager.joinable()) {
         {
             std::lock_guard<std::mutex> g(c->close_lock);
