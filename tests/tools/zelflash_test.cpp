@@ -652,4 +652,33 @@ TEST_F(Zelflash, SignalsStopAtASafePointAndAClosedPipeDoesNot)
         << received;
 }
 
+// Every program a user installs says its version, one and the same.
+TEST(Programs, EveryInstalledProgramTellsTheSameVersion)
+{
+    std::string version;
+    for (const std::string program : {ZELFLASH, ZELBURNER, ZELIMG, VELDMARK}) {
+        const std::string name = program.substr(program.rfind('/') + 1);
+        FILE *pipe = popen((program + " --version").c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[128] = {};
+        const bool got = std::fgets(line, sizeof(line), pipe) != nullptr;
+        const int status = pclose(pipe);
+        ASSERT_TRUE(got) << name;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name;
+        std::smatch m;
+        const std::string text(line);
+        ASSERT_TRUE(std::regex_match(text, m, std::regex(name + " (\\d+\\.\\d+\\.\\d+)\n")))
+            << text;
+        if (version.empty())
+            version = m[1];
+        EXPECT_EQ(m[1], version) << name;
+    }
+    FILE *pipe = popen((std::string(VELDMARK) + " --help").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char line[128] = {};
+    ASSERT_NE(std::fgets(line, sizeof(line), pipe), nullptr);
+    EXPECT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(std::string(line).rfind("Usage: ", 0), 0u) << line;
+}
+
 } // namespace

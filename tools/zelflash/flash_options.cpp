@@ -1,5 +1,7 @@
 #include "flash_options.h"
 
+#include "upg_port_text.h"
+
 #include <cerrno>
 #include <cstdlib>
 
@@ -176,10 +178,7 @@ const char *flashHelp(const std::string &command)
 
 bool isSerialPortName(const std::string &port)
 {
-    if (!port.empty() && port[0] == '/')
-        return true;
-    return port.size() > 3 && port.compare(0, 3, "COM") == 0 &&
-           port.find_first_not_of("0123456789", 3) == std::string::npos;
+    return upg_port_is_serial(port.c_str()) != 0;
 }
 
 FlashOptions parseFlashOptions(const std::vector<std::string> &args)
