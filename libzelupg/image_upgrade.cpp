@@ -36,10 +36,10 @@ constexpr uint32_t kRambootPiece = 1024 * 1024;
 bool g_upgrade_mode = false;
 int g_failure = UPG_FAIL_NONE;
 upg_progress_hook g_progress_hook = nullptr;
+void *g_progress_user = nullptr;
 // Set from signal handlers: a lock-free atomic is safe there.
 std::atomic<int> g_stop{0};
 static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop request is set from signal handlers");
-void *g_progress_user = nullptr;
 
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }

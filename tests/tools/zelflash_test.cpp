@@ -129,20 +129,26 @@ protected:
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(out), readFile(err)};
     }
 
+    // In a child process: becomes zelflash with args, against the farm.
+    [[noreturn]] void execZelflash(const std::vector<std::string> &args)
+    {
+        setenv(vboard::kFarmEnv, m_socket.c_str(), 1);
+        setenv("LD_LIBRARY_PATH", VUSB_DIR, 1);
+        std::vector<char *> argv{const_cast<char *>(ZELFLASH)};
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(ZELFLASH, argv.data());
+        _exit(127);
+    }
+
     // zelflash with args, its standard output and error on a pseudo-terminal.
     CliRun zelflashOnTerminal(const std::vector<std::string> &args)
     {
         int master = -1;
         const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
         if (pid == 0) {
-            setenv(vboard::kFarmEnv, m_socket.c_str(), 1);
-            setenv("LD_LIBRARY_PATH", VUSB_DIR, 1);
-            std::vector<char *> argv{const_cast<char *>(ZELFLASH)};
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(ZELFLASH, argv.data());
-            _exit(127);
+            execZelflash(args);
         }
         CliRun run;
         if (pid < 0)
@@ -163,16 +169,10 @@ protected:
     {
         const pid_t pid = fork();
         if (pid == 0) {
-            setenv(vboard::kFarmEnv, m_socket.c_str(), 1);
-            setenv("LD_LIBRARY_PATH", VUSB_DIR, 1);
-            freopen((m_dir + "/bg.out").c_str(), "w", stdout);
-            freopen((m_dir + "/bg.err").c_str(), "w", stderr);
-            std::vector<char *> argv{const_cast<char *>(ZELFLASH)};
-            for (const std::string &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(ZELFLASH, argv.data());
-            _exit(127);
+            if (!freopen((m_dir + "/bg.out").c_str(), "w", stdout) ||
+                !freopen((m_dir + "/bg.err").c_str(), "w", stderr))
+                _exit(127);
+            execZelflash(args);
         }
         return pid;
     }
@@ -605,12 +605,8 @@ TEST_F(Zelflash, SignalsStopAtASafePointAndAClosedPipeDoesNot)
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv(vboard::kFarmEnv, m_socket.c_str(), 1);
-        setenv("LD_LIBRARY_PATH", VUSB_DIR, 1);
-        execl(ZELFLASH, ZELFLASH, "burn", image.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
+    if (pid == 0)
+        execZelflash({"burn", image});
     std::string screen;
     char buf[4096];
     ssize_t n;
