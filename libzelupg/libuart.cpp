@@ -305,9 +305,14 @@ Candidate read_ahead(libuart_conn *c, size_t count, int timeout_ms)
             c->rx.insert(c->rx.end(), buf, buf + missing);
             break;
         }
+        const size_t had = c->rx.size();
         pull_waiting(c);
         if (c->rx.size() < count && good_frame_behind(c, c->rx.size()))
             return Candidate::Overtaken;
+        // A port that neither waited nor gave anything (it failed, or holds
+        // no more) will not complete the frame.
+        if (c->rx.size() == had && uart_now_ms() - now < uint64_t(slice) / 2)
+            return Candidate::Incomplete;
     }
     return Candidate::Good;
 }
@@ -363,10 +368,12 @@ bool recv_frame(libuart_conn *c, Inbox *in)
     case Candidate::BadCrc: {
         const size_t behind = good_frame_behind(c, c->rx.size());
         if (behind) {
-            upg_dbg_as(func, "False frame start, %zu bytes skipped", behind);
+            upg_dbg_as(func, "False frame start, %u bytes skipped", unsigned(behind));
             c->rx.erase(c->rx.begin(), c->rx.begin() + long(behind));
             return false;
         }
+        if (size == 0 || size > c->rx.size())
+            break; // overtaken, and the good frame gone again: not a whole frame
         const size_t n = size - (is_long ? 5 : 6);
         const uint8_t *crc = c->rx.data() + size - 2;
         upg_err_as(func, "CRC16 error, 0x%x != 0x%x",
