@@ -182,13 +182,20 @@ protected:
         ASSERT_EQ(upg_uart_dev_is_connected(dev), UART_STATE_CONNECTED);
     }
 
-    // The board's report once it has taken the host's answer to its last frame.
+    // The board's report once it has taken the host's answer to its last
+    // frame: a frame is recorded only after it went out, so on a loaded
+    // machine both counts may lag; they must also hold still a moment.
     vboard::SerialReport settledReport()
     {
         vboard::SerialReport r = board->report();
-        for (int i = 0; i < 100 && r.answers.size() < r.boardFrames.size(); i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            r = board->report();
+        for (int i = 0; i < 100; i++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const vboard::SerialReport next = board->report();
+            const bool still = next.answers.size() == r.answers.size() &&
+                               next.boardFrames.size() == r.boardFrames.size();
+            r = next;
+            if (still && r.answers.size() >= r.boardFrames.size())
+                break;
         }
         return r;
     }
