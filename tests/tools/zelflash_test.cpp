@@ -652,7 +652,7 @@ TEST_F(Zelflash, SignalsStopAtASafePointAndAClosedPipeDoesNot)
 TEST(Programs, EveryInstalledProgramTellsTheSameVersion)
 {
     std::string version;
-    for (const std::string program : {ZELFLASH, ZELBURNER, ZELIMG, VELDMARK}) {
+    for (const std::string program : {ZELFLASH, ZELBURNER, ZELIMG, ZELLINE, VELDMARK}) {
         const std::string name = program.substr(program.rfind('/') + 1);
         FILE *pipe = popen((program + " --version").c_str(), "r");
         ASSERT_NE(pipe, nullptr);
