@@ -1,6 +1,7 @@
 #include "burner.h"
 
-#include "device_linker_usb.h"
+#include "device_link_for.h"
+#include "device_linker.h"
 #include "file_seek.h"
 #include "firmware_image.h"
 #include "fwc_rules.h"
@@ -36,7 +37,7 @@ bool isRegularFileOrAbsent(const QString &path)
 }  // namespace
 
 Burner::Burner(const QString &usbPosition, const QString &imagePath, int slotIndex)
-    : Burner(std::make_unique<DeviceLinkerUSB>(usbPosition), imagePath, slotIndex)
+    : Burner(deviceLinkFor(usbPosition), imagePath, slotIndex)
 {
 }
 

@@ -16,7 +16,8 @@ struct fwc_meta;
 class Burner
 {
 public:
-    // Never fails outright: on any failure it logs and stays not ready.
+    // Never fails outright: on any failure it logs and stays not ready. The
+    // board is a USB position or a serial port (see deviceLinkFor).
     Burner(const QString &usbPosition, const QString &imagePath, int slotIndex);
     // The same over a link of any transport (a serial port, for example).
     Burner(std::unique_ptr<DeviceLinker> link, const QString &imagePath, int slotIndex);

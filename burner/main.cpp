@@ -8,10 +8,15 @@
 #include "worker_args.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 int main(int argc, char *argv[])
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("ZelBurner %s\n", VELDMARK_VERSION);
+        return 0;
+    }
     const WorkerArgs args = parseWorkerArgs(argc, argv);
     if (!args.usable())
         return 0;

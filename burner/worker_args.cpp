@@ -1,8 +1,10 @@
 #include "worker_args.h"
 
+#include "device_link_for.h"
 #include "usb_position.h"
 
 #include <QByteArray>
+#include <QStringList>
 
 #include <cstring>
 
@@ -65,10 +67,32 @@ WorkerArgs parseWorkerArgs(int argc, const char *const *argv)
     return args;
 }
 
+namespace {
+// A serial port the worker may open: COMn, or an absolute device path of
+// printable ASCII without "." or ".." parts (it also names the log folder).
+bool isUsableSerialPort(const QString &name)
+{
+    if (!isSerialPortName(name))
+        return false;
+    for (const QChar c : name) {
+        if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
+            return false;
+    }
+    const QStringList parts = name.split(QLatin1Char('/'));
+    return !parts.contains(QStringLiteral(".")) && !parts.contains(QStringLiteral("..")) &&
+           name.size() > 1;
+}
+}  // namespace
+
 QString workerArgsProblem(const WorkerArgs &args)
 {
     UsbPosition position;
-    if (!parseUsbPosition(args.usbPosition, &position))
+    if (isSerialPortName(args.usbPosition)) {
+        if (!isUsableSerialPort(args.usbPosition))
+            return QStringLiteral("-d %1 is not a usable serial port (COMn, or an absolute "
+                                  "device path of printable characters)")
+                .arg(shown(args.usbPosition));
+    } else if (!parseUsbPosition(args.usbPosition, &position))
         return QStringLiteral(
                    "-d %1 is not a USB position (a bus number up to 254, then up to seven "
                    "\":\"-separated port numbers from 1 to 255)")

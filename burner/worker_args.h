@@ -1,6 +1,6 @@
 #pragma once
 // The worker's command line: -i slot, -f percent-encoded image path,
-// -d USB position, -t log name.
+// -d USB position or serial port, -t log name.
 
 #include <QString>
 
@@ -20,7 +20,8 @@ WorkerArgs parseWorkerArgs(int argc, const char *const *argv);
 
 // Why usable arguments must still not be used, or an empty text. The position
 // and the log name become pieces of the log path and the position picks the
-// board, so only a USB position (see parseUsbPosition) and a decimal start
-// time (or no log name) pass; an image path with a NUL byte would be cut
-// there and name another file.
+// board, so only a USB position (see parseUsbPosition) or a serial port
+// (COMn, an absolute device path of printable characters without "." or ".."
+// parts) and a decimal start time (or no log name) pass; an image path with a
+// NUL byte would be cut there and name another file.
 QString workerArgsProblem(const WorkerArgs &args);

@@ -48,7 +48,11 @@ void openLog(const QString *board, const QString &name)
     }
     if (board) {
         QString boardDir = *board;
+        // One folder per board: a serial port's path ("/dev/ttyUSB0") must
+        // not become folders of its own.
         boardDir.replace(QLatin1Char(':'), QLatin1Char('#'));
+        boardDir.replace(QLatin1Char('/'), QLatin1Char('#'));
+        boardDir.replace(QLatin1Char('\\'), QLatin1Char('#'));
         if (!enterOrCreate(dir, boardDir)) {
             qCritical() << "Failed to create dev path!";
             return;

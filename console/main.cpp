@@ -1,4 +1,5 @@
 #include "application_font.h"
+#include "command_line.h"
 #include "console_resources.h"
 #include "veldmark.h"
 
@@ -7,6 +8,7 @@
 
 int main(int argc, char *argv[])
 {
+    handleConsoleCommandLine(argc, argv);
     QApplication app(argc, argv);
     initConsoleResources();
     installApplicationFont();

@@ -3,6 +3,7 @@
 #include "fwc_rules.h"
 #include "image_file.h"
 #include "image_format.h"
+#include "libuart.h"
 #include "upg_tools.h"
 #include "zelupg_cmd.h"
 #include "zelupg_log.h"
@@ -10,11 +11,13 @@
 
 #include <libusb.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace
@@ -23,10 +26,9 @@ namespace
 // ---- Process-wide state of the procedures ----------------------------------
 
 constexpr int kPingAttempts = 10;
-constexpr auto kPingPause = std::chrono::seconds(1);
+constexpr auto kPingPause = std::chrono::milliseconds(1000);
 constexpr int kScanAttempts = 10;
-constexpr auto kScanPause = std::chrono::seconds(2);
-constexpr int kUbootFwcs = 3;
+constexpr auto kScanPause = std::chrono::milliseconds(2000);
 constexpr uint32_t kRambootPiece = 1024 * 1024;
 
 // Set the first time a board answers that it runs its upgrade firmware; every
@@ -35,6 +37,9 @@ bool g_upgrade_mode = false;
 int g_failure = UPG_FAIL_NONE;
 upg_progress_hook g_progress_hook = nullptr;
 void *g_progress_user = nullptr;
+// Set from signal handlers: a lock-free atomic is safe there.
+std::atomic<int> g_stop{0};
+static_assert(ATOMIC_INT_LOCK_FREE == 2, "the stop request is set from signal handlers");
 
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
@@ -55,15 +60,48 @@ void begin_procedure(void)
     g_upgrade_mode = false;
 }
 
-// Input-output and pipe errors are how a board leaving the bus to restart
-// shows on the transfer that was in progress. Behind a real host controller
-// the board may already be gone when the transfer is submitted ("no
-// device"): after a loader stage, which restarts the board, that is a
-// restart too; anywhere else it is a board lost.
-bool is_restart_error(int usb_error, bool loader_stage)
+// Input-output, pipe and no-device errors are how a board leaving the bus
+// shows on the transfer that was in progress (behind a real host controller
+// it may already be gone when the transfer is submitted).
+bool is_leave_error(int usb_error)
 {
     return usb_error == LIBUSB_ERROR_IO || usb_error == LIBUSB_ERROR_PIPE ||
-           (loader_stage && usb_error == LIBUSB_ERROR_NO_DEVICE);
+           usb_error == LIBUSB_ERROR_NO_DEVICE;
+}
+
+// A board restarts only into a loader stage it has taken in whole: it leaves
+// at the stage's closing response or right after it. Leaving anywhere else
+// cuts the FWC short, and carrying on would report a board burned that holds
+// part of an FWC.
+bool is_restart(int usb_error, bool loader_stage, bool data_sent)
+{
+    return loader_stage && data_sent && is_leave_error(usb_error);
+}
+
+// A transfer failure that is no restart: a stalled endpoint is the board
+// refusing; a board gone from the bus or the line is lost.
+int failure_kind(int usb_error, int command_kind)
+{
+    if (usb_error == LIBUSB_ERROR_IO || usb_error == LIBUSB_ERROR_NO_DEVICE)
+        return UPG_FAIL_LOST;
+    return command_kind;
+}
+
+// Sleeps for the pause, or less when a stop is requested meanwhile.
+void pause_unless_stopped(std::chrono::milliseconds pause)
+{
+    const auto step = std::chrono::milliseconds(50);
+    for (auto slept = std::chrono::milliseconds(0); slept < pause && !g_stop.load(); slept += step)
+        std::this_thread::sleep_for(step < pause - slept ? step : pause - slept);
+}
+
+bool stop_requested(const char *fn)
+{
+    if (!g_stop.load())
+        return false;
+    upg_err_as(fn, "Stopped on request.");
+    fail(UPG_FAIL_STOPPED, ZELUPG_EFAIL);
+    return true;
 }
 
 struct Progress {
@@ -71,16 +109,28 @@ struct Progress {
 
     void start_fwc(const fwc_meta &meta, int index)
     {
+        state.event = UPG_PROGRESS_FWC_BEGIN;
         state.fwc_name = meta.name;
         state.fwc_index = index;
         state.fwc_sent = 0;
         state.fwc_size = meta.size;
+        state.fwc_crc = meta.crc;
+        state.board_crc = 0;
+        state.board_crc_known = 0;
         tell();
     }
     void advance(uint32_t bytes)
     {
+        state.event = UPG_PROGRESS_DATA;
         state.fwc_sent += bytes;
         state.total_sent += bytes;
+        tell();
+    }
+    void end_fwc(const uint32_t *board_crc)
+    {
+        state.event = UPG_PROGRESS_FWC_END;
+        state.board_crc_known = board_crc != nullptr;
+        state.board_crc = board_crc ? *board_crc : 0;
         tell();
     }
     void tell() const
@@ -182,13 +232,14 @@ int ping_device(upg_device *dev)
         if (usb_error == LIBUSB_ERROR_PIPE || usb_error == LIBUSB_ERROR_NO_DEVICE ||
             usb_error == LIBUSB_ERROR_IO)
             return usb_error;
-        if (attempt == kPingAttempts)
+        if (attempt == kPingAttempts || stop_requested(fn))
             break;
-        std::this_thread::sleep_for(kPingPause);
+        pause_unless_stopped(kPingPause);
         upg_info_as(fn, "Ping device ... %d", attempt);
     }
     // Answers that never made sense are no board to burn.
-    upg_err_as(fn, "Error, no valid answer after %d attempts.", kPingAttempts);
+    if (!g_stop.load())
+        upg_err_as(fn, "Error, no valid answer after %d attempts.", kPingAttempts);
     return ZELUPG_EFAIL;
 }
 
@@ -210,14 +261,17 @@ bool send_chunk(const char *fn, upg_device *dev, FILE *fp, uint8_t *buf, uint32_
 }
 
 // One FWC through the whole command sequence. entry is the 512-byte table
-// entry exactly as the image holds it. Returns 0, or a negative code with
-// *kind telling the failure when it is not a restart of the board.
-int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *progress, int *kind)
+// entry exactly as the image holds it. Returns 0 with *board_crc set, or a
+// negative code with *kind telling the failure when it is not a restart of
+// the board; *data_sent tells whether the board had taken every data byte.
+int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *progress, int *kind,
+                   bool *data_sent, uint32_t *board_crc)
 {
     static const char fn[] = "__do_fwc_upgrade";
     fwc_meta meta;
     fwc_meta_decode(entry, &meta);
     *kind = UPG_FAIL_OTHER;
+    *data_sent = false;
 
     int ret = zelupg_cmd_set_fwc_meta(dev, entry);
     if (ret != 0) {
@@ -263,6 +317,8 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
         if (!send_chunk(fn, dev, fp, buf.get(), chunk, chunk))
             return ZELUPG_EFAIL;
         progress->advance(chunk);
+        if ((i + 1 < full || meta.size % chunk) && stop_requested(fn))
+            return ZELUPG_EFAIL;
     }
     const uint32_t rest = meta.size % chunk;
     if (rest) {
@@ -274,6 +330,7 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
             return ZELUPG_EFAIL;
         progress->advance(rest);
     }
+    *data_sent = true;
 
     ret = zelupg_cmd_send_fwc_data_final(dev);
     if (ret != 0) {
@@ -293,6 +350,7 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
         return ZELUPG_EFAIL;
     }
     upg_dbg_as(fn, "FWC CRC is OK");
+    *board_crc = value;
     ret = zelupg_cmd_get_fwc_burn_result(dev, &value);
     if (ret != 0 || !zelupg_result_accepted(value)) {
         upg_err_as(fn, "Error, FWC burn result %u failed. return %d", value, ret);
@@ -312,28 +370,54 @@ int do_fwc_upgrade(upg_device *dev, FILE *fp, const uint8_t *entry, Progress *pr
     return 0;
 }
 
+// The position text of a handle for messages, e.g. "Bus:Port 1:2:4".
+std::string position_text(const upg_port *port)
+{
+    char text[64];
+    return upg_format_port_path(text, sizeof(text), port->bus, port->port_path,
+                                UPG_PORT_PATH_LEN);
+}
+
 // After a restart: takes the position from the handle and finds the board
 // there again. On success *rescanned holds the new handle (a handle from an
-// earlier rescan is closed first). Returns 0, the port lookup's code, or -1.
+// earlier rescan is closed first). A serial board keeps its handle: it is
+// back once it answers the connection handshake on the same line again.
+// Returns 0, the port lookup's code, or -1.
 int reconnect(const char *fn, upg_device *current, upg_port *port, upg_device **rescanned)
 {
+    if (current && current->transport == UPG_TRANSPORT_SERIAL) {
+        upg_info_as(fn, "Serial board restarting, waiting for its handshake ...");
+        libuart_expect_reconnect(current->uart);
+        const auto deadline = std::chrono::steady_clock::now() + kScanAttempts * kScanPause;
+        bool back = false;
+        while (!back && !g_stop.load() && std::chrono::steady_clock::now() < deadline)
+            back = libuart_wait_connected(current->uart, 100) != 0;
+        if (!back) {
+            if (!stop_requested(fn)) {
+                upg_err_as(fn, "No device is connected");
+                fail(UPG_FAIL_LOST, ZELUPG_EFAIL);
+            }
+            return ZELUPG_EFAIL;
+        }
+        upg_plain("Serial board connected");
+        return 0;
+    }
     const int ret =
         upg_dev_get_port(current, port ? &port->bus : nullptr, port ? port->port_path : nullptr);
     if (ret != 0)
         return fail(UPG_FAIL_OTHER, ret);
-    if (upg_verbose_scan()) {
-        upg_print_port_path(port->bus, port->port_path, UPG_PORT_PATH_LEN);
-        std::printf(" maybe was disconnected!\n");
-    }
+    if (upg_verbose_scan())
+        upg_info_as(fn, "%s maybe was disconnected!", position_text(port).c_str());
     upg_dev_close(*rescanned);
     *rescanned = upg_scan_device(port->bus, port->port_path);
     if (!*rescanned) {
-        upg_err_as(fn, "No device is connected");
-        return fail(UPG_FAIL_LOST, ZELUPG_EFAIL);
+        if (!stop_requested(fn)) {
+            upg_err_as(fn, "No device is connected");
+            fail(UPG_FAIL_LOST, ZELUPG_EFAIL);
+        }
+        return ZELUPG_EFAIL;
     }
-    upg_print_port_path(port->bus, port->port_path, UPG_PORT_PATH_LEN);
-    std::fflush(stdout);
-    upg_plain(" connected");
+    upg_plain("%s connected", position_text(port).c_str());
     return 0;
 }
 
@@ -341,7 +425,7 @@ int reconnect(const char *fn, upg_device *current, upg_port *port, upg_device **
 struct BurnStyle {
     const char *fn;
     SizeRule rule;
-    uint32_t max_fwcs;
+    bool loader_only; // the leading loader stages only
     bool ramboot;
     bool end_upgrade;
     bool uboot_messages; // run_to_uboot's own message forms
@@ -387,7 +471,14 @@ int burn_image(const BurnStyle &style, upg_device *dev, const char *path, upg_po
         return verdict(style, path, ZELUPG_EFAIL, 0, start);
     }
 
-    const uint32_t count = img.count < style.max_fwcs ? img.count : style.max_fwcs;
+    uint32_t count = img.count;
+    if (style.loader_only) {
+        count = 0;
+        fwc_meta meta;
+        while (count < img.count &&
+               (fwc_meta_decode(img.entry(count), &meta), zelupg_fwc_is_loader_stage(meta.name)))
+            count++;
+    }
     Progress progress;
     progress.state.fwc_count = int(count);
     for (uint32_t i = 0; i < count; i++) {
@@ -402,36 +493,46 @@ int burn_image(const BurnStyle &style, upg_device *dev, const char *path, upg_po
         upg_device *current = rescanned ? rescanned : dev;
         fwc_meta meta;
         fwc_meta_decode(img.entry(i), &meta);
+        if (stop_requested(fn)) {
+            ret = ZELUPG_EFAIL;
+            break;
+        }
         if (ping_device(current) != 0) {
-            upg_err_as(fn, "Error, device is disconnect");
-            ret = fail(UPG_FAIL_LOST, ZELUPG_EFAIL);
+            if (!g_stop.load())
+                upg_err_as(fn, "Error, device is disconnect");
+            ret = fail(g_stop.load() ? UPG_FAIL_STOPPED : UPG_FAIL_LOST, ZELUPG_EFAIL);
             break;
         }
         if (style.ramboot && g_upgrade_mode)
             break;
-        if (style.uboot_messages) {
-            std::printf("\nUpgrade fwc: %s, size %u ...\n", meta.name, meta.size);
-            std::fflush(stdout);
-        } else {
-            upg_plain("\nUpgrade fwc: %s, size %u ...", meta.name, meta.size);
-        }
+        upg_plain("\nUpgrade fwc: %s, size %u ...", meta.name, meta.size);
         progress.start_fwc(meta, int(i));
         int kind = UPG_FAIL_NONE;
-        const int fwc_ret = do_fwc_upgrade(current, img.fp, img.entry(i), &progress, &kind);
-        if (fwc_ret == 0)
+        bool data_sent = false;
+        uint32_t board_crc = 0;
+        const int fwc_ret = do_fwc_upgrade(current, img.fp, img.entry(i), &progress, &kind,
+                                           &data_sent, &board_crc);
+        if (fwc_ret == 0) {
+            progress.end_fwc(&board_crc);
             continue;
+        }
         upg_dbg_as(fn, "__do_fwc_upgrade ret %d", fwc_ret);
         const int usb_error = upg_dev_last_error(current);
-        if (!is_restart_error(usb_error, zelupg_fwc_is_loader_stage(meta.name))) {
-            if (style.uboot_messages)
+        const bool stopped = g_failure == UPG_FAIL_STOPPED;
+        if (stopped || !is_restart(usb_error, zelupg_fwc_is_loader_stage(meta.name), data_sent)) {
+            if (stopped)
+                upg_plain("Stopped in %s at byte %u of %u", meta.name, progress.state.fwc_sent,
+                          meta.size);
+            else if (style.uboot_messages)
                 upg_err_as(fn, "Error, fwc upgrade failed.");
             else
                 upg_err_as(fn, "Error, fwc upgrade failed., usb last error %d", usb_error);
-            ret = fail(usb_error == LIBUSB_ERROR_NO_DEVICE ? UPG_FAIL_LOST : kind, ZELUPG_EFAIL);
+            ret = fail(failure_kind(usb_error, kind), ZELUPG_EFAIL);
             break;
         }
         // The board took the loader stage in and restarts into it; the FWC
         // is not sent again.
+        progress.end_fwc(nullptr);
         ret = reconnect(fn, current, port, &rescanned);
     }
 
@@ -470,8 +571,7 @@ int write_fwc(const char *fn, upg_device *dev, FILE *fp, const fwc_meta &meta, u
         const int ret = zelupg_cmd_write(dev, addr + done, buf.get(), piece);
         if (ret < 0) {
             upg_err_as(fn, "cmd write failed, return %d", ret);
-            if (upg_dev_last_error(dev) == LIBUSB_ERROR_NO_DEVICE)
-                *kind = UPG_FAIL_LOST;
+            *kind = failure_kind(upg_dev_last_error(dev), UPG_FAIL_OTHER);
             return ret;
         }
         done += piece;
@@ -500,13 +600,13 @@ int image_do_upgrade(upg_device *dev, const char *path, upg_port *port)
 
 int image_do_upgrade_inner(upg_device *dev, const char *path, upg_port *port, int ramboot)
 {
-    const BurnStyle style = {__func__, SizeRule::WithEx, UINT32_MAX, ramboot != 0, !ramboot, false};
+    const BurnStyle style = {__func__, SizeRule::WithEx, false, ramboot != 0, !ramboot, false};
     return burn_image(style, dev, path, port);
 }
 
 int run_to_uboot(upg_device *dev, const char *path, upg_port *port)
 {
-    const BurnStyle style = {__func__, SizeRule::WithoutEx, kUbootFwcs, false, false, true};
+    const BurnStyle style = {__func__, SizeRule::WithoutEx, true, false, false, true};
     return burn_image(style, dev, path, port);
 }
 
@@ -526,9 +626,10 @@ int image_do_ramboot(upg_device *dev, const char *fwc_name, uint32_t addr, const
     if (ret != 0)
         return ret;
 
-    // The loader stages just sent restart the board.
+    // The loader stages just sent restart the board; a USB board comes back
+    // with a new handle.
     upg_device *reopened = nullptr;
-    if (is_restart_error(upg_dev_last_error(dev), true)) {
+    if (dev->transport == UPG_TRANSPORT_USB && is_leave_error(upg_dev_last_error(dev))) {
         reopened = upg_usb_dev_open(bus, port_path);
         if (!reopened) {
             upg_err_as(fn, "No device is connected");
@@ -578,7 +679,7 @@ int get_storage_media(upg_device *dev, uint8_t **out, upg_port *port)
     upg_device *rescanned = nullptr;
     ret = reconnect(__func__, dev, port, &rescanned);
     if (ret == 0) {
-        ret = zelupg_cmd_get_storage_media(rescanned, out);
+        ret = zelupg_cmd_get_storage_media(rescanned ? rescanned : dev, out);
         if (ret <= 0)
             ret = fail(UPG_FAIL_OTHER, ZELUPG_EFAIL);
     } else {
@@ -590,18 +691,31 @@ int get_storage_media(upg_device *dev, uint8_t **out, upg_port *port)
 
 upg_device *upg_scan_device(uint8_t bus, const uint8_t *port_path)
 {
-    for (int attempt = 1; attempt <= kScanAttempts; attempt++) {
-        if (upg_verbose_scan()) {
-            std::printf("%d. Try to scan ", attempt);
-            upg_print_port_path(bus, port_path, UPG_PORT_PATH_LEN);
-            std::printf("...\n");
-            std::fflush(stdout);
-        }
+    char text[64];
+    upg_format_port_path(text, sizeof(text), bus, port_path, UPG_PORT_PATH_LEN);
+    for (int attempt = 1; attempt <= kScanAttempts && !g_stop.load(); attempt++) {
+        if (upg_verbose_scan())
+            upg_info("%d. Try to scan %s...", attempt, text);
         upg_device *dev = upg_usb_dev_open(bus, port_path);
         if (dev)
             return dev;
         if (attempt < kScanAttempts)
-            std::this_thread::sleep_for(kScanPause);
+            pause_unless_stopped(kScanPause);
     }
     return nullptr;
+}
+
+void upg_request_stop(void)
+{
+    g_stop.store(1);
+}
+
+void upg_clear_stop(void)
+{
+    g_stop.store(0);
+}
+
+int upg_stop_requested(void)
+{
+    return g_stop.load();
 }

@@ -2,7 +2,13 @@
 // The library's own burn procedures. Every FWC of an image goes to the board
 // in table order through the FWC command sequence (meta, block size, start,
 // data in chunks, closing response, CRC, burn and run results); a board that
-// restarts after a loader stage is found again at the same bus and port path.
+// restarts after a loader stage is found again at the same bus and port path
+// (a serial board: on the same line, once it answers the connection handshake
+// again).
+//
+// Only a board that leaves once a loader stage's data is all sent is
+// restarting: a transfer error anywhere else means the FWC was cut short, and
+// the burn fails with the board lost (or refused, for a stalled endpoint).
 //
 // The procedures wait as boards need: up to ten hardware-info pings a second
 // apart before every FWC, and up to ten rescans two seconds apart after a
@@ -28,12 +34,23 @@ enum upg_failure {
     UPG_FAIL_VERIFY, // the board's CRC differs from the image's, or it reported a failed burn or
                      // run
     UPG_FAIL_OTHER,  // the board refused or failed a command, or the host ran out of memory
+    UPG_FAIL_STOPPED, // upg_request_stop() ended it at a safe point
+};
+
+// What a progress report tells.
+enum upg_progress_event {
+    UPG_PROGRESS_FWC_BEGIN = 0, // an FWC starts (fwc_crc is the image's CRC)
+    UPG_PROGRESS_DATA,          // the board took a chunk
+    UPG_PROGRESS_FWC_END,       // the FWC is done; board_crc holds what the board reported,
+                                // unless board_crc_known is 0 (a loader stage the board
+                                // restarted into before it could be asked)
 };
 
 // Where a procedure stands, handed to the progress hook at the start of each
 // FWC and after every chunk the board took. Byte counts are the FWCs' own
 // bytes, without the padding to whole blocks.
 struct upg_progress {
+    int event; // upg_progress_event
     const char *fwc_name;
     int fwc_index; // in the image's table
     int fwc_count; // FWCs the procedure sends at most
@@ -41,6 +58,9 @@ struct upg_progress {
     uint32_t fwc_size;
     uint64_t total_sent; // over the FWCs sent so far in this procedure
     uint64_t total_size; // of the FWCs the procedure sends at most
+    uint32_t fwc_crc;    // the image table's CRC of the FWC
+    uint32_t board_crc;
+    int board_crc_known;
 };
 
 typedef void (*upg_progress_hook)(const upg_progress *progress, void *user);
@@ -50,6 +70,14 @@ void upg_set_progress_hook(upg_progress_hook hook, void *user);
 
 // Kind of failure of the last procedure; UPG_FAIL_NONE after a success.
 int upg_last_failure(void);
+
+// Asks the running (or next) procedure to stop at its next safe point: before
+// an FWC, between two chunks, between two pings or rescans. It then fails
+// with UPG_FAIL_STOPPED, the handles closed as on any failure. Safe to call
+// from a signal handler; upg_clear_stop() takes the request back.
+void upg_request_stop(void);
+void upg_clear_stop(void);
+int upg_stop_requested(void);
 
 // Burns every FWC of the image at path into the board, then closes the upgrade.
 // Same as image_do_upgrade_inner with ram-boot mode off.
@@ -62,8 +90,10 @@ int image_do_upgrade(upg_device *dev, const char *path, upg_port *port);
 // handle opened after a restart is closed before returning.
 int image_do_upgrade_inner(upg_device *dev, const char *path, upg_port *port, int ramboot);
 
-// Sends at most the first three FWCs of the image: enough to bring a board
-// from its first-stage loader into its upgrade firmware. 0 or -1.
+// Sends the loader stages that lead the image's table (see
+// zelupg_fwc_is_loader_stage) and stops at the first other FWC: enough to
+// bring a board from its first-stage loader into its upgrade firmware
+// without writing anything into its storage. 0 or -1.
 int run_to_uboot(upg_device *dev, const char *path, upg_port *port);
 
 // Brings the board into its upgrade firmware, writes the FWC named exactly
@@ -79,5 +109,5 @@ int image_do_ramboot(upg_device *dev, const char *fwc_name, uint32_t addr, const
 int get_storage_media(upg_device *dev, uint8_t **out, upg_port *port);
 
 // Up to ten attempts, two seconds apart, to open the board at bus and port
-// path. The handle, or null.
+// path. The handle, or null (also when a stop was requested).
 upg_device *upg_scan_device(uint8_t bus, const uint8_t *port_path);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <new>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -17,12 +18,14 @@ constexpr int kConnectPassPauseMs = 20;
 constexpr int kAnswerReads = 6;
 constexpr int kEmptyReadPauseMs = 10;
 constexpr int kRepeatsPerCall = 10;
+// Copies of one frame sent into silence before the board counts as gone.
+constexpr int kSilentCopies = 3;
 constexpr int kHeadPauseMs = 100;
 constexpr int kFrameHeadMs = 500;
 constexpr int kFrameBodyMs = 1000;
-// A board answers a DC1 or DC2 at once; a board that has not within this
-// time is taken as gone, so that no caller waits for ever.
-constexpr int kHandshakeMs = 1000;
+// How often a wait for a frame's bytes looks whether a real frame has
+// overtaken a false start.
+constexpr int kReadAheadSliceMs = 20;
 
 const uint16_t *crc_table()
 {
@@ -58,6 +61,9 @@ struct libuart_conn {
     std::mutex priv;  // guards state and connected_at
     std::condition_variable state_changed;
     std::mutex port_lock;  // one thread at a time uses the port
+    // Bytes a receive read ahead while looking for a frame start; only the
+    // thread holding port_lock touches them.
+    std::vector<uint8_t> rx;
     std::mutex close_lock;
     std::condition_variable close_event;
     bool closing = false;
@@ -124,7 +130,7 @@ int check_connection(libuart_conn *c, int noted)
     for (int pass = 0; pass < kConnectPasses; pass++) {
         const int b = get_byte(c);
         if (b == UART_ACK) {
-            upg_info("Got ACK for C");
+            upg_dbg("Got ACK for C");
             result = UART_STATE_CONNECTED;
             break;
         }
@@ -165,18 +171,21 @@ void uart_conn_mgr_thread(libuart_conn *c)
         }
         g.unlock();
         const int state = check_connection(c, noted);
-        upg_info("Serial state: %s", state_name(state));
+        upg_dbg("Serial state: %s", state_name(state));
         set_state(c, state);
         g.lock();
     }
-    upg_info("Receive close event, %s() exit ...", __func__);
+    upg_dbg("Receive close event, %s() exit ...", __func__);
 }
 
 // The DC1 / DC2 handshake: the board answers ACK to go on or 'A' to ask for
-// a new connection handshake. Returns true on ACK.
-bool handshake(libuart_conn *c, uint8_t request, const char *what)
+// a new connection handshake. A busy board may take its time to answer: it
+// gets as long as the caller waits for the whole exchange. Returns true on
+// ACK.
+bool handshake(libuart_conn *c, uint8_t request, const char *what, int timeout_ms)
 {
     c->ops->discard_input(c->port);
+    c->rx.clear();
     if (!put_byte(c, request)) {
         if (request == UART_DC2)
             upg_err_as("switch_to_recv_mode", "Send DC2_RECV failed.");
@@ -184,7 +193,7 @@ bool handshake(libuart_conn *c, uint8_t request, const char *what)
             upg_err_as("libuart_send", "Send DC1 failed.");
         return false;
     }
-    const uint64_t deadline = uart_now_ms() + kHandshakeMs;
+    const uint64_t deadline = uart_now_ms() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
     while (uart_now_ms() < deadline) {
         const int b = get_byte(c);
         if (b == UART_ACK)
@@ -245,58 +254,138 @@ void take_frame(libuart_conn *c, Inbox *in, uint8_t blk, const uint8_t *data, in
     in->got += n;
 }
 
-// Drops the rest of a frame whose header was wrong, so that its data bytes
-// are not taken for frame starts.
-void skip_body(libuart_conn *c, int len)
+bool crc_matches(const uint8_t *data, int n, const uint8_t *crc)
 {
-    uint8_t scratch[UART_LONG_DATA + 2];
-    if (c->ops->wait_input(c->port, len, kFrameBodyMs) == 1)
-        c->ops->read(c->port, scratch, len);
-    else
-        c->ops->discard_input(c->port);
+    return uart_crc16_update(0, data, size_t(n)) == uint16_t(crc[0] << 8 | crc[1]);
 }
 
-bool crc_matches(const uint8_t *data, int n, const uint8_t *crc, const char *func)
+enum class Candidate { Good, BadHeader, BadCrc, Incomplete, Overtaken };
+
+Candidate look_at(libuart_conn *c, size_t at, bool wait, size_t *size);
+
+// The first offset after a frame start, below limit, where a good frame lies
+// complete in the read-ahead, or 0. A stray start byte on the line (noise)
+// makes a false frame of the real one behind it: the real one must not be
+// lost with it.
+size_t good_frame_behind(libuart_conn *c, size_t limit)
 {
-    const uint16_t computed = uart_crc16_update(0, data, size_t(n));
-    const uint16_t received = uint16_t(crc[0] << 8 | crc[1]);
-    if (computed == received)
-        return true;
-    upg_err_as(func, "CRC16 error, 0x%x != 0x%x", computed, received);
-    return false;
+    for (size_t at = 1; at < limit && at < c->rx.size(); at++) {
+        size_t other = 0;
+        if ((c->rx[at] == UART_SOH || c->rx[at] == UART_STX) &&
+            look_at(c, at, false, &other) == Candidate::Good)
+            return at;
+    }
+    return 0;
 }
 
-// One frame after its start byte: block number, complement and (short frames)
-// the length within 500 ms, then the data and CRC within 1000 ms. A good
-// frame is taken and acknowledged, a bad CRC answered with NAK, a wrong
-// complement dropped without an answer.
-bool recv_frame_data(libuart_conn *c, Inbox *in, bool is_long)
+// Moves the bytes that are already waiting on the port into the read-ahead.
+void pull_waiting(libuart_conn *c)
 {
+    uint8_t b;
+    while (c->ops->wait_input(c->port, 1, 0) == 1 && c->ops->read(c->port, &b, 1) == 1)
+        c->rx.push_back(b);
+}
+
+// Makes sure the read-ahead holds count bytes, waiting up to timeout_ms for
+// the missing ones (0: only what is already read ahead). While it waits, a
+// good frame arriving complete behind the start at offset 0 ends the wait:
+// that start was false.
+Candidate read_ahead(libuart_conn *c, size_t count, int timeout_ms)
+{
+    const uint64_t deadline = uart_now_ms() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
+    while (c->rx.size() < count) {
+        const uint64_t now = uart_now_ms();
+        if (now >= deadline)
+            return Candidate::Incomplete;
+        const int missing = int(count - c->rx.size());
+        const int slice = int(deadline - now < uint64_t(kReadAheadSliceMs) ? deadline - now
+                                                                            : kReadAheadSliceMs);
+        uint8_t buf[UART_LONG_FRAME];
+        if (read_within(c, buf, missing, slice) == missing) {
+            c->rx.insert(c->rx.end(), buf, buf + missing);
+            break;
+        }
+        const size_t had = c->rx.size();
+        pull_waiting(c);
+        if (c->rx.size() < count && good_frame_behind(c, c->rx.size()))
+            return Candidate::Overtaken;
+        // A port that neither waited nor gave anything (it failed, or holds
+        // no more) will not complete the frame.
+        if (c->rx.size() == had && uart_now_ms() - now < uint64_t(slice) / 2)
+            return Candidate::Incomplete;
+    }
+    return Candidate::Good;
+}
+
+// Looks at a frame start at offset `at` of the read-ahead: block number,
+// complement and (short frames) the length within 500 ms, then data and CRC
+// within 1000 ms (with wait off, only bytes already read ahead count).
+// *size is the frame's whole length once its header is known.
+Candidate look_at(libuart_conn *c, size_t at, bool wait, size_t *size)
+{
+    const bool is_long = c->rx[at] == UART_STX;
+    const size_t head = is_long ? 3 : 4;
+    Candidate got = read_ahead(c, at + head, wait ? kFrameHeadMs : 0);
+    if (got != Candidate::Good)
+        return got;
+    const uint8_t *h = c->rx.data() + at;
+    if (uint8_t(h[1] + h[2]) != 0xff)
+        return Candidate::BadHeader;
+    const size_t n = is_long ? size_t(UART_LONG_DATA) : size_t(h[3]);
+    *size = head + n + 2;
+    got = read_ahead(c, at + *size, wait ? kFrameBodyMs : 0);
+    if (got != Candidate::Good)
+        return got;
+    const uint8_t *data = c->rx.data() + at + head;
+    return crc_matches(data, int(n), data + n) ? Candidate::Good : Candidate::BadCrc;
+}
+
+// Handles the frame whose start byte leads the read-ahead. A good frame is
+// taken and acknowledged; a bad CRC is answered with NAK unless a good frame
+// lies behind the false start; a wrong complement or a frame that does not
+// arrive whole gets no answer. Anything but a good frame drops only the
+// start byte, so that the next frame start is found wherever it lies and
+// its CRC decides. Returns true when a frame was taken.
+bool recv_frame(libuart_conn *c, Inbox *in)
+{
+    const bool is_long = c->rx[0] == UART_STX;
     const char *func = is_long ? "recv_long_frame_data" : "recv_short_frame_data";
-    const int head_len = is_long ? 2 : 3;
-    uint8_t head[3];
-    if (read_within(c, head, head_len, kFrameHeadMs) != head_len)
-        return false;
-    // The length byte is taken as it comes (0..255); the body buffer holds
-    // the largest it can announce.
-    const int n = is_long ? int(UART_LONG_DATA) : int(head[2]);
-    if (uint8_t(head[0] + head[1]) != 0xff) {
-        upg_err_as(func, "blk no error blk1 %d blk2 %d", head[0], head[1]);
-        skip_body(c, n + 2);
-        return false;
+    size_t size = 0;
+    switch (look_at(c, 0, true, &size)) {
+    case Candidate::Good: {
+        const size_t head = is_long ? 3 : 4;
+        take_frame(c, in, c->rx[1], c->rx.data() + head, int(size - head - 2), func);
+        c->rx.erase(c->rx.begin(), c->rx.begin() + long(size));
+        return true;
     }
-    uint8_t body[UART_LONG_DATA + 2];
-    const int got = read_within(c, body, n + 2, kFrameBodyMs);
-    if (got != n + 2) {
-        upg_err_as(func, "Read data error, len %d != %d", got, n + 2);
-        return false;
-    }
-    if (!crc_matches(body, n, body + n, func)) {
+    case Candidate::BadHeader:
+        upg_dbg_as(func, "blk no error blk1 %d blk2 %d", c->rx[1], c->rx[2]);
+        break;
+    case Candidate::Incomplete:
+        upg_dbg_as(func, "Read data error, frame incomplete");
+        break;
+    case Candidate::Overtaken:
+    case Candidate::BadCrc: {
+        const size_t behind = good_frame_behind(c, c->rx.size());
+        if (behind) {
+            upg_dbg_as(func, "False frame start, %u bytes skipped", unsigned(behind));
+            c->rx.erase(c->rx.begin(), c->rx.begin() + long(behind));
+            return false;
+        }
+        if (size == 0 || size > c->rx.size())
+            break; // overtaken, and the good frame gone again: not a whole frame
+        const size_t n = size - (is_long ? 5 : 6);
+        const uint8_t *crc = c->rx.data() + size - 2;
+        upg_err_as(func, "CRC16 error, 0x%x != 0x%x",
+                   uart_crc16_update(0, c->rx.data() + size - 2 - n, n),
+                   unsigned(crc[0] << 8 | crc[1]));
         put_byte(c, UART_NAK);
+        c->rx.erase(c->rx.begin(), c->rx.begin() + long(size));
         return false;
     }
-    take_frame(c, in, head[0], body, n, func);
-    return true;
+    }
+    c->rx.erase(c->rx.begin());
+    return false;
 }
 
 }  // namespace
@@ -381,7 +470,7 @@ void libuart_close(libuart_conn *c)
 {
     if (!c)
         return;
-    upg_info("%s", __func__);
+    upg_dbg("%s", __func__);
     if (c->manager.joinable()) {
         {
             std::lock_guard<std::mutex> g(c->close_lock);
@@ -415,61 +504,78 @@ int libuart_wait_connected(libuart_conn *c, int timeout_ms)
 
 int libuart_send(libuart_conn *c, const void *data, int len)
 {
+    return libuart_send_within(c, data, len, LIBUART_HANDSHAKE_MS);
+}
+
+int libuart_send_within(libuart_conn *c, const void *data, int len, int timeout_ms)
+{
     if (!c) {
-        upg_err("Connection is NULL");
+        upg_err_as("libuart_send", "Connection is NULL");
         return -1;
     }
     if (libuart_state(c) != UART_STATE_CONNECTED) {
-        upg_err("Connection is not ready");
+        upg_err_as("libuart_send", "Connection is not ready");
         return -1;
     }
     if (len < 0 || (len > 0 && !data))
         return -1;
+    const char fn[] = "libuart_send";
     const auto *bytes = static_cast<const uint8_t *>(data);
     int sent = 0;
     int state = UART_STATE_CONNECTED;
     {
         std::lock_guard<std::mutex> port(c->port_lock);
-        upg_dbg("Data thread got port access right");
-        if (!handshake(c, UART_DC1, "DC1")) {
+        upg_dbg_as(fn, "Data thread got port access right");
+        if (!handshake(c, UART_DC1, "DC1", timeout_ms)) {
             state = UART_STATE_DETECTING;
         } else {
             uint8_t frame[UART_LONG_FRAME];
             int repeats = 0;
+            int silent = 0;
             while (sent < len) {
                 const int left = len - sent;
                 const int n = left >= UART_LONG_DATA
                                   ? UART_LONG_DATA
                                   : (left < UART_SHORT_MAX ? left : UART_SHORT_MAX);
                 const int size = uart_pack_frame(c->blk_no, bytes + sent, n, frame);
-                upg_dbg("blk no %d", c->blk_no);
+                upg_dbg_as(fn, "blk no %d", c->blk_no);
                 // A byte already waiting (noise, an answer to an earlier
                 // copy) would be taken for this frame's answer.
                 c->ops->discard_input(c->port);
                 c->ops->write(c->port, frame, size);
                 const int answer = frame_answer(c);
-                if (answer < 0) {
-                    upg_err("Waiting resp timeout, switch to detecting state.");
+                if (answer == UART_ACK) {
+                    upg_dbg_as(fn, "Got ACK");
+                    c->blk_no = next_blk(c->blk_no);
+                    sent += n;
+                    silent = 0;
+                    continue;
+                }
+                // A lost ACK looks like silence: the same block goes again,
+                // and a board that took it already answers without taking it
+                // twice. Silence on every copy is a board gone.
+                if (answer < 0 && ++silent == kSilentCopies) {
+                    upg_err_as(fn, "Waiting resp timeout, switch to detecting state.");
                     state = UART_STATE_DETECTING;
                     break;
                 }
-                if (answer == UART_ACK) {
-                    upg_dbg("Got ACK");
-                    c->blk_no = next_blk(c->blk_no);
-                    sent += n;
-                    continue;
-                }
                 if (++repeats > kRepeatsPerCall) {
-                    upg_err("Frame blk no %d not taken after %d repeats", c->blk_no,
-                            kRepeatsPerCall);
+                    upg_err_as(fn, "Frame blk no %d not taken after %d repeats", c->blk_no,
+                               kRepeatsPerCall);
                     break;
                 }
             }
         }
-        upg_dbg("Data thread release port access right");
+        upg_dbg_as(fn, "Data thread release port access right");
     }
     set_state(c, state);
     return sent;
+}
+
+void libuart_expect_reconnect(libuart_conn *c)
+{
+    if (c)
+        set_state(c, UART_STATE_DETECTING);
 }
 
 int libuart_recv(libuart_conn *c, void *buf, int len, int timeout_ms)
@@ -483,53 +589,61 @@ int libuart_recv(libuart_conn *c, void *buf, int len, int timeout_ms)
     {
         std::lock_guard<std::mutex> port(c->port_lock);
         upg_dbg("Data thread got port access right");
-        if (!handshake(c, UART_DC2, "DC2")) {
+        if (!handshake(c, UART_DC2, "DC2", timeout_ms)) {
             state = UART_STATE_DETECTING;
         } else {
             const uint64_t deadline = uart_now_ms() + uint64_t(timeout_ms > 0 ? timeout_ms : 0);
             bool ended = false;
+            int skipped = 0;
+            // After a false or broken frame the bytes that follow may be the
+            // rest of its body: until a frame is taken or the line goes
+            // quiet, only frame starts count, not CAN or 'A'.
+            bool hunting = false;
             while (!ended && in.got < len) {
                 if (uart_now_ms() >= deadline) {
                     upg_err("Read data time out.");
                     break;
                 }
-                const int head = get_byte(c);
-                switch (head) {
-                case kNoByte:
-                    upg_dbg("Recv.. read head failed.");
-                    uart_sleep_ms(kHeadPauseMs);
-                    break;
-                case kPortError:
-                    upg_err("Port read failed.");
-                    ended = true;
-                    break;
-                case UART_SOH:
-                    upg_dbg("Short frame incoming...");
-                    if (recv_frame_data(c, &in, false))
-                        upg_dbg("read short frame done.");
-                    else
-                        upg_err("read short frame error.");
-                    break;
-                case UART_STX:
-                    upg_dbg("Long frame incoming...");
-                    if (recv_frame_data(c, &in, true))
-                        upg_dbg("read long frame done.");
-                    else
-                        upg_err("read long frame error.");
-                    break;
-                case UART_CAN:
-                    ended = true;
-                    break;
-                case UART_ATTENTION:
+                if (c->rx.empty()) {
+                    const int b = get_byte(c);
+                    if (b == kNoByte) {
+                        hunting = false;
+                        upg_dbg("Recv.. read head failed.");
+                        uart_sleep_ms(kHeadPauseMs);
+                        continue;
+                    }
+                    if (b == kPortError) {
+                        upg_err("Port read failed.");
+                        break;
+                    }
+                    c->rx.push_back(uint8_t(b));
+                }
+                const uint8_t head = c->rx[0];
+                const bool start = head == UART_SOH || head == UART_STX;
+                if (!start && (hunting || (head != UART_CAN && head != UART_ATTENTION))) {
+                    skipped++;
+                    c->rx.erase(c->rx.begin());
+                    continue;
+                }
+                if (skipped) {
+                    upg_info("%s, skipped %d bytes that start no frame", __func__, skipped);
+                    skipped = 0;
+                }
+                if (start) {
+                    hunting = !recv_frame(c, &in);
+                    if (!hunting)
+                        upg_dbg(head == UART_STX ? "read long frame done." : "read short frame done.");
+                    continue;
+                }
+                c->rx.erase(c->rx.begin());
+                if (head == UART_ATTENTION) {
                     put_byte(c, UART_ACK);
                     state = UART_STATE_DETECTING;
-                    ended = true;
-                    break;
-                default:
-                    upg_err("%s, got unknown 0x%02x", __func__, head);
-                    break;
                 }
+                ended = true;
             }
+            if (skipped)
+                upg_info("%s, skipped %d bytes that start no frame", __func__, skipped);
         }
         upg_dbg("Data thread release port access right");
     }

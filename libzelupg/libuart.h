@@ -54,13 +54,24 @@ libuart_conn *libuart_open(const char *port_name, libuart_state_cb cb);
 // Stops the manager thread and frees the connection. Null is ignored.
 void libuart_close(libuart_conn *conn);
 
-// Delivers len bytes in frames. Returns the bytes the board acknowledged, or
-// -1 for a null connection or one that is not connected.
-int libuart_send(libuart_conn *conn, const void *data, int len);
+// How long libuart_send waits for the board to answer its DC1.
+enum { LIBUART_HANDSHAKE_MS = 10000 };
 
-// Collects up to len bytes within timeout_ms. Returns the bytes received
-// (fewer when the board ends with CAN or asks for a new handshake, or the
-// deadline passes), or -1 for a null connection or one not connected.
+// Delivers len bytes in frames. Returns the bytes the board acknowledged, or
+// -1 for a null connection or one that is not connected. A frame the board
+// NAKs goes again (up to ten times a call); so does one met with silence,
+// whose ACK may have been lost, up to three copies in a row.
+int libuart_send(libuart_conn *conn, const void *data, int len);
+// The same, waiting up to timeout_ms for the board to answer the DC1.
+int libuart_send_within(libuart_conn *conn, const void *data, int len, int timeout_ms);
+
+// Collects up to len bytes within timeout_ms, after the board has answered
+// the DC2 (within timeout_ms too). Bytes that start no frame (line noise)
+// are skipped, and a frame start that proves false is dropped alone, so the
+// next frame is found wherever it begins and its CRC decides. Returns the
+// bytes received (fewer when the board ends with CAN or asks for a new
+// handshake, or the deadline passes), or -1 for a null connection or one not
+// connected.
 int libuart_recv(libuart_conn *conn, void *buf, int len, int timeout_ms);
 
 // UART_STATE_CONNECTED or UART_STATE_DETECTING; Detecting for null.
@@ -68,6 +79,10 @@ int libuart_state(libuart_conn *conn);
 
 // Waits up to timeout_ms for the connection to be Connected. 1 when it is.
 int libuart_wait_connected(libuart_conn *conn, int timeout_ms);
+
+// Takes the connection as down (Detecting), so that the manager asks for the
+// board at once: for a board known to restart, whose line looks quiet.
+void libuart_expect_reconnect(libuart_conn *conn);
 
 // A serial upg_device (transport kind 1) holding a new connection; the
 // library is initialised first if needed. Null when the port cannot be

@@ -79,6 +79,22 @@ upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path);
 // the system list could be read.
 int upg_usb_dev_get_list(upg_usb_dev_entry **table);
 
+// One board in burn mode as the system lists it, whether it can be used or not.
+struct upg_usb_board {
+    uint8_t bus;
+    uint8_t port_path[UPG_PORT_PATH_LEN];
+    uint8_t dev_addr;
+    int open_result; // 0, or the libusb error of opening or claiming it
+                     // (LIBUSB_ERROR_ACCESS: no permission, LIBUSB_ERROR_BUSY:
+                     // another program holds it)
+};
+
+// Every board in burn mode into out (at most max), each tried for opening and
+// claiming and released again at once; nothing is logged. Unlike
+// upg_usb_dev_get_list, a board that cannot be used is listed too. Returns
+// the count, or -1 when the system list fails.
+int upg_usb_dev_survey(upg_usb_board *out, int max);
+
 // Boards refused for lack of permission since the last upg_usb_dev_get_list
 // began, so after a listing: those it saw but could not open. Each one is
 // logged with UPG_USB_ACCESS_HINT.

@@ -70,3 +70,17 @@ int upg_port_text_parse(const char *text, uint8_t *bus, uint8_t *port_path)
     std::memcpy(port_path, path, sizeof(path));
     return 0;
 }
+
+int upg_port_is_serial(const char *text)
+{
+    if (!text)
+        return 0;
+    if (text[0] == '/')
+        return 1;
+    if (std::strncmp(text, "COM", 3) != 0 || text[3] == '\0')
+        return 0;
+    for (const char *p = text + 3; *p; p++)
+        if (*p < '0' || *p > '9')
+            return 0;
+    return 1;
+}

@@ -21,3 +21,8 @@ char *upg_port_text(char *buf, size_t size, uint8_t bus, const uint8_t *port_pat
 // or non-decimal parts, a bus outside 1..254 (255 means "any board") or a
 // port outside 1..255.
 int upg_port_text_parse(const char *text, uint8_t *bus, uint8_t *port_path);
+
+// Whether a port names a serial port rather than a USB port text: a device
+// path ("/dev/ttyUSB0", "/dev/serial/by-id/...", a pseudo-terminal) or "COM"
+// and a decimal number, as Windows names them. 1 or 0.
+int upg_port_is_serial(const char *text);

@@ -2,6 +2,8 @@
 
 #include "image_file.h"
 #include "image_format.h"
+#include "upg_device.h"
+#include "upg_port_text.h"
 #include "zelupg_log.h"
 
 #include <cinttypes>
@@ -13,7 +15,6 @@
 namespace {
 
 constexpr size_t kCopyPiece = 2048;
-constexpr int kMaxPortDepth = 7;
 
 // Address text as "0x" and the pointer in fixed-width upper-case hex.
 void print_address(const void *p)
@@ -96,25 +97,12 @@ char *upg_format_port_path(char *buf, size_t bufsize, uint8_t bus, const uint8_t
 {
     if (!buf || bufsize == 0)
         return buf;
-    size_t used = 0;
-    auto append = [&](const char *fmt, unsigned value) {
-        if (used >= bufsize)
-            return;
-        int n = std::snprintf(buf + used, bufsize - used, fmt, value);
-        if (n > 0)
-            used += size_t(n);
-    };
-    buf[0] = '\0';
-    append("Bus:Port %u:", bus);
-    for (int i = 0; ports && i < len && i < kMaxPortDepth && ports[i] != 0; i++)
-        append(i == 0 ? "%u" : "-%u", ports[i]);
+    uint8_t path[UPG_PORT_PATH_LEN] = {};
+    for (int i = 0; ports && i < len && i < UPG_PORT_PATH_LEN && ports[i] != 0; i++)
+        path[i] = ports[i];
+    char text[UPG_PORT_TEXT_SIZE];
+    std::snprintf(buf, bufsize, "Bus:Port %s", upg_port_text(text, sizeof(text), bus, path));
     return buf;
-}
-
-void upg_print_port_path(uint8_t bus, const uint8_t *ports, int len)
-{
-    char text[64];
-    std::fputs(upg_format_port_path(text, sizeof(text), bus, ports, len), stdout);
 }
 
 int image_display_info(const char *path)

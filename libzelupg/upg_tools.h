@@ -9,13 +9,12 @@
 // each line starting with "\n0x<address> "; ends with a newline.
 void upg_dump_hex(const char *label, const void *data, size_t count);
 
-// Port path text "Bus:Port <bus>:<p1>-<p2>-...": the path stops at its first
-// 0 entry or after the seventh number (or after len numbers). The caller
-// appends its own tail. upg_format_port_path writes it into buf (always
-// NUL-terminated, cut to bufsize) and returns buf; upg_print_port_path prints
-// it to standard output without a newline.
+// Port path text "Bus:Port <port text>", e.g. "Bus:Port 1:2:4" (the port
+// text zelflash -p takes, see upg_port_text.h): the path stops at its first
+// 0 entry or after the seventh number (or after len numbers). Written into
+// buf (always NUL-terminated, cut to bufsize); returns buf. Callers log it
+// with their own tail.
 char *upg_format_port_path(char *buf, size_t bufsize, uint8_t bus, const uint8_t *ports, int len);
-void upg_print_port_path(uint8_t bus, const uint8_t *ports, int len);
 
 // Prints the image header and FWC table. Checks the magic, the length rule
 // 2048 + meta size + file size + ex size and the table bound

@@ -141,8 +141,10 @@ libusb_device_handle *open_at(upg_device *dev)
     }
     libusb_free_device_list(list, 1);
     if (!found && g_report_open_errors) {
-        upg_print_port_path(dev->bus, dev->port_path, UPG_PORT_PATH_LEN);
-        std::printf(" not found in device list\n");
+        char text[64];
+        upg_err_as("upg_usb_dev_open", "%s not found in device list",
+                   upg_format_port_path(text, sizeof(text), dev->bus, dev->port_path,
+                                        UPG_PORT_PATH_LEN));
     }
     return handle;
 }
@@ -241,6 +243,37 @@ int upg_usb_dev_get_list(upg_usb_dev_entry **table)
     if (table)
         *table = g_table;
     return count > 0 ? count : -1;
+}
+
+int upg_usb_dev_survey(upg_usb_board *out, int max)
+{
+    if (libzelupg_init() != 0)
+        return -1;
+    libusb_device **list = nullptr;
+    if (libusb_get_device_list(zelupg_usb_context(), &list) < 0)
+        return -1;
+    int count = 0;
+    for (libusb_device **it = list; *it && count < max; it++) {
+        libusb_device_descriptor desc;
+        uint8_t path[UPG_PORT_PATH_LEN];
+        if (!read_board(*it, &desc, path))
+            continue;
+        upg_usb_board &b = out[count++];
+        b.bus = libusb_get_bus_number(*it);
+        std::memcpy(b.port_path, path, UPG_PORT_PATH_LEN);
+        b.dev_addr = libusb_get_device_address(*it);
+        libusb_device_handle *handle = nullptr;
+        b.open_result = libusb_open(*it, &handle);
+        if (b.open_result == 0) {
+            libusb_set_auto_detach_kernel_driver(handle, 1);
+            b.open_result = libusb_claim_interface(handle, 0);
+            if (b.open_result == 0)
+                libusb_release_interface(handle, 0);
+            libusb_close(handle);
+        }
+    }
+    libusb_free_device_list(list, 1);
+    return count;
 }
 
 int upg_usb_dev_denied_count(void)

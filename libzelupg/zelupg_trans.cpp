@@ -65,20 +65,48 @@ bool transport_supported(const upg_device *dev, const char *func)
     return false;
 }
 
-// The three phases over a serial connection. Returns len or 0.
+// A serial exchange that went through the line whole but whose status did
+// not match: no transfer error.
+constexpr int kLineFine = -2;
+
+// A serial exchange's outcome as the handle's last error, in libusb's
+// terms so that callers tell a board gone from a refusal the same way on
+// both transports: a line that broke off while the connection still stands
+// (a board ending the phase early, as it does when it restarts) is an
+// input-output error; a board that no longer answers the handshake at all
+// is no device.
+int serial_result(upg_device *dev, int rc)
+{
+    const int ret = rc < 0 ? 0 : rc;
+    if (rc >= 0 || rc == kLineFine)
+        dev->last_error = LIBUSB_SUCCESS;
+    else
+        dev->last_error = libuart_state(dev->uart) == UART_STATE_CONNECTED
+                              ? LIBUSB_ERROR_IO
+                              : LIBUSB_ERROR_NO_DEVICE;
+    return ret;
+}
+
+int uart_send(upg_device *dev, const void *data, int len)
+{
+    return libuart_send_within(dev->uart, data, len, ZELUPG_TRANS_TIMEOUT_MS);
+}
+
+// The three phases over a serial connection. Returns len, -1 when the line
+// failed, kLineFine when the status did not match.
 int serial_send_pkt(upg_device *dev, const uint8_t *cbw, uint32_t tag, const void *data,
                     uint32_t len)
 {
-    int rc = libuart_send(dev->uart, cbw, kCbwSize);
+    int rc = uart_send(dev, cbw, kCbwSize);
     if (rc != kCbwSize) {
         upg_err_as("zelupg_trans_send_pkt", "CBW return %d", rc);
-        return 0;
+        return -1;
     }
     if (len > 0) {
-        rc = libuart_send(dev->uart, data, int(len));
+        rc = uart_send(dev, data, int(len));
         if (rc != int(len)) {
             upg_err_as("zelupg_trans_send_pkt", "Send data return %d", rc);
-            return 0;
+            return -1;
         }
         upg_dbg_as("zelupg_trans_send_pkt", "ok");
     }
@@ -86,41 +114,41 @@ int serial_send_pkt(upg_device *dev, const uint8_t *cbw, uint32_t tag, const voi
     rc = libuart_recv(dev->uart, csw, kCswSize, ZELUPG_TRANS_TIMEOUT_MS);
     if (rc != kCswSize) {
         upg_err_as("zelupg_trans_send_pkt", "CSW return %d", rc);
-        return 0;
+        return -1;
     }
     upg_dbg_as("zelupg_trans_send_pkt", "  -> ok");
     if (!csw_matches(csw, tag)) {
         upg_err_as("zelupg_trans_send_pkt", "CSW is not matched, Sig %#x, Tag got %#x, expect %#x",
                    zelupg_get_le32(csw), zelupg_get_le32(csw + 4), tag);
-        return 0;
+        return kLineFine;
     }
     return int(len);
 }
 
 int serial_recv_pkt(upg_device *dev, const uint8_t *cbw, uint32_t tag, void *buf, uint32_t len)
 {
-    int rc = libuart_send(dev->uart, cbw, kCbwSize);
+    int rc = uart_send(dev, cbw, kCbwSize);
     if (rc != kCbwSize) {
         upg_err_as("zelupg_trans_recv_pkt", "CBW return %d", rc);
-        return 0;
+        return -1;
     }
     if (len > 0) {
         rc = libuart_recv(dev->uart, buf, int(len), ZELUPG_TRANS_TIMEOUT_MS);
         if (rc != int(len)) {
             upg_err_as("zelupg_trans_recv_pkt", "Recv data return %d", rc);
-            return 0;
+            return -1;
         }
     }
     uint8_t csw[kCswSize];
     rc = libuart_recv(dev->uart, csw, kCswSize, ZELUPG_TRANS_TIMEOUT_MS);
     if (rc != kCswSize) {
         upg_err_as("zelupg_trans_recv_pkt", "CSW return %d", rc);
-        return 0;
+        return -1;
     }
     if (!csw_matches(csw, tag)) {
         upg_err_as("zelupg_trans_recv_pkt", "CSW is not matched, Sig %#x, Tag %#x/%#x",
                    zelupg_get_le32(csw), zelupg_get_le32(csw + 4), tag);
-        return 0;
+        return kLineFine;
     }
     return int(len);
 }
@@ -155,8 +183,10 @@ int zelupg_trans_send_pkt(upg_device *dev, const void *data, uint32_t len)
     uint32_t tag = take_tag(cbw);
     if (!transport_supported(dev, __func__))
         return 0;
-    if (dev->transport == UPG_TRANSPORT_SERIAL)
-        return serial_send_pkt(dev, cbw, tag, data, len);
+    if (dev->transport == UPG_TRANSPORT_SERIAL) {
+        const int rc = serial_send_pkt(dev, cbw, tag, data, len);
+        return serial_result(dev, rc);
+    }
 
     int got;
     upg_dbg("Send CBW, tag 0x%x", tag);
@@ -204,8 +234,10 @@ int zelupg_trans_recv_pkt(upg_device *dev, void *buf, uint32_t len)
     uint32_t tag = take_tag(cbw);
     if (!transport_supported(dev, __func__))
         return 0;
-    if (dev->transport == UPG_TRANSPORT_SERIAL)
-        return serial_recv_pkt(dev, cbw, tag, buf, len);
+    if (dev->transport == UPG_TRANSPORT_SERIAL) {
+        const int rc = serial_recv_pkt(dev, cbw, tag, buf, len);
+        return serial_result(dev, rc);
+    }
 
     int got;
     upg_dbg("Send CBW, tag 0x%x", tag);

@@ -39,12 +39,13 @@ bool appliesAt(SerialFaultKind k, SerialPoint p)
     case SerialPoint::Dc1:
     case SerialPoint::Dc2:
         return k == SerialFaultKind::Silent || k == SerialFaultKind::Attention ||
-               k == SerialFaultKind::Noise;
+               k == SerialFaultKind::Noise || k == SerialFaultKind::Late;
     case SerialPoint::HostFrame:
         return k == SerialFaultKind::Silent || k == SerialFaultKind::Attention ||
-               k == SerialFaultKind::Nak;
+               k == SerialFaultKind::Nak || k == SerialFaultKind::LostAck;
     case SerialPoint::BoardFrame:
-        return k != SerialFaultKind::Silent && k != SerialFaultKind::Nak;
+        return k != SerialFaultKind::Silent && k != SerialFaultKind::Nak &&
+               k != SerialFaultKind::Late;
     case SerialPoint::Any:
         break;
     }
@@ -121,6 +122,7 @@ struct SerialBoard::Impl {
     void send(const uint8_t *p, int n);
     void sendByte(uint8_t b) { send(&b, 1); }
     void noise(int n);
+    void falseStarts(int n);
     void answerRequest(SerialPoint at, bool *proceed);
     void receiveFrame(uint8_t head);
     void feed();
@@ -283,6 +285,15 @@ void SerialBoard::Impl::noise(int n)
     send(bytes.data(), int(bytes.size()));
 }
 
+void SerialBoard::Impl::falseStarts(int n)
+{
+    static const uint8_t kBytes[] = {kSoh, 0x55, kStx, 0xFE, kSoh, 0xAA};
+    std::vector<uint8_t> bytes(size_t(std::max(n, 0)));
+    for (size_t i = 0; i < bytes.size(); i++)
+        bytes[i] = kBytes[i % sizeof(kBytes)];
+    send(bytes.data(), int(bytes.size()));
+}
+
 void SerialBoard::Impl::run()
 {
     while (!stop) {
@@ -331,7 +342,10 @@ void SerialBoard::Impl::answerRequest(SerialPoint at, bool *proceed)
             }
             return;
         }
-        noise(value);
+        if (kind == SerialFaultKind::Late)
+            std::this_thread::sleep_for(std::chrono::milliseconds(value));
+        else
+            noise(value);
     }
     sendByte(kAck);
     *proceed = true;
@@ -405,7 +419,9 @@ void SerialBoard::Impl::receiveFrame(uint8_t head)
     }
     SerialFaultKind kind;
     int value = 0;
-    if (fire(SerialPoint::HostFrame, &kind, &value)) {
+    const bool faulty = fire(SerialPoint::HostFrame, &kind, &value);
+    const bool ackLost = faulty && kind == SerialFaultKind::LostAck;
+    if (faulty && !ackLost) {
         rec.outcome = SerialFrameRecord::Outcome::Refused;
         record(rec, true);
         if (kind == SerialFaultKind::Nak)
@@ -422,7 +438,8 @@ void SerialBoard::Impl::receiveFrame(uint8_t head)
         feed();
     }
     record(rec, true);
-    sendByte(kAck);
+    if (!ackLost)
+        sendByte(kAck);
 }
 
 void SerialBoard::Impl::resetStream()
@@ -581,6 +598,8 @@ bool SerialBoard::Impl::sendFrames(const uint8_t *data, int size)
             }
             if (faulty && kind == SerialFaultKind::Noise)
                 noise(value);
+            if (faulty && kind == SerialFaultKind::FalseStart)
+                falseStarts(value);
             if (faulty && kind == SerialFaultKind::BadCrc)
                 wire[wire.size() - 1] ^= 0xFF;
             if (faulty && kind == SerialFaultKind::BadComplement)

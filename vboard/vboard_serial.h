@@ -39,7 +39,11 @@ enum class SerialFaultKind {
     Can,           // CAN in place of a board frame: the phase ends early
     Noise,         // `value` bytes of line noise (0x55, 0xAA, ...) before a request's
                    //   answer or a board frame
-    LostAck,       // the board misses the host's ACK and sends the frame again
+    LostAck,       // BoardFrame: the board misses the host's ACK and sends the frame again;
+                   //   HostFrame: the board takes the frame but its ACK is lost on the line
+    FalseStart,    // `value` bytes of noise that hold frame-start bytes (0x01, 0x02, ...)
+                   //   before a board frame
+    Late,          // the answer to 'C', DC1 or DC2 comes only after `value` ms
 };
 
 // Where a fault fires: the answer to 'C', DC1 or DC2, the answer to a host
@@ -54,7 +58,7 @@ struct SerialFault {
     SerialPoint at = SerialPoint::Any;
     int skip = 0;  // matching occasions that pass first
     int count = 1; // times it fires; 0 = every time
-    int value = 8; // Noise: bytes of noise
+    int value = 8; // Noise, FalseStart: bytes of noise; Late: milliseconds
 };
 
 struct SerialConfig {

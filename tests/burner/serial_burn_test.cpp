@@ -1,31 +1,25 @@
-// A whole burn over a serial line: the worker's burn loop, through a serial
-// link, against the virtual serial board on a pseudo-terminal at the line's
-// own pace, the loader stage's restart and the reconnect included.
+// A whole burn over a serial line: the worker program named with the serial
+// port (-d /dev/pts/N) against the virtual serial board on a pseudo-terminal
+// at the line's own pace, the loader stage's restart and the reconnect
+// included.
 
-#include "burner.h"
-#include "device_linker_serial.h"
 #include "image_builder.h"
 #include "vboard_serial.h"
 
+#include <QDate>
+#include <QFile>
+#include <QProcess>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 
 namespace {
 
-QStringList g_messages;
-
-void collect(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    g_messages << text;
-}
-
-TEST(SerialBurn, SmallImageBurnsOverThePseudoTerminal)
+TEST(SerialBurn, TheWorkerBurnsOverThePseudoTerminalItIsNamed)
 {
     vboard::SerialConfig config;
     config.board.keepData = true;
@@ -39,19 +33,26 @@ TEST(SerialBurn, SmallImageBurnsOverThePseudoTerminal)
     const QString image = dir.filePath(QStringLiteral("serial.img"));
     ASSERT_TRUE(zelimg::writeImage(desc, image.toStdString()));
 
-    g_messages.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(collect);
+    const QString port = QString::fromStdString(board.path());
+    QProcess worker;
+    worker.setWorkingDirectory(dir.path());
+    worker.setProcessChannelMode(QProcess::MergedChannels);
     const auto start = std::chrono::steady_clock::now();
-    {
-        Burner burner(std::make_unique<DeviceLinkerSerial>(QString::fromStdString(board.path())),
-                      image, 0);
-        ASSERT_TRUE(burner.isReady());
-        burner.run();
-    }
+    worker.start(QStringLiteral(ZELBURNER),
+                 {"-i", "0", "-f", QString::fromLatin1(QUrl::toPercentEncoding(image)), "-d", port,
+                  "-t", "42"});
+    ASSERT_TRUE(worker.waitForFinished(60000)) << worker.readAll().toStdString();
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    qInstallMessageHandler(previous);
+    EXPECT_EQ(worker.exitCode(), 0);
 
-    const QString log = g_messages.join(QLatin1Char('\n'));
+    // The port's path names one log folder, not a tree of them.
+    QString folder = port;
+    folder.replace(QLatin1Char('/'), QLatin1Char('#'));
+    QFile logFile(dir.filePath(QStringLiteral("log/%1/%2/42.log")
+                                   .arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")),
+                                        folder)));
+    ASSERT_TRUE(logFile.open(QIODevice::ReadOnly)) << logFile.fileName().toStdString();
+    const QString log = QString::fromUtf8(logFile.readAll());
     EXPECT_TRUE(log.contains(QStringLiteral("successfully!"))) << log.toStdString();
     EXPECT_EQ(log.count(QStringLiteral("Wait to reconnect dev")), 1);
 

@@ -56,11 +56,19 @@ TEST(WorkerArgs, OddBytesAreKeptByteForByte)
     EXPECT_FALSE(a.imagePath.isEmpty());
 }
 
-TEST(WorkerArgs, OnlyAPositionAStartTimeAndAWholePathPass)
+TEST(WorkerArgs, OnlyAPositionOrSerialPortAStartTimeAndAWholePathPass)
 {
     EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:3", "-t", "42"})).isEmpty());
     EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "3"})).isEmpty());
     EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:2", "-t", "18446744073709551615"})).isEmpty());
+
+    // A serial port names the board too; it also names a log folder, so a
+    // path that climbs out of it or holds blanks is refused.
+    for (const char *port : {"/dev/ttyUSB0", "/dev/serial/by-id/usb-board_01-if00", "COM3"})
+        EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", port})).isEmpty()) << port;
+    for (const char *port : {"/dev/../home/x", "/dev/./tty", "/dev/tty S0", "/", "COMx"})
+        EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", port})).startsWith("-d "))
+            << port;
 
     EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:2:0"})).startsWith("-d \"1:2:0\""));
     EXPECT_TRUE(workerArgsProblem(parse({"-i", "2", "-f", "a.img", "-d", "1:2", "-t", "18446744073709551616"}))

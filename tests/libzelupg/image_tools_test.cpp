@@ -4,11 +4,12 @@
 #include "image_test_util.h"
 
 #include "image_format.h"
+#include "upg_port_text.h"
 #include "upg_tools.h"
 
-#include <cstring>
 #include <algorithm>
 #include <cinttypes>
+#include <cstring>
 #include <regex>
 
 using imagetest::LogCapture;
@@ -254,37 +255,27 @@ TEST_F(ImageTools, ExtractRefusesAnEntryPastTheEnd)
     EXPECT_EQ(extractedFiles(), (std::vector<std::string>{"first"}));
 }
 
-TEST(PortPath, PathJoinedByHyphens)
+// The library's position text is the port text zelflash -p takes: what it
+// prints parses back to the same board.
+TEST(PortPath, SameTextAsThePortOptionTakes)
 {
     char buf[64];
     const uint8_t ports[7] = {1, 4, 2, 0, 0, 0, 0};
-    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 3, ports, 7), "Bus:Port 3:1-4-2");
-}
+    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 3, ports, 7), "Bus:Port 3:1:4:2");
+    uint8_t bus = 0;
+    uint8_t parsed[7];
+    ASSERT_EQ(upg_port_text_parse(buf + std::strlen("Bus:Port "), &bus, parsed), 0);
+    EXPECT_EQ(bus, 3);
+    EXPECT_EQ(std::memcmp(parsed, ports, 7), 0);
 
-TEST(PortPath, StopsAtZeroOrAfterSevenNumbers)
-{
-    char buf[64];
     const uint8_t eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 1, eight, 8), "Bus:Port 1:1-2-3-4-5-6-7");
+    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 1, eight, 8), "Bus:Port 1:1:2:3:4:5:6:7");
     const uint8_t gap[4] = {9, 0, 3, 4};
-    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 255, gap, 4), "Bus:Port 255:9");
-    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 2, gap, 0), "Bus:Port 2:");
-}
-
-TEST(PortPath, CutToTheBuffer)
-{
-    char buf[12];
-    const uint8_t ports[3] = {10, 20, 30};
-    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 1, ports, 3), "Bus:Port 1:");
-}
-
-TEST(PortPath, PrintedToStandardOutput)
-{
-    const uint8_t ports[7] = {1, 4, 2, 0, 0, 0, 0};
-    StdoutCapture out;
-    upg_print_port_path(3, ports, 7);
-    std::printf(" connected\n");
-    EXPECT_EQ(out.text(), "Bus:Port 3:1-4-2 connected\n");
+    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 254, gap, 4), "Bus:Port 254:9");
+    EXPECT_STREQ(upg_format_port_path(buf, sizeof(buf), 2, gap, 0), "Bus:Port 2");
+    char small[12];
+    const uint8_t wide[3] = {10, 20, 30};
+    EXPECT_STREQ(upg_format_port_path(small, sizeof(small), 1, wide, 3), "Bus:Port 1:");
 }
 
 TEST(DumpHex, SixteenBytesPerLineWithAddresses)

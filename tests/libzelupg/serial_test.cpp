@@ -182,13 +182,20 @@ protected:
         ASSERT_EQ(upg_uart_dev_is_connected(dev), UART_STATE_CONNECTED);
     }
 
-    // The board's report once it has taken the host's answer to its last frame.
+    // The board's report once it has taken the host's answer to its last
+    // frame: a frame is recorded only after it went out, so on a loaded
+    // machine both counts may lag; they must also hold still a moment.
     vboard::SerialReport settledReport()
     {
         vboard::SerialReport r = board->report();
-        for (int i = 0; i < 100 && r.answers.size() < r.boardFrames.size(); i++) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            r = board->report();
+        for (int i = 0; i < 100; i++) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const vboard::SerialReport next = board->report();
+            const bool still = next.answers.size() == r.answers.size() &&
+                               next.boardFrames.size() == r.boardFrames.size();
+            r = next;
+            if (still && r.answers.size() >= r.boardFrames.size())
+                break;
         }
         return r;
     }
@@ -259,6 +266,15 @@ TEST_F(Serial, SendRepeatsRefusedFramesAndGivesUpOnSilence)
                                        {false, 2, 176, Outcome::Taken},
                                        {false, 3, 48, Outcome::Taken}}));
 
+    // An ACK lost on the line: the same block goes again, the board answers
+    // it without taking it twice, and the call goes on.
+    board->addFault({vboard::SerialFaultKind::LostAck, vboard::SerialPoint::HostFrame, 0, 1});
+    EXPECT_EQ(libuart_send(conn, data.data(), 200), 200);
+    EXPECT_EQ(shapes(board->report().hostFrames, 4),
+              (std::vector<FrameShape>{{false, 4, 176, Outcome::Taken},
+                                       {false, 4, 176, Outcome::Repeat},
+                                       {false, 5, 24, Outcome::Taken}}));
+
     // A board that takes no frame: the call stops with what was acknowledged.
     // It answers no 'C' either, so the manager cannot bring the connection
     // back before the state is read.
@@ -271,29 +287,36 @@ TEST_F(Serial, SendRepeatsRefusedFramesAndGivesUpOnSilence)
     EXPECT_EQ(logged("libuart_send: Connection is not ready"), 1);
 }
 
-TEST_F(Serial, HandshakesWithoutAnswerFailWithinTheirBound)
+// A busy board may answer DC1 or DC2 late: it gets as long as the caller
+// waits for the exchange, and no longer.
+TEST_F(Serial, HandshakesWaitAsLongAsTheCallerAndNoLonger)
 {
     startBoard();
     connect();
     uint8_t buf[16];
     const std::vector<uint8_t> data = pattern(16, 2);
 
+    board->addFault({vboard::SerialFaultKind::Late, vboard::SerialPoint::Dc1, 0, 1, 1200});
+    EXPECT_EQ(libuart_send(conn, data.data(), 16), 16);
+    EXPECT_EQ(board->report().hostFrames.size(), 1u);
+
     // The board answers no 'C' while the state is looked at, so the manager
     // cannot bring the connection back in between.
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Dc1});
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Connect, 0, 0});
     auto start = Clock::now();
-    EXPECT_EQ(libuart_send(conn, data.data(), 16), 0);
+    EXPECT_EQ(libuart_send_within(conn, data.data(), 16, 1500), 0);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(1500));
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
     EXPECT_EQ(logged("handshake: No answer to DC1, switch to detecting state."), 1);
     EXPECT_EQ(libuart_state(conn), UART_STATE_DETECTING);
-    EXPECT_TRUE(board->report().hostFrames.empty());
+    EXPECT_EQ(board->report().hostFrames.size(), 1u);
 
     board->clearFaults();
     ASSERT_EQ(libuart_wait_connected(conn, 3000), 1);
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Dc2});
     start = Clock::now();
-    EXPECT_EQ(libuart_recv(conn, buf, 16, 10000), 0);
+    EXPECT_EQ(libuart_recv(conn, buf, 16, 1500), 0);
     EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
     EXPECT_EQ(logged("handshake: No answer to DC2, switch to detecting state."), 1);
 
@@ -304,7 +327,7 @@ TEST_F(Serial, HandshakesWithoutAnswerFailWithinTheirBound)
     board->addFault({vboard::SerialFaultKind::Silent, vboard::SerialPoint::Connect, 0, 0});
     EXPECT_EQ(libuart_send(conn, data.data(), 16), 0);
     EXPECT_EQ(libuart_state(conn), UART_STATE_DETECTING);
-    EXPECT_TRUE(board->report().hostFrames.empty());
+    EXPECT_EQ(board->report().hostFrames.size(), 1u);
 }
 
 TEST_F(Serial, ManagerFollowsTheBoardAndCallsBack)
@@ -360,6 +383,9 @@ TEST_F(Serial, ReceiveTakesRepairedFramesOnceAndIntact)
     board->addFault({K::BadCrc, at, 5, 1});  // frame 6; its repeat is occasion 7
     board->addFault({K::BadComplement, at, 8, 1});  // frame 8 (occasion 9), repeat 10
     board->addFault({K::Noise, at, 10, 1, 5});  // before frame 9 (occasion 11)
+    // Stray frame starts before frame 3, one of them with a complement that
+    // holds: the real frame behind them is found and taken.
+    board->addFault({K::FalseStart, at, 2, 1, 6});
     std::vector<uint8_t> back(2100);
     ASSERT_EQ(zelupg_cmd_read(dev, 0x40000000, back.data(), 2100), 2100);
     EXPECT_EQ(back, data);
@@ -372,8 +398,9 @@ TEST_F(Serial, ReceiveTakesRepairedFramesOnceAndIntact)
                                 UART_NAK, UART_ACK, UART_ACK, -1, UART_ACK, UART_ACK}));
     EXPECT_EQ(loggedPrefix("recv_long_frame_data: Repeated blk no "), 1);
     EXPECT_EQ(loggedPrefix("recv_long_frame_data: CRC16 error, 0x"), 1);
-    EXPECT_EQ(loggedPrefix("recv_short_frame_data: blk no error blk1 "), 1);
-    EXPECT_EQ(loggedPrefix("libuart_recv: libuart_recv, got unknown 0x"), 5);
+    EXPECT_GE(loggedPrefix("recv_short_frame_data: blk no error blk1 "), 1);
+    EXPECT_EQ(logged("libuart_recv: libuart_recv, skipped 5 bytes that start no frame"), 1);
+    EXPECT_GE(loggedPrefix("recv_long_frame_data: False frame start, "), 1);
 }
 
 TEST_F(Serial, ReceiveEndsOnCanAndOnAttention)

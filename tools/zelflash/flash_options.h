@@ -1,11 +1,14 @@
 #pragma once
 // The command line of zelflash: a command, then its options and arguments.
 //
-//   zelflash list [-v|-q]
-//   zelflash burn [-p PORT] [-v|-q] IMAGE
-//   zelflash uboot [-p PORT] [-v|-q] IMAGE
-//   zelflash ramboot [-p PORT] -a ADDRESS [-v|-q] IMAGE FWC
-//   zelflash media [-p PORT] [-v|-q]
+//   zelflash list [--serial] [-v|-q]
+//   zelflash burn [-p PORT] [--wait S] [--json] [-v|-q] IMAGE
+//   zelflash uboot [-p PORT] [--wait S] [--json] [-v|-q] IMAGE
+//   zelflash ramboot [-p PORT] [--wait S] [--json] -a ADDRESS [-v|-q] IMAGE FWC
+//   zelflash media [-p PORT] [--wait S] [-v|-q]
+//   zelflash check [--json] [-v|-q] IMAGE
+//   zelflash help [COMMAND]
+//   zelflash --version
 
 #include <cstdint>
 #include <string>
@@ -18,13 +21,19 @@ enum class Verbosity {
 };
 
 struct FlashOptions {
-    std::string command; // "list", "burn", "uboot", "ramboot", "media"; empty for the main help
+    // "list", "burn", "uboot", "ramboot", "media", "check"; empty for the main help
+    std::string command;
     bool help = false;
+    bool version = false;
     Verbosity verbosity = Verbosity::Normal;
-    // Where the board is: a USB port text ("1:2:4"). Empty: the only board present.
+    // Where the board is: a USB port text ("1:2:4") or a serial port (a device
+    // path, or COMn). Empty: the only board in burn mode on USB.
     std::string port;
     bool hasAddress = false;
     uint32_t address = 0;
+    bool json = false;   // one JSON object a line on standard output
+    bool serial = false; // list: the serial ports instead of the boards
+    int waitSeconds = 0; // how long to wait for the board to appear
     std::vector<std::string> arguments;
     std::string error; // set when the command line is wrong
 };
@@ -35,3 +44,7 @@ FlashOptions parseFlashOptions(const std::vector<std::string> &args);
 
 // The help text of a command, or the main help for an empty or unknown one.
 const char *flashHelp(const std::string &command);
+
+// Whether a -p value names a serial port rather than a USB port text: a
+// device path ("/dev/ttyUSB0", "/dev/serial/by-id/...") or "COM" and a number.
+bool isSerialPortName(const std::string &port);

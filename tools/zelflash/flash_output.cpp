@@ -15,6 +15,8 @@ constexpr char kLoaderRestart[] = "Waiting for uboot bringup ...";
 constexpr double kMiB = 1024.0 * 1024.0;
 // Speed and time left are guessed only after this much time.
 constexpr double kFirstEstimateS = 0.2;
+// JSON progress objects come at most ten times a second.
+constexpr auto kJsonProgressPeriod = std::chrono::milliseconds(100);
 
 FlashOutput *g_output = nullptr;
 
@@ -47,8 +49,9 @@ std::string minutes(double seconds)
 
 } // namespace
 
-FlashOutput::FlashOutput(Verbosity verbosity, bool terminal)
-    : m_verbosity(verbosity), m_terminal(terminal)
+FlashOutput::FlashOutput(Verbosity verbosity, bool terminal, bool json)
+    : m_verbosity(verbosity), m_terminal(terminal && !json), m_json(json),
+      m_created(std::chrono::steady_clock::now())
 {
 }
 
@@ -77,7 +80,28 @@ void FlashOutput::error(const std::string &text)
 void FlashOutput::info(const std::string &text)
 {
     if (m_verbosity != Verbosity::Quiet)
-        write(stdout, text + "\n");
+        write(m_json ? stderr : stdout, text + "\n");
+}
+
+void FlashOutput::event(const char *name, const JsonObject &fields)
+{
+    if (!m_json)
+        return;
+    const double t =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_created).count();
+    std::string line = JsonObject().add("event", name).add("time", t).text();
+    const std::string rest = fields.text();
+    if (rest.size() > 2)
+        line = line.substr(0, line.size() - 1) + "," + rest.substr(1);
+    write(stdout, line + "\n");
+}
+
+std::string FlashOutput::position() const
+{
+    if (m_fwcName.empty())
+        return "";
+    return m_fwcName + " at byte " + std::to_string(m_fwcSent) + " of " +
+           std::to_string(m_fwcSize);
 }
 
 void FlashOutput::finish()
@@ -96,12 +120,13 @@ void FlashOutput::libraryMessage(int level, const char *text)
     const char *message = verbose ? text : zelupg_log_message(text);
     if (level == ZELUPG_LOG_INFO && !verbose && std::strcmp(message, kLoaderRestart) == 0)
         m_heldErrors.clear();
+    FILE *stream = m_json ? stderr : stdout;
     if (level == ZELUPG_LOG_DEBUG) {
         if (verbose)
-            write(stdout, std::string(message) + "\n");
+            write(stream, std::string(message) + "\n");
     } else if (level == ZELUPG_LOG_PLAIN || level == ZELUPG_LOG_INFO) {
         if (m_verbosity != Verbosity::Quiet)
-            write(stdout, std::string(message) + "\n");
+            write(stream, std::string(message) + "\n");
     } else if (verbose) {
         write(stderr, std::string("zelflash: ") + message + "\n");
     } else {
@@ -112,7 +137,14 @@ void FlashOutput::libraryMessage(int level, const char *text)
 void FlashOutput::progress(const upg_progress &p)
 {
     flushHeldErrors();
-    if (m_verbosity == Verbosity::Quiet)
+    m_fwcName = p.fwc_name ? p.fwc_name : "";
+    m_fwcSent = p.fwc_sent;
+    m_fwcSize = p.fwc_size;
+    if (m_json) {
+        jsonProgress(p);
+        return;
+    }
+    if (m_verbosity == Verbosity::Quiet || p.event == UPG_PROGRESS_FWC_END)
         return;
     if (!m_clockRunning) {
         m_start = std::chrono::steady_clock::now();
@@ -129,6 +161,41 @@ void FlashOutput::progress(const upg_progress &p)
         return;
     m_lastTenth = tenth;
     write(stdout, progressText(p, false) + "\n");
+}
+
+void FlashOutput::jsonProgress(const upg_progress &p)
+{
+    const char *name = p.fwc_name ? p.fwc_name : "";
+    if (p.event == UPG_PROGRESS_FWC_BEGIN) {
+        event("component_begin", JsonObject()
+                                     .add("index", p.fwc_index)
+                                     .add("name", name)
+                                     .add("size", p.fwc_size)
+                                     .add("crc", crcText(p.fwc_crc)));
+        return;
+    }
+    if (p.event == UPG_PROGRESS_FWC_END) {
+        JsonObject o;
+        o.add("index", p.fwc_index).add("name", name).add("size", p.fwc_size);
+        o.add("crc", crcText(p.fwc_crc));
+        if (p.board_crc_known)
+            o.add("board_crc", crcText(p.board_crc));
+        else
+            o.addNull("board_crc"); // a loader stage the board restarted into
+        event("component_end", o);
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastJsonProgress < kJsonProgressPeriod)
+        return;
+    m_lastJsonProgress = now;
+    event("progress", JsonObject()
+                          .add("index", p.fwc_index)
+                          .add("name", name)
+                          .add("sent", p.fwc_sent)
+                          .add("size", p.fwc_size)
+                          .add("total_sent", p.total_sent)
+                          .add("total_size", p.total_size));
 }
 
 void FlashOutput::flushHeldErrors()

@@ -35,7 +35,8 @@ const char kMainHelp[] =
     "  build [-o IMAGE] MANIFEST\n"
     "                           build an image from a manifest and component files\n"
     "\n"
-    "Run \"zelimg COMMAND --help\" for the options of one command.\n";
+    "Run \"zelimg COMMAND --help\" for the options of one command, \"zelimg --version\"\n"
+    "for the version.\n";
 
 const char kPrintHelp[] =
     "usage: zelimg print [-v] IMAGE\n"
@@ -227,6 +228,10 @@ int main(int argc, char **argv)
     }
     if (isHelp(args[0]) || args[0] == "help") {
         std::fputs(kMainHelp, stdout);
+        return 0;
+    }
+    if (args[0] == "--version") {
+        std::printf("zelimg %s\n", VELDMARK_VERSION);
         return 0;
     }
     const std::string command = args[0];

@@ -34,6 +34,10 @@ int main(int argc, char **argv)
     bool csv = false;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
+        if (option == QLatin1String("--version")) {
+            std::printf("zelline %s\n", VELDMARK_VERSION);
+            return 0;
+        }
         if (option == QLatin1String("--csv"))
             csv = true;
         else if (option == QLatin1String("--url") && !args.isEmpty())
