@@ -20,8 +20,10 @@ public:
     explicit BurnTab(QWidget *parent = nullptr);
 
     BurnSession *session() const { return m_session; }
-    // No slot is burning or waiting for its board to restart.
+    // No worker of the page runs, whatever its slot shows.
     bool isIdle() const;
+    // Binds and burns the boards plugged in before any device change.
+    void scanBoards();
     // A device-change notification by its Windows number.
     void handleDeviceChange(int event);
     // One worker report as the worker sent it.
@@ -46,11 +48,13 @@ private:
     void showImageFileMissing(bool missing);
     void showSlot(int slot);
     void showProgress(int slot);
+    void showRefusedBoards();
 
     BurnSession *m_session;
     QLineEdit *m_imgPath;
     QPushButton *m_selectBtn;
     ImageInfoRow *m_imgInfo;
+    QLabel *m_refused; // boards that cannot be opened, with the reason
     QVector<ZelDevice *> m_devices;
     QLabel *m_totalCount;
     QLabel *m_successCount;
