@@ -147,6 +147,50 @@ libusb_device_handle *open_at(upg_device *dev)
     return handle;
 }
 
+// Fills the cleared table with the listed boards, with openEach only those
+// that open (each closed again at once), and hands it out. Returns their
+// count, or -1 when the system list cannot be read (logged under func).
+int fill_table(const char *func, bool openEach, upg_usb_dev_entry **table)
+{
+    if (libzelupg_init() != 0)
+        return -1;
+    libusb_device **list = nullptr;
+    if (libusb_get_device_list(zelupg_usb_context(), &list) < 0) {
+        upg_err_as(func, "Get usb list failed");
+        return -1;
+    }
+    std::memset(g_table, 0, sizeof(g_table));
+    int count = 0;
+    // The whole system list is examined: hubs, keyboards and other devices
+    // may come first, and a board listed late must still be seen.
+    for (libusb_device **it = list; *it && count < UPG_DEV_TABLE_SIZE; it++) {
+        libusb_device_descriptor desc;
+        uint8_t path[UPG_PORT_PATH_LEN];
+        if (!read_board(*it, &desc, path))
+            continue;
+        upg_usb_dev_entry entry = {};
+        entry.bus = libusb_get_bus_number(*it);
+        std::memcpy(entry.port_path, path, UPG_PORT_PATH_LEN);
+        entry.dev_addr = libusb_get_device_address(*it);
+        entry.dev_class = desc.bDeviceClass;
+        if (openEach) {
+            upg_device *dev = upg_usb_dev_open(entry.bus, path);
+            if (!dev) {
+                upg_err_as(func, "Error, open USB device failed");
+                continue;
+            }
+            entry.dev_addr = dev->dev_addr;
+            entry.dev_class = dev->dev_class;
+            upg_dev_close(dev);
+        }
+        g_table[count++] = entry;
+    }
+    libusb_free_device_list(list, 1);
+    if (table)
+        *table = g_table;
+    return count;
+}
+
 }  // namespace
 
 void upg_set_report_open_errors(int on)
@@ -208,67 +252,14 @@ upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path)
 
 int upg_usb_dev_get_list(upg_usb_dev_entry **table)
 {
-    if (libzelupg_init() != 0)
-        return -1;
-    libusb_device **list = nullptr;
-    if (libusb_get_device_list(zelupg_usb_context(), &list) < 0) {
-        upg_err("Get usb list failed");
-        return -1;
-    }
-    std::memset(g_table, 0, sizeof(g_table));
     g_denied_count = 0;
-    int count = 0;
-    // The whole system list is examined: hubs, keyboards and other devices
-    // may come first, and a board listed late must still be seen.
-    for (libusb_device **it = list; *it && count < UPG_DEV_TABLE_SIZE; it++) {
-        libusb_device_descriptor desc;
-        uint8_t path[UPG_PORT_PATH_LEN];
-        if (!read_board(*it, &desc, path))
-            continue;
-        upg_device *dev = upg_usb_dev_open(libusb_get_bus_number(*it), path);
-        if (!dev) {
-            upg_err("Error, open USB device failed");
-            continue;
-        }
-        upg_usb_dev_entry &entry = g_table[count++];
-        entry.bus = dev->bus;
-        std::memcpy(entry.port_path, dev->port_path, UPG_PORT_PATH_LEN);
-        entry.dev_addr = dev->dev_addr;
-        entry.dev_class = dev->dev_class;
-        upg_dev_close(dev);
-    }
-    libusb_free_device_list(list, 1);
-    if (table)
-        *table = g_table;
+    const int count = fill_table(__func__, true, table);
     return count > 0 ? count : -1;
 }
 
 int upg_usb_dev_scan(upg_usb_dev_entry **table)
 {
-    if (libzelupg_init() != 0)
-        return -1;
-    libusb_device **list = nullptr;
-    if (libusb_get_device_list(zelupg_usb_context(), &list) < 0) {
-        upg_err("Get usb list failed");
-        return -1;
-    }
-    std::memset(g_table, 0, sizeof(g_table));
-    int count = 0;
-    for (libusb_device **it = list; *it && count < UPG_DEV_TABLE_SIZE; it++) {
-        libusb_device_descriptor desc;
-        uint8_t path[UPG_PORT_PATH_LEN];
-        if (!read_board(*it, &desc, path))
-            continue;
-        upg_usb_dev_entry &entry = g_table[count++];
-        entry.bus = libusb_get_bus_number(*it);
-        std::memcpy(entry.port_path, path, UPG_PORT_PATH_LEN);
-        entry.dev_addr = libusb_get_device_address(*it);
-        entry.dev_class = desc.bDeviceClass;
-    }
-    libusb_free_device_list(list, 1);
-    if (table)
-        *table = g_table;
-    return count;
+    return fill_table(__func__, false, table);
 }
 
 int upg_usb_dev_check(uint8_t bus, const uint8_t *port_path)
