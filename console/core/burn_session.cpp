@@ -215,6 +215,8 @@ void BurnSession::onWorkerEnded(int slot, bool resultSeen)
     // A worker that dies or cannot start sends no result: still one failed burn.
     if (!resultSeen)
         countResult(slot, false);
+    else
+        enableSelectionOnceIdle();
     // A board unplugged during its burn would otherwise stay on screen, and
     // plugged in again it would not be burned.
     if (m_recheck[slot]) {
@@ -252,6 +254,12 @@ void BurnSession::countResult(int slot, bool success)
     HistoryDatabase::instance()->addHistory(record.portText, record.imageName, record.startTime,
                                             QDateTime::currentDateTime(), success);
     emit burnResult();
+    enableSelectionOnceIdle();
+}
+
+// A worker still ends after its result: the image can be changed only then.
+void BurnSession::enableSelectionOnceIdle()
+{
     QTimer::singleShot(kReenableDelayMs, this, [this] {
         if (isIdle())
             emit selectionEnabled(true);

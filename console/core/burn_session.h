@@ -80,6 +80,7 @@ private:
     void setState(int slot, int state);
     void countResult(int slot, bool success);
     void onWorkerEnded(int slot, bool resultSeen);
+    void enableSelectionOnceIdle();
     bool opens(const QString &port);
 
     QVector<SlotRecord> m_slots;
