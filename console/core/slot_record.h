@@ -3,6 +3,7 @@
 // the board's port text and device address, the image being burned, where
 // the burn stands.
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -24,6 +25,7 @@ struct SlotRecord {
     bool present = true; // seen in the latest rescan
     QDateTime startTime; // local time the current burn started
     int progress = 0;    // percent
+    QByteArray boardTrace; // the board's own identity, as its worker read it
 
     void reset()
     {
@@ -32,5 +34,6 @@ struct SlotRecord {
         imageName.clear();
         state = SlotDisconnected;
         progress = 0;
+        boardTrace.clear();
     }
 };
