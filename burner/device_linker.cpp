@@ -16,8 +16,8 @@
 namespace {
 constexpr qint64 kReconnectDeadlineMs = 10000;
 constexpr unsigned long kReconnectPaceMs = 100;
-// The console lists boards by opening and claiming each for a moment, so a
-// board that has just arrived can be busy when its worker first opens it.
+// A board that has just arrived can be held for a moment by another program
+// (or an older console's listing) when its worker first opens it.
 constexpr qint64 kFirstOpenDeadlineMs = 2000;
 
 QString hex32(quint32 value)

@@ -131,9 +131,16 @@ int SettingsStore::intWithDefault(const QString &key, int fallback)
     return fallback;
 }
 
+// A hand-edited file may hold anything: a slot count that is no grid size
+// left the console without slots, a negative column count crashed it.
 int SettingsStore::maxDevCount()
 {
-    return intWithDefault(QStringLiteral("max_dev_count"), 8);
+    const int stored = intWithDefault(QStringLiteral("max_dev_count"), 8);
+    if (stored == 8 || stored == 16)
+        return stored;
+    qWarning() << "max_dev_count" << stored << "is neither 8 nor 16: 8 is used";
+    setIntValue(kCommon, QStringLiteral("max_dev_count"), 8);
+    return 8;
 }
 
 bool SettingsStore::setMaxDevCount(int n)
@@ -145,7 +152,13 @@ bool SettingsStore::setMaxDevCount(int n)
 
 int SettingsStore::devColumnCount()
 {
-    return intWithDefault(QStringLiteral("dev_column_count"), 2);
+    const int stored = intWithDefault(QStringLiteral("dev_column_count"), 2);
+    const int slotCount = maxDevCount();
+    if (stored >= 1 && stored <= slotCount)
+        return stored;
+    qWarning() << "dev_column_count" << stored << "is not within 1 to" << slotCount << ": 2 is used";
+    setIntValue(kCommon, QStringLiteral("dev_column_count"), 2);
+    return 2;
 }
 
 bool SettingsStore::setDevColumnCount(int n)

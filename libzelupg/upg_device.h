@@ -95,6 +95,24 @@ struct upg_usb_board {
 // the count, or -1 when the system list fails.
 int upg_usb_dev_survey(upg_usb_board *out, int max);
 
+// Lists the boards plugged in now into the same table, without opening any:
+// their descriptors, bus, port path and address need no handle, so a board a
+// burn holds open is listed too and no burn finds its board held by the
+// listing. Returns their count (0 when there is none), or -1 when the system
+// list fails.
+int upg_usb_dev_scan(upg_usb_dev_entry **table);
+
+// Whether the board at bus and 7-byte port path can be opened and claimed
+// now; it is released and closed again at once.
+enum {
+    UPG_USB_USABLE = 0,
+    UPG_USB_NO_PERMISSION = 1,
+    UPG_USB_IN_USE = 2,  // another program has claimed it
+    UPG_USB_GONE = 3,    // no longer at that position
+    UPG_USB_UNUSABLE = 4,
+};
+int upg_usb_dev_check(uint8_t bus, const uint8_t *port_path);
+
 // Boards refused for lack of permission since the last upg_usb_dev_get_list
 // began, so after a listing: those it saw but could not open. Each one is
 // logged with UPG_USB_ACCESS_HINT.
@@ -105,6 +123,10 @@ int upg_usb_dev_denied_count(void);
     "no permission to open it: install the udev rule 70-veldmark.rules "              \
     "(/usr/lib/udev/rules.d, from the veldmark package) and plug the board again, or " \
     "join the plugdev group"
+
+// What an operator must do when another program holds a board.
+#define UPG_USB_IN_USE_HINT \
+    "another program holds it: close that program and plug the board again"
 
 // A zeroed record of the transport kind, the library initialised first.
 // Null when either fails ("Failed to malloc for upg_device" under func).

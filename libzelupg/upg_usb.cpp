@@ -149,6 +149,50 @@ libusb_device_handle *open_at(upg_device *dev)
     return handle;
 }
 
+// Fills the cleared table with the listed boards, with openEach only those
+// that open (each closed again at once), and hands it out. Returns their
+// count, or -1 when the system list cannot be read (logged under func).
+int fill_table(const char *func, bool openEach, upg_usb_dev_entry **table)
+{
+    if (libzelupg_init() != 0)
+        return -1;
+    libusb_device **list = nullptr;
+    if (libusb_get_device_list(zelupg_usb_context(), &list) < 0) {
+        upg_err_as(func, "Get usb list failed");
+        return -1;
+    }
+    std::memset(g_table, 0, sizeof(g_table));
+    int count = 0;
+    // The whole system list is examined: hubs, keyboards and other devices
+    // may come first, and a board listed late must still be seen.
+    for (libusb_device **it = list; *it && count < UPG_DEV_TABLE_SIZE; it++) {
+        libusb_device_descriptor desc;
+        uint8_t path[UPG_PORT_PATH_LEN];
+        if (!read_board(*it, &desc, path))
+            continue;
+        upg_usb_dev_entry entry = {};
+        entry.bus = libusb_get_bus_number(*it);
+        std::memcpy(entry.port_path, path, UPG_PORT_PATH_LEN);
+        entry.dev_addr = libusb_get_device_address(*it);
+        entry.dev_class = desc.bDeviceClass;
+        if (openEach) {
+            upg_device *dev = upg_usb_dev_open(entry.bus, path);
+            if (!dev) {
+                upg_err_as(func, "Error, open USB device failed");
+                continue;
+            }
+            entry.dev_addr = dev->dev_addr;
+            entry.dev_class = dev->dev_class;
+            upg_dev_close(dev);
+        }
+        g_table[count++] = entry;
+    }
+    libusb_free_device_list(list, 1);
+    if (table)
+        *table = g_table;
+    return count;
+}
+
 }  // namespace
 
 void upg_set_report_open_errors(int on)
@@ -210,39 +254,48 @@ upg_device *upg_usb_dev_open(uint8_t bus, const uint8_t *port_path)
 
 int upg_usb_dev_get_list(upg_usb_dev_entry **table)
 {
-    if (libzelupg_init() != 0)
-        return -1;
-    libusb_device **list = nullptr;
-    if (libusb_get_device_list(zelupg_usb_context(), &list) < 0) {
-        upg_err("Get usb list failed");
-        return -1;
-    }
-    std::memset(g_table, 0, sizeof(g_table));
     g_denied_count = 0;
-    int count = 0;
-    // The whole system list is examined: hubs, keyboards and other devices
-    // may come first, and a board listed late must still be seen.
-    for (libusb_device **it = list; *it && count < UPG_DEV_TABLE_SIZE; it++) {
+    const int count = fill_table(__func__, true, table);
+    return count > 0 ? count : -1;
+}
+
+int upg_usb_dev_scan(upg_usb_dev_entry **table)
+{
+    return fill_table(__func__, false, table);
+}
+
+int upg_usb_dev_check(uint8_t bus, const uint8_t *port_path)
+{
+    if (!port_path || libzelupg_init() != 0)
+        return UPG_USB_UNUSABLE;
+    libusb_device **list = nullptr;
+    if (libusb_get_device_list(zelupg_usb_context(), &list) < 0)
+        return UPG_USB_UNUSABLE;
+    int result = UPG_USB_GONE;
+    for (libusb_device **it = list; *it; it++) {
         libusb_device_descriptor desc;
         uint8_t path[UPG_PORT_PATH_LEN];
-        if (!read_board(*it, &desc, path))
+        if (!read_board(*it, &desc, path) || libusb_get_bus_number(*it) != bus ||
+            std::memcmp(path, port_path, UPG_PORT_PATH_LEN) != 0)
             continue;
-        upg_device *dev = upg_usb_dev_open(libusb_get_bus_number(*it), path);
-        if (!dev) {
-            upg_err("Error, open USB device failed");
-            continue;
+        libusb_device_handle *handle = nullptr;
+        int rc = libusb_open(*it, &handle);
+        if (rc == 0) {
+            libusb_set_auto_detach_kernel_driver(handle, 1);
+            rc = libusb_claim_interface(handle, 0);
+            if (rc == 0)
+                libusb_release_interface(handle, 0);
+            libusb_close(handle);
         }
-        upg_usb_dev_entry &entry = g_table[count++];
-        entry.bus = dev->bus;
-        std::memcpy(entry.port_path, dev->port_path, UPG_PORT_PATH_LEN);
-        entry.dev_addr = dev->dev_addr;
-        entry.dev_class = dev->dev_class;
-        upg_dev_close(dev);
+        result = rc == 0                      ? UPG_USB_USABLE
+                 : rc == LIBUSB_ERROR_ACCESS  ? UPG_USB_NO_PERMISSION
+                 : rc == LIBUSB_ERROR_BUSY    ? UPG_USB_IN_USE
+                 : rc == LIBUSB_ERROR_NO_DEVICE ? UPG_USB_GONE
+                                              : UPG_USB_UNUSABLE;
+        break;
     }
     libusb_free_device_list(list, 1);
-    if (table)
-        *table = g_table;
-    return count > 0 ? count : -1;
+    return result;
 }
 
 int upg_usb_dev_survey(upg_usb_board *out, int max)

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Soak: many burns through one console (offscreen) on 16 virtual boards that
-# are pulled out and plugged in again after every round, as an operator does.
-# Prints the console's memory, open descriptors and child processes every 100
-# burns, and checks at the end that every burn has one history row and that
-# the counters add up.
+# are replaced after every round, as an operator does: in one round all are
+# pulled out and new ones plugged in after a pause, in the next each board is
+# swapped for another at its port at once, so that the console often sees the
+# removal and the arrival in one listing. Prints the console's memory, open
+# descriptors and child processes every 100 burns, and checks that every
+# board was burned exactly once, that every burn has one history row and
+# that the counters add up.
 #   scripts/soak.sh [BURNS]   (default 1000)
 set -euo pipefail
 . "$(dirname "$0")/sample_image.sh"
@@ -56,13 +59,29 @@ stats() {
 printf '%6s %10s %6s %9s\n' burns rss_kib fds children
 stats 0
 
+# Components each board receives from one burn of the image.
+components=5
 done_burns=0
 next_report=100
+rounds=0
 while [ "$done_burns" -lt "$burns" ]; do
   round=$((burns - done_burns < 16 ? burns - done_burns : 16))
-  for k in $(seq "$round"); do
-    "$farm" plug board "1:$k" restart_delay=100 >/dev/null
-  done
+  if [ $((rounds % 2)) -eq 0 ]; then
+    if [ "$rounds" -gt 0 ]; then
+      "$farm" remove all >/dev/null
+      sleep 0.5
+    fi
+    for k in $(seq "$round"); do
+      "$farm" plug board "1:$k" restart_delay=100 >/dev/null
+    done
+  else
+    # Boards left at ports past this round's last one stay, burned already.
+    for k in $(seq "$round"); do
+      "$farm" remove "1:$k" >/dev/null
+      "$farm" plug board "1:$k" restart_delay=100 >/dev/null
+    done
+  fi
+  rounds=$((rounds + 1))
   target=$((done_burns + round))
   for _ in $(seq 1200); do
     [ "$("$probe" count)" -ge "$target" ] && break
@@ -75,8 +94,13 @@ while [ "$done_burns" -lt "$burns" ]; do
     [ "$(children)" -eq 0 ] && break
     sleep 0.1
   done
-  "$farm" remove all >/dev/null
-  sleep 0.5
+  # A board burned twice got its components twice; one left out got none.
+  wrong=$("$farm" list | grep ' board ' | grep -cv " fwcs=$components " || true)
+  if [ "$wrong" -ne 0 ]; then
+    echo "soak: $wrong board(s) not burned exactly once after $done_burns burns:" >&2
+    "$farm" list | grep ' board ' | grep -v " fwcs=$components " >&2
+    exit 1
+  fi
   while [ "$done_burns" -ge "$next_report" ]; do
     stats "$done_burns"
     next_report=$((next_report + 100))

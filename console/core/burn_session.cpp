@@ -13,6 +13,8 @@
 #include <QFileInfo>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace
 {
 
@@ -35,10 +37,11 @@ int progressPercent(qint64 value, quint32 fileSize)
 
 } // namespace
 
-BurnSession::BurnSession(int slotCount, PortLister listPorts, QObject *parent)
+BurnSession::BurnSession(int slotCount, BoardLister listBoards, BoardChecker checkBoard,
+                         QObject *parent)
     : QObject(parent), m_slots(slotCount), m_recheck(slotCount),
-      m_mapping(SettingsStore::instance()->portMapping()), m_listPorts(std::move(listPorts)),
-      m_launcher(new WorkerLauncher(slotCount, this))
+      m_mapping(SettingsStore::instance()->portMapping()), m_listBoards(std::move(listBoards)),
+      m_checkBoard(std::move(checkBoard)), m_launcher(new WorkerLauncher(slotCount, this))
 {
     connect(m_launcher, &WorkerLauncher::workerEnded, this, &BurnSession::onWorkerEnded);
 }
@@ -59,24 +62,39 @@ void BurnSession::handleDeviceChange(int event)
         break;
     case DeviceNodesChanged:
         qDebug() << "\nWinEvent: Some device changed";
-        rescan(m_listPorts());
+        scan();
         break;
     default:
         break;
     }
 }
 
-void BurnSession::rescan(const QStringList &ports)
+void BurnSession::scan()
+{
+    rescan(m_listBoards());
+}
+
+void BurnSession::rescan(const QVector<BoardSighting> &boards)
 {
     const QVector<SlotRecord> before = m_slots;
     const PortMapping mappingBefore = m_mapping;
-    const QVector<int> bound = rebindSlots(
-        m_slots, m_mapping, ports, [this](int slot) { return m_launcher->isRunning(slot); });
+    BindingChecks checks;
+    checks.workerRuns = [this](int slot) { return m_launcher->isRunning(slot); };
+    checks.opens = [this](const QString &port) { return opens(port); };
+    m_refusedNow.clear();
+    const QVector<int> bound = rebindSlots(m_slots, m_mapping, m_sightings, boards, checks);
+    if (m_refusedNow != m_refused) {
+        m_refused = m_refusedNow;
+        emit refusedBoardsChanged();
+    }
     // Stored at once as well as at exit: a console that is killed keeps its bindings.
     if (m_mapping != mappingBefore)
         SettingsStore::instance()->setPortMapping(m_mapping);
     for (int i = 0; i < m_slots.size(); ++i) {
-        m_recheck[i] = m_launcher->isRunning(i) && !ports.contains(m_slots[i].portText);
+        const bool listed = std::any_of(boards.begin(), boards.end(), [&](const BoardSighting &b) {
+            return b.port == m_slots[i].portText;
+        });
+        m_recheck[i] = m_launcher->isRunning(i) && !listed;
         if (m_slots[i].state != before[i].state || m_slots[i].portText != before[i].portText ||
             bound.contains(i))
             emit slotChanged(i);
@@ -87,6 +105,10 @@ void BurnSession::rescan(const QStringList &ports)
 
 bool BurnSession::loadImage(const QString &path)
 {
+    if (!isIdle()) {
+        qWarning() << "Image not changed while boards burn:" << path;
+        return false;
+    }
     if (!QFileInfo::exists(path)) {
         qCritical() << "Image file not exist" << path;
         return false;
@@ -186,8 +208,8 @@ void BurnSession::handleReport(quint32 kind, const QByteArray &payload)
 
 bool BurnSession::isIdle() const
 {
-    for (const SlotRecord &slot : m_slots) {
-        if (slot.state == SlotBurning || slot.state == SlotWaitingReboot)
+    for (int i = 0; i < m_slots.size(); ++i) {
+        if (m_launcher->isRunning(i))
             return false;
     }
     return true;
@@ -203,12 +225,26 @@ void BurnSession::onWorkerEnded(int slot, bool resultSeen)
     // A worker that dies or cannot start sends no result: still one failed burn.
     if (!resultSeen)
         countResult(slot, false);
+    else
+        enableSelectionOnceIdle();
     // A board unplugged during its burn would otherwise stay on screen, and
     // plugged in again it would not be burned.
     if (m_recheck[slot]) {
         m_recheck[slot] = false;
-        rescan(m_listPorts());
+        scan();
     }
+}
+
+bool BurnSession::opens(const QString &port)
+{
+    const QString refusal = m_checkBoard(port);
+    if (refusal.isEmpty())
+        return true;
+    // Said once per refusal, not at every listing while it lasts.
+    if (m_refused.value(port) != refusal)
+        qWarning().noquote() << "Board" << port << "cannot be opened:" << refusal;
+    m_refusedNow.insert(port, refusal);
+    return false;
 }
 
 void BurnSession::setState(int slot, int state)
@@ -230,6 +266,12 @@ void BurnSession::countResult(int slot, bool success)
         record.portText, record.imageName, record.startTime, end, success);
     TraceStore::instance()->record(burnTrace(record, m_imageIdentity, historyId, end, success));
     emit burnResult();
+    enableSelectionOnceIdle();
+}
+
+// A worker still ends after its result: the image can be changed only then.
+void BurnSession::enableSelectionOnceIdle()
+{
     QTimer::singleShot(kReenableDelayMs, this, [this] {
         if (isIdle())
             emit selectionEnabled(true);

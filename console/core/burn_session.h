@@ -3,12 +3,14 @@
 // slot, when a worker starts, what each worker report means for its slot, and
 // how results are counted and recorded. The page only shows what it is told.
 
+#include "board_listing.h"
 #include "burn_trace.h"
 #include "settings_store.h"
+#include "slot_binding.h"
 #include "slot_record.h"
 
 #include <QObject>
-#include <QStringList>
+#include <QMap>
 #include <QVector>
 
 #include <functional>
@@ -21,12 +23,16 @@ class BurnSession : public QObject
 {
     Q_OBJECT
 public:
-    using PortLister = std::function<QStringList()>;
+    using BoardLister = std::function<QVector<BoardSighting>()>;
+    // Empty when the board at a port can be opened, else why not.
+    using BoardChecker = std::function<QString(const QString &port)>;
 
-    // slotCount slots; listPorts lists the boards at every device change. The
-    // port map is read from the settings here, stored whenever it
-    // grows and written back when destroyed.
-    BurnSession(int slotCount, PortLister listPorts, QObject *parent = nullptr);
+    // slotCount slots; listBoards lists the
+    // boards at every device change, checkBoard is asked before a board is
+    // bound. The port map is read from the settings here, stored whenever it
+    // changes and written back when destroyed.
+    BurnSession(int slotCount, BoardLister listBoards, BoardChecker checkBoard,
+                QObject *parent = nullptr);
     ~BurnSession() override;
 
     int slotCount() const { return m_slots.size(); }
@@ -39,14 +45,19 @@ public:
     // A device-change notification (arrival, removal, nodes changed); only
     // nodes-changed lists the boards and rebinds the slots.
     void handleDeviceChange(int event);
-    void rescan(const QStringList &ports);
+    void rescan(const QVector<BoardSighting> &boards);
+    // Lists the boards now: those present before any device change are bound too.
+    void scan();
+    // Boards seen but not bound because they cannot be opened: port to reason.
+    QMap<QString, QString> refusedBoards() const { return m_refused; }
     // Loads and selects the image, then burns every slot waiting for one.
-    // False when the file is missing or no valid image.
+    // False when the file is missing or no valid image, or while a worker
+    // runs: its progress is measured against the image it burns.
     bool loadImage(const QString &path);
     void startBurn(int slot);
     // One worker report: its kind and payload "ZEL_<slot>#<value>_TOOL".
     void handleReport(quint32 kind, const QByteArray &payload);
-    // No slot is burning or waiting for its board to restart.
+    // No worker of this session runs, whatever its slot shows.
     bool isIdle() const;
     void clearPortMapping();
 
@@ -63,18 +74,26 @@ signals:
     void selectionEnabled(bool enabled);
     // A result was counted, shown and recorded.
     void burnResult();
+    // The boards that cannot be opened changed.
+    void refusedBoardsChanged();
 
 private:
     void setState(int slot, int state);
     void countResult(int slot, bool success);
     void onWorkerEnded(int slot, bool resultSeen);
+    void enableSelectionOnceIdle();
+    bool opens(const QString &port);
 
     QVector<SlotRecord> m_slots;
     // Slots kept at a rescan only because their worker ran: their board was not
     // listed, so whether it is still there is known only after the worker ends.
     QVector<bool> m_recheck;
     PortMapping m_mapping;
-    PortLister m_listPorts;
+    PortSightings m_sightings;
+    QMap<QString, QString> m_refused;
+    QMap<QString, QString> m_refusedNow; // gathered during one rescan
+    BoardLister m_listBoards;
+    BoardChecker m_checkBoard;
     std::unique_ptr<FirmwareImage> m_image;
     QString m_imagePath;
     QString m_imageName;

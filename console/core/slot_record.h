@@ -1,6 +1,7 @@
 #pragma once
 // What the console knows of one slot of the device grid, without any widget:
-// the board's port text, the image being burned, where the burn stands.
+// the board's port text and device address, the image being burned, where
+// the burn stands.
 
 #include <QByteArray>
 #include <QDateTime>
@@ -18,6 +19,7 @@ enum SlotState {
 
 struct SlotRecord {
     QString portText;  // empty when no board is bound
+    int address = -1;  // the bound board's device address at its latest listing
     QString imageName; // file name of the image being burned
     int state = SlotDisconnected;
     bool present = true; // seen in the latest rescan
@@ -28,6 +30,7 @@ struct SlotRecord {
     void reset()
     {
         portText.clear();
+        address = -1;
         imageName.clear();
         state = SlotDisconnected;
         progress = 0;

@@ -56,9 +56,10 @@ void showCount(QLabel *label, int count, const char *colour)
 
 BurnTab::BurnTab(QWidget *parent)
     : ZelTab(parent),
-      m_session(new BurnSession(SettingsStore::instance()->maxDevCount(), &listBoardPorts, this)),
+      m_session(new BurnSession(SettingsStore::instance()->maxDevCount(), &listBoards,
+                                &boardRefusal, this)),
       m_imgPath(new QLineEdit), m_selectBtn(new QPushButton(QStringLiteral("选择镜像"))),
-      m_imgInfo(new ImageInfoRow), m_totalCount(counterLabel(QStringLiteral("总次数："))),
+      m_imgInfo(new ImageInfoRow), m_refused(new QLabel), m_totalCount(counterLabel(QStringLiteral("总次数："))),
       m_successCount(counterLabel(QStringLiteral("成功次数："))),
       m_failCount(counterLabel(QStringLiteral("失败次数："))),
       m_central(new CentralHistory(TraceStore::instance(), centralUrl(), this)),
@@ -74,6 +75,11 @@ BurnTab::BurnTab(QWidget *parent)
     layout->addWidget(createImageRow(), 0);
     layout->addWidget(m_imgInfo, 0);
     layout->addWidget(createDeviceGrid(), 1);
+    m_refused->setObjectName(QStringLiteral("refused_boards"));
+    m_refused->setWordWrap(true);
+    m_refused->setStyleSheet(QStringLiteral("color: #de4745;"));
+    m_refused->hide();
+    layout->addWidget(m_refused, 0);
     layout->addWidget(createCounterRow(), 0);
 
     connect(m_session, &BurnSession::slotChanged, this, &BurnTab::showSlot);
@@ -85,6 +91,7 @@ BurnTab::BurnTab(QWidget *parent)
     connect(m_session, &BurnSession::imageFileMissing, this, &BurnTab::showImageFileMissing);
     connect(m_session, &BurnSession::selectionEnabled, m_selectBtn, &QPushButton::setEnabled);
     connect(m_session, &BurnSession::burnResult, this, &BurnTab::burnResult);
+    connect(m_session, &BurnSession::refusedBoardsChanged, this, &BurnTab::showRefusedBoards);
     connect(m_session, &BurnSession::burnResult, m_central, &CentralHistory::pickUp);
     connect(m_central, &CentralHistory::stateChanged, this,
             [this] { m_centralState->setText(m_central->stateText()); });
@@ -157,6 +164,11 @@ QWidget *BurnTab::createCounterRow()
 bool BurnTab::isIdle() const
 {
     return m_session->isIdle();
+}
+
+void BurnTab::scanBoards()
+{
+    m_session->scan();
 }
 
 void BurnTab::handleDeviceChange(int event)
@@ -236,4 +248,14 @@ void BurnTab::paintDueProgress()
     for (int slot : qAsConst(m_progressDue))
         m_devices.at(slot)->setProgress(m_session->slot(slot).progress);
     m_progressDue.clear();
+}
+
+void BurnTab::showRefusedBoards()
+{
+    QStringList lines;
+    const QMap<QString, QString> refused = m_session->refusedBoards();
+    for (auto it = refused.constBegin(); it != refused.constEnd(); ++it)
+        lines.append(QStringLiteral("设备 %1 无法打开：%2").arg(it.key(), it.value()));
+    m_refused->setText(lines.join(QLatin1Char('\n')));
+    m_refused->setVisible(!lines.isEmpty());
 }

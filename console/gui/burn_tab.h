@@ -24,8 +24,10 @@ public:
 
     BurnSession *session() const { return m_session; }
     CentralHistory *centralHistory() const { return m_central; }
-    // No slot is burning or waiting for its board to restart.
+    // No worker of the page runs, whatever its slot shows.
     bool isIdle() const;
+    // Binds and burns the boards plugged in before any device change.
+    void scanBoards();
     // A device-change notification by its Windows number.
     void handleDeviceChange(int event);
     // One worker report as the worker sent it.
@@ -51,11 +53,13 @@ private:
     void showSlot(int slot);
     void showProgress(int slot);
     void paintDueProgress();
+    void showRefusedBoards();
 
     BurnSession *m_session;
     QLineEdit *m_imgPath;
     QPushButton *m_selectBtn;
     ImageInfoRow *m_imgInfo;
+    QLabel *m_refused; // boards that cannot be opened, with the reason
     QVector<ZelDevice *> m_devices;
     QLabel *m_totalCount;
     QLabel *m_successCount;

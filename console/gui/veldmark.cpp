@@ -82,6 +82,9 @@ Veldmark::Veldmark(QWidget *parent)
     if (libzelupg_init() != 0)
         qCritical() << "Failed to init libusbupg!";
     listenToBoardsAndWorkers();
+    // Boards plugged in before the console started, or across its restart,
+    // announce nothing: they are looked for once the changes are watched.
+    m_burnTab->scanBoards();
 }
 
 Veldmark::~Veldmark()

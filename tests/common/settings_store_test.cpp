@@ -35,7 +35,7 @@ class SettingsStoreTest : public TempCwdTest
 {
 };
 
-TEST_F(SettingsStoreTest, GridSizesDefaultAndWriteBackOnlyWhenZero)
+TEST_F(SettingsStoreTest, GridSizesOutOfRangeReadAsDefaultsAndAreMendedInTheFile)
 {
     {
         SettingsStore store;
@@ -47,11 +47,25 @@ TEST_F(SettingsStoreTest, GridSizesDefaultAndWriteBackOnlyWhenZero)
     EXPECT_TRUE(written.contains("max_dev_count=8"));
     EXPECT_TRUE(written.contains("dev_column_count=2"));
 
-    writeFile(path("Veldmark.ini"), "[common]\nmax_dev_count=12\ndev_column_count=abc\n");
-    SettingsStore store;
-    EXPECT_EQ(store.maxDevCount(), 12);
-    EXPECT_EQ(store.devColumnCount(), 2);
-    EXPECT_EQ(store.value("common", "dev_column_count"), QStringLiteral("2"));
+    // A hand-edited file: slots 8 or 16, columns 1 to the slot count.
+    const struct {
+        const char *slotText, *columnText;
+        int slotCount, columnCount;
+    } rows[] = {
+        {"16", "16", 16, 16}, {"16", "5", 16, 5},  {"8", "8", 8, 8},
+        {"12", "abc", 8, 2},  {"-1", "-1", 8, 2},  {"8", "9", 8, 2},
+        {"99999999999", "1", 8, 1}, {"16", "17", 16, 2}, {"0", "0", 8, 2},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::string(row.slotText) + " slots, " + row.columnText + " columns");
+        writeFile(path("Veldmark.ini"), QByteArray("[common]\nmax_dev_count=") + row.slotText +
+                                            "\ndev_column_count=" + row.columnText + "\n");
+        SettingsStore store;
+        EXPECT_EQ(store.devColumnCount(), row.columnCount);
+        EXPECT_EQ(store.maxDevCount(), row.slotCount);
+        EXPECT_EQ(store.value("common", "max_dev_count").toInt(), row.slotCount);
+        EXPECT_EQ(store.value("common", "dev_column_count").toInt(), row.columnCount);
+    }
 }
 
 TEST_F(SettingsStoreTest, RefusedGridSizesLeaveTheFileAsItWas)

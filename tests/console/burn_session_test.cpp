@@ -69,17 +69,18 @@ class BurnSessionTest : public ::testing::Test
 {
 protected:
     void SetUp() override { SettingsStore::instance()->setPortMapping({}); }
-    static BurnSession::PortLister noBoards()
+    static BurnSession::BoardLister noBoards()
     {
-        return [] { return QStringList(); };
+        return [] { return QVector<BoardSighting>(); };
     }
+    static QString opens(const QString &) { return QString(); }
 };
 
 } // namespace
 
 TEST_F(BurnSessionTest, ProgressIsBoundedByTheImageTruncatedAndReadAs64Bit)
 {
-    BurnSession session(2, noBoards());
+    BurnSession session(2, noBoards(), &opens);
     ASSERT_TRUE(session.loadImage(writeImage(QStringLiteral("small.img"), 1000)));
     const int total = SettingsStore::instance()->totalCount();
 
@@ -108,7 +109,6 @@ TEST_F(BurnSessionTest, ProgressIsBoundedByTheImageTruncatedAndReadAs64Bit)
 
     session.handleReport(ReportWaiting, payload(0, 0));
     EXPECT_EQ(session.slot(0).state, SlotWaitingReboot);
-    EXPECT_FALSE(session.isIdle());
     session.handleReport(ReportProgress, payload(0, 0));
     EXPECT_EQ(session.slot(0).state, SlotBurning);
 
@@ -134,8 +134,8 @@ TEST_F(BurnSessionTest, ProgressIsBoundedByTheImageTruncatedAndReadAs64Bit)
 TEST_F(BurnSessionTest, EveryResultIsCountedShownAndRecordedOnce)
 {
     // Boards bound while no image is chosen wait in Linked; no worker starts.
-    BurnSession session(3, noBoards());
-    session.rescan({QStringLiteral("2:1"), QStringLiteral("2:2")});
+    BurnSession session(3, noBoards(), &opens);
+    session.rescan({{QStringLiteral("2:1"), 4}, {QStringLiteral("2:2"), 5}});
     ASSERT_EQ(session.slot(0).state, SlotLinked);
     EXPECT_TRUE(session.isIdle()); // Linked is not busy
     QSignalSpy results(&session, &BurnSession::burnResult);
@@ -152,7 +152,7 @@ TEST_F(BurnSessionTest, EveryResultIsCountedShownAndRecordedOnce)
     EXPECT_EQ(historyRowsOf(QStringLiteral("2:1")), 2);
 
     // A result for a slot a rescan has emptied still counts, with an empty port.
-    session.rescan({QStringLiteral("2:1")});
+    session.rescan({{QStringLiteral("2:1"), 4}});
     EXPECT_EQ(session.slot(1).state, SlotDisconnected); // its board is gone, no worker runs
     const int emptyRows = historyRowsOf(QString());
     session.handleReport(ReportResult, payload(1, 1));
@@ -178,7 +178,8 @@ TEST_F(BurnSessionTest, AWorkerThatEndsWithoutAResultIsOneFailedBurn)
     SettingsStore *store = SettingsStore::instance();
     const int total = store->totalCount(), bad = store->failCount();
     {
-        BurnSession session(2, [] { return QStringList{QStringLiteral("3:1")}; });
+        BurnSession session(
+            2, [] { return QVector<BoardSighting>{{QStringLiteral("3:1"), 7}}; }, &opens);
         QSignalSpy results(&session, &BurnSession::burnResult);
         ASSERT_TRUE(session.loadImage(writeImage(QStringLiteral("a.b.img"), 1000)));
         session.handleDeviceChange(0x8000); // an arrival alone lists nothing

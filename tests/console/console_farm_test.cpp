@@ -5,6 +5,7 @@
 #include "farm_harness.h"
 #include "history_database.h"
 #include "settings_store.h"
+#include "upg_device.h"
 #include "veldmark.h"
 
 #include "../zelui/modal_answerer.h"
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -98,6 +100,12 @@ std::pair<int, int> fwcsAndRestarts(const std::string &reply)
     const auto fwcs = QRegularExpression(QStringLiteral(" fwcs=(\\d+)")).match(text);
     const auto restarts = QRegularExpression(QStringLiteral(" restarts=(\\d+)")).match(text);
     return {fwcs.captured(1).toInt(), restarts.captured(1).toInt()};
+}
+
+int addressOf(const std::string &reply)
+{
+    const QString text = QString::fromStdString(reply);
+    return QRegularExpression(QStringLiteral(" addr=(\\d+)")).match(text).captured(1).toInt();
 }
 
 } // namespace
@@ -336,6 +344,110 @@ TEST_F(ConsoleFarm, BoardsWaitForAUsableImageAndBurnOnceItIsLoaded)
     // The first board was not burned a second time by the new image.
     EXPECT_EQ(historyOf(QStringLiteral("3:1")).size(), 1);
     EXPECT_EQ(fwcsAndRestarts(farm("state 3:1")).first, 5);
+}
+
+// A board pulled and another plugged at its port while the console does not
+// run: both changes reach it in one listing, with the same port text.
+TEST_F(ConsoleFarm, ABoardSwappedAtAPortWhileTheConsoleStallsIsBurnedAsANewBoard)
+{
+    startFarm({});
+    startConsole(writeImage(sampleImage()));
+    plug(QStringLiteral("4:1"));
+    ASSERT_TRUE(waitForState(0, SlotSucceeded));
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
+    const int firstAddress = addressOf(farm("state 4:1"));
+
+    // No event is handled for a second, as in a console stopped or busy.
+    ASSERT_EQ(farm("remove 4:1").rfind("ok", 0), 0u);
+    plug(QStringLiteral("4:1"));
+    ::usleep(1000 * 1000);
+    // Told apart only by its address, which a real bus gives anew too.
+    ASSERT_NE(addressOf(farm("state 4:1")), firstAddress);
+
+    ASSERT_TRUE(waitUntil([this] { return historyOf(QStringLiteral("4:1")).size() == 2; }, 60000));
+    ASSERT_TRUE(waitForState(0, SlotSucceeded));
+    EXPECT_EQ(fwcsAndRestarts(farm("state 4:1")), std::make_pair(5, 1));
+    EXPECT_EQ(historyOf(QStringLiteral("4:1"))[1].result, 1);
+    EXPECT_EQ(m_store->successCount(), m_successes + 2);
+}
+
+// A worker that has started but not reported yet leaves its slot Linked:
+// the console is still busy, whatever the slot shows.
+TEST_F(ConsoleFarm, ASlotWhoseWorkerStartedRefusesCloseAndImageChangeUntilItEnds)
+{
+    startFarm({});
+    const QString image = writeImage(sampleImage());
+    const QString other = writeImage(sampleImage(), QStringLiteral("other.img"));
+    startConsole(image);
+    // Held by another program from the moment it is bound until its worker
+    // runs: the worker waits for it and cannot report, so the slot stays Linked.
+    upg_device *held = nullptr;
+    QObject::connect(m_session, &BurnSession::slotChanged, [&](int slot) {
+        if (slot == 0 && m_session->slot(0).state == SlotLinked && !held) {
+            const uint8_t path[UPG_PORT_PATH_LEN] = {1};
+            held = upg_usb_dev_open(5, path);
+        }
+    });
+    plug(QStringLiteral("5:1"));
+    ASSERT_TRUE(waitUntil([&] { return held && !workerPids().isEmpty(); }, 10000));
+    // The worker gives up on a held board after a while; asked at once, the
+    // slot still shows Linked.
+    ASSERT_EQ(m_session->slot(0).state, SlotLinked);
+    {
+        ModalAnswerer answer(QStringLiteral("ok_btn"));
+        EXPECT_FALSE(m_window->close());
+        EXPECT_TRUE(answer.answered());
+    }
+    EXPECT_FALSE(m_tab->isIdle());
+    m_tab->loadImage(other);
+    EXPECT_EQ(m_session->imagePath(), image);
+
+    upg_dev_close(held);
+    ASSERT_TRUE(waitUntil(
+        [this] {
+            const int state = m_session->slot(0).state;
+            return state == SlotSucceeded || state == SlotFailed;
+        },
+        60000));
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
+    EXPECT_TRUE(m_tab->isIdle());
+    EXPECT_TRUE(m_window->close());
+}
+
+// Boards plugged before the console starts announce nothing: they are found
+// at start-up, also with a column count no grid has. A board that cannot be
+// opened is named on the burn page with what to do about it.
+TEST_F(ConsoleFarm, BoardsPresentAtStartAreBurnedAndOneThatCannotBeOpenedIsNamed)
+{
+    startFarm({});
+    const QString image = writeImage(sampleImage());
+    m_store->setValue(QStringLiteral("common"), QStringLiteral("dev_column_count"),
+                      QStringLiteral("-1"));
+    plug(QStringLiteral("6:1"));
+    plug(QStringLiteral("6:2"));
+    plug(QStringLiteral("6:3"), QStringLiteral("access=denied"));
+    startConsole(image);
+
+    for (int slot : {0, 1})
+        ASSERT_TRUE(waitForState(slot, SlotSucceeded)) << "slot " << slot;
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
+    for (const char *port : {"6:1", "6:2"}) {
+        SCOPED_TRACE(port);
+        EXPECT_EQ(historyOf(QString::fromLatin1(port)).size(), 1);
+        EXPECT_EQ(fwcsAndRestarts(farm(std::string("state ") + port)).first, 5);
+    }
+    EXPECT_EQ(m_session->slot(2).state, SlotDisconnected);
+    EXPECT_TRUE(historyOf(QStringLiteral("6:3")).isEmpty());
+    auto *refused = m_window->findChild<QLabel *>(QStringLiteral("refused_boards"));
+    ASSERT_NE(refused, nullptr);
+    EXPECT_TRUE(refused->isVisible());
+    EXPECT_TRUE(refused->text().contains(QStringLiteral("6:3")));
+    EXPECT_TRUE(refused->text().contains(QStringLiteral("70-veldmark.rules")));
+    EXPECT_EQ(m_store->devColumnCount(), 2);
+
+    // Once gone, it is no longer named.
+    ASSERT_EQ(farm("remove 6:3").rfind("ok", 0), 0u);
+    EXPECT_TRUE(waitUntil([refused] { return !refused->isVisible(); }, 10000));
 }
 
 int main(int argc, char **argv)

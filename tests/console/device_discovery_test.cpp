@@ -52,6 +52,14 @@ QVector<int> takeNotifications(QVector<int> *seen, int count)
     return std::exchange(*seen, {});
 }
 
+QStringList listBoardPorts()
+{
+    QStringList ports;
+    for (const BoardSighting &board : listBoards())
+        ports.append(board.port);
+    return ports;
+}
+
 } // namespace
 
 TEST(DeviceDiscovery, BoardsComingAndGoingAreAnnouncedAndListedByPort)
@@ -94,20 +102,34 @@ TEST(DeviceDiscovery, BoardsComingAndGoingAreAnnouncedAndListedByPort)
               QVector<int>({DeviceRemoveComplete, DeviceNodesChanged}));
     EXPECT_EQ(listBoardPorts(), QStringList({"1:2", "2:1:2:3:4:5:6:7"}));
 
-    // A board the system refuses to open is not listed, but the log says
-    // what the operator must do about it.
+    // The listing opens no board: one the system refuses to open, or that
+    // another program holds, is listed, and only the check says why it
+    // cannot be burned. A board being burned is listed with its address.
     vboard::BoardConfig refused;
     vboard::UsbPosition::parse("1:4", &refused.position);
     refused.openDenied = true;
     vboard::addBoard(refused);
     takeNotifications(&seen, 2);
-    g_log.clear();
-    EXPECT_EQ(listBoardPorts(), QStringList({"1:2", "2:1:2:3:4:5:6:7"}));
-    EXPECT_TRUE(g_log.contains(QStringLiteral(
-        "1 board(s) seen but not opened: no permission to open it: install the udev rule "
-        "70-veldmark.rules (/usr/lib/udev/rules.d, from the veldmark package) and plug the "
-        "board again, or join the plugdev group")))
-        << g_log.join('\n').toStdString();
+    uint8_t path[UPG_PORT_PATH_LEN] = {2};
+    upg_device *held = upg_usb_dev_open(1, path);
+    ASSERT_NE(held, nullptr);
+    const QVector<BoardSighting> boards = listBoards();
+    ASSERT_EQ(boards.size(), 3);
+    EXPECT_EQ(boards[0].port, QStringLiteral("1:2"));
+    EXPECT_EQ(boards[0].address, held->dev_addr);
+    EXPECT_EQ(boards[1].port, QStringLiteral("2:1:2:3:4:5:6:7"));
+    EXPECT_EQ(boards[2].port, QStringLiteral("1:4"));
+    EXPECT_EQ(boardRefusal(QStringLiteral("1:4")),
+              QStringLiteral("no permission to open it: install the udev rule "
+                             "70-veldmark.rules (/usr/lib/udev/rules.d, from the veldmark "
+                             "package) and plug the board again, or join the plugdev group"));
+    EXPECT_EQ(boardRefusal(QStringLiteral("1:2")),
+              QStringLiteral("another program holds it: close that program and plug the "
+                             "board again"));
+    upg_dev_close(held);
+    EXPECT_EQ(boardRefusal(QStringLiteral("1:2")), QString());
+    EXPECT_EQ(boardRefusal(QStringLiteral("1:8")),
+              QStringLiteral("it left the bus before it could be opened"));
 
     vboard::removeAll();
     EXPECT_EQ(takeNotifications(&seen, 4),

@@ -9,10 +9,19 @@
 #include "upg_device.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+
+static QString listedPorts()
+{
+    QStringList ports;
+    for (const BoardSighting &board : listBoards())
+        ports.append(board.port);
+    return ports.join(QLatin1Char(' '));
+}
 
 int main(int argc, char **argv)
 {
@@ -28,7 +37,7 @@ int main(int argc, char **argv)
         else if (change == DeviceRemoveComplete)
             std::printf("change removal\n");
         else if (change == DeviceNodesChanged)
-            std::printf("listed %s\n", qPrintable(listBoardPorts().join(QLatin1Char(' '))));
+            std::printf("listed %s\n", qPrintable(listedPorts()));
     });
     if (!monitor.start())
         return 1;
