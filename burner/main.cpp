@@ -3,6 +3,7 @@
 // outcome from the reports alone.
 
 #include "burner.h"
+#include "console_tie.h"
 #include "logger.h"
 #include "report.h"
 #include "worker_args.h"
@@ -12,6 +13,10 @@
 
 int main(int argc, char *argv[])
 {
+    if (!tieToConsole()) {
+        std::fprintf(stderr, "ZelBurner: the console that started this worker has ended\n");
+        return 0;
+    }
     const WorkerArgs args = parseWorkerArgs(argc, argv);
     if (!args.usable())
         return 0;

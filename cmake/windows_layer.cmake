@@ -35,8 +35,9 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_subdirectory(libzelupg)
 add_dependencies(zelupg libusb_implib)
 add_subdirectory(tools/zelimg)
-add_library(zelplatform_win STATIC common/report_delivery_win.cpp libzelupg/ansi_path_win.cpp)
-target_include_directories(zelplatform_win PUBLIC common libzelupg)
+add_library(zelplatform_win STATIC common/report_delivery_win.cpp libzelupg/ansi_path_win.cpp
+  console/core/worker_job_win.cpp)
+target_include_directories(zelplatform_win PUBLIC common libzelupg console/core)
 target_link_libraries(zelplatform_win PUBLIC user32)
 
 enable_testing()

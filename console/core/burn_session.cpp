@@ -119,7 +119,7 @@ bool BurnSession::loadImage(const QString &path)
 
 void BurnSession::startBurn(int slot)
 {
-    if (m_imagePath.isEmpty())
+    if (m_imagePath.isEmpty() || m_burningDisabled)
         return;
     if (!QFileInfo::exists(m_imagePath)) {
         emit imageFileMissing(true);
@@ -137,13 +137,20 @@ void BurnSession::startBurn(int slot)
     m_launcher->start(slot, m_imagePath, record.portText, record.startTime.toSecsSinceEpoch());
 }
 
-void BurnSession::handleReport(quint32 kind, const QByteArray &payload)
+void BurnSession::handleReport(quint32 kind, const QByteArray &payload, qint64 senderPid)
 {
     const DecodedReport report = decodeReportPayload(payload.constData(), payload.size());
     // Without "#" there is no value to act on.
     if (!report.valid || report.slotIndex < 0 || report.slotIndex >= m_slots.size())
         return;
     const int slot = report.slotIndex;
+    // A worker of another console, or one that ended, speaks of a burn this
+    // slot does not show.
+    if (!m_launcher->acceptReport(slot, senderPid)) {
+        qWarning().noquote() << "Ignored report" << kind << payload << "from process" << senderPid
+                             << ", which is not the running worker of slot" << slot;
+        return;
+    }
     switch (kind) {
     case ReportProgress: {
         const quint32 fileSize = m_image ? m_image->fileSize() : 0;
@@ -181,6 +188,16 @@ bool BurnSession::isIdle() const
             return false;
     }
     return true;
+}
+
+void BurnSession::setPendingReportReader(std::function<void()> readPending)
+{
+    m_launcher->setPendingReportReader(std::move(readPending));
+}
+
+void BurnSession::disableBurning()
+{
+    m_burningDisabled = true;
 }
 
 void BurnSession::clearPortMapping()
