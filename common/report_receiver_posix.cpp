@@ -150,8 +150,8 @@ void ReportReceiver::stop()
 
 void ReportReceiver::readPending()
 {
-    acceptPending();
-    // Records that came on connections accepted earlier; ids are in accept order.
+    // First what came on connections accepted earlier (ids are in accept
+    // order), then the connections still waiting to be accepted.
     std::vector<quint64> ids;
     for (const auto &entry : m_connections)
         ids.push_back(entry.first);
@@ -160,6 +160,7 @@ void ReportReceiver::readPending()
         if (it != m_connections.end() && !it->second->handed)
             readFrom(it->second.get());
     }
+    acceptPending();
 }
 
 void ReportReceiver::acceptPending()

@@ -9,6 +9,15 @@
 #include <QTimer>
 #include <QUrl>
 
+namespace
+{
+
+// How late a silence check may come before it is taken for a console that
+// was stopped or busy rather than for a silent worker.
+constexpr qint64 kLateSilenceMs = 2000;
+
+} // namespace
+
 WorkerLauncher::WorkerLauncher(int slotCount, QObject *parent)
     : QObject(parent), m_workers(slotCount)
 {
@@ -67,6 +76,7 @@ bool WorkerLauncher::start(int slot, const QString &imagePath, const QString &po
     if (m_workers[slot].process == process && process->processId() > 0) {
         m_workers[slot].pid = process->processId();
         m_tie.adopt(process);
+        m_workers[slot].silentFor.start();
         silence->start();
     }
     return true;
@@ -87,8 +97,10 @@ bool WorkerLauncher::acceptReport(int slot, qint64 senderPid)
     if (senderPid != 0 && senderPid != worker.pid)
         return false;
     ++worker.reports;
-    if (worker.silence->isActive())
+    if (worker.silence->isActive()) {
+        worker.silentFor.start();
         worker.silence->start();
+    }
     return true;
 }
 
@@ -136,6 +148,13 @@ void WorkerLauncher::onSilence(int slot)
     if (!isRunning(slot) || m_workers[slot].reports != before)
         return;
     Worker &worker = m_workers[slot];
+    // Due long ago: this console stood still itself, and the worker's
+    // reports may still be on their way in. It gets a full time of its own.
+    if (worker.silentFor.elapsed() > worker.silence->interval() + kLateSilenceMs) {
+        worker.silentFor.start();
+        worker.silence->start();
+        return;
+    }
     qCritical().noquote() << QStringLiteral("Burn process of slot %1 (pid %2) sent no report for "
                                             "%3 s; ending it")
                                  .arg(slot)

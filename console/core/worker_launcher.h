@@ -8,6 +8,7 @@
 #include "worker_tie.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
 #include <QVector>
@@ -62,6 +63,7 @@ private:
         bool resultSeen = false;
         quint64 reports = 0;  // reports acted on
         QTimer *silence = nullptr;
+        QElapsedTimer silentFor;  // since the last report, or since the start
     };
     QVector<Worker> m_workers;
     WorkerTie m_tie;
