@@ -70,7 +70,9 @@ bool WorkerLauncher::start(int slot, const QString &imagePath, const QString &po
     silence->setSingleShot(true);
     silence->setInterval(SettingsStore::instance()->workerSilenceSeconds() * 1000);
     connect(silence, &QTimer::timeout, this, [this, slot] { onSilence(slot); });
-    m_workers[slot] = {process, 0, false, 0, silence};
+    m_workers[slot] = Worker();
+    m_workers[slot].process = process;
+    m_workers[slot].silence = silence;
     process->start(workerProgram(), workerArguments(slot, imagePath, port, startSeconds));
     // Still ours: a failed start may have released it already.
     if (m_workers[slot].process == process && process->processId() > 0) {
