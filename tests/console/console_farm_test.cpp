@@ -511,7 +511,11 @@ TEST_F(ConsoleFarm, AConsoleKilledDuringALoaderRestartTakesItsWorkersAlongAndThe
 TEST_F(ConsoleFarm, EightBurnsThatEndWhileTheConsoleIsBusyAreRecordedAsSuccesses)
 {
     startFarm({});
-    startConsole(writeImage(sampleImage()));
+    // A root file system of twelve chunks: more reports wait for the
+    // console than its queue of connections holds.
+    zelimg::ImageDesc desc = sampleImage();
+    desc.components.back().bytes = patternBytes(12 * 1024 * 1024, 4);
+    startConsole(writeImage(desc));
     // A restart long enough that no burn ends before every one has begun.
     for (int k = 1; k <= 8; ++k)
         plug(QStringLiteral("6:%1").arg(k), QStringLiteral("restart_delay=3000"));
@@ -526,9 +530,9 @@ TEST_F(ConsoleFarm, EightBurnsThatEndWhileTheConsoleIsBusyAreRecordedAsSuccesses
         },
         90000));
     // The console's thread does nothing for longer than a worker waits for
-    // an answer to its progress and needs to finish, as a stopped or stalled
+    // answers to its progress and needs to finish, as a stopped or stalled
     // console does.
-    QThread::sleep(16);
+    QThread::sleep(22);
     for (int k = 1; k <= 8; ++k)
         EXPECT_EQ(completeFwcs(boardFwcs(QStringLiteral("6:%1").arg(k))).value(
                       QStringLiteral("image.target.rootfs")),
