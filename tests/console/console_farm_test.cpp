@@ -586,6 +586,23 @@ TEST_F(ConsoleFarm, AWorkerThatFallsSilentIsEndedAndItsBurnFailsWhateverAnotherP
     EXPECT_TRUE(m_tab->isIdle());
 }
 
+TEST_F(ConsoleFarm, AConsoleThatCannotHearItsWorkersBurnsNothingAndSaysSo)
+{
+    startFarm({});
+    // Someone else receives the reports under the console's title.
+    ReportReceiver taken(consoleWindowTitle());
+    ASSERT_TRUE(taken.listen());
+    ModalAnswerer answer(QStringLiteral("ok_btn"));
+    startConsole(writeImage(sampleImage()));
+    plug(QStringLiteral("8:1"));
+    ASSERT_TRUE(waitUntil([&answer] { return answer.answered(); }, 10000));
+    EXPECT_TRUE(answer.text().contains(QStringLiteral("无法接收烧写结果"))) << answer.text().toStdString();
+    QTest::qWait(2000);
+    EXPECT_TRUE(workerPids().isEmpty());
+    EXPECT_TRUE(boardFwcs(QStringLiteral("8:1")).empty());
+    EXPECT_FALSE(m_window->findChild<QPushButton *>(QStringLiteral("select_btn"))->isEnabled());
+}
+
 int main(int argc, char **argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
