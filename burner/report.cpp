@@ -17,11 +17,9 @@ constexpr int kAnswerWaitMs = 10000;
 constexpr int kHungConsoleWaitMs = 200;
 
 bool g_consoleHangs = false;
-}  // namespace
 
-void report(ReportKind kind, int slotIndex, quint64 value)
+void deliver(ReportKind kind, const QByteArray &payload)
 {
-    const QByteArray payload = buildReportPayload(slotIndex, value);
     // The result is the burn's only lasting trace: it is kept until the
     // console has handled it, however long the console is stopped or busy.
     // The worker ends with its console, so this never outlives it.
@@ -34,4 +32,15 @@ void report(ReportKind kind, int slotIndex, quint64 value)
     if (g_consoleHangs)
         qWarning() << "The console did not answer report" << kind << payload << "within" << waitMs
                    << "ms; going on without it";
+}
+}  // namespace
+
+void report(ReportKind kind, int slotIndex, quint64 value)
+{
+    deliver(kind, buildReportPayload(slotIndex, value));
+}
+
+void reportTrace(int slotIndex, const QByteArray &bytes)
+{
+    deliver(ReportTrace, buildTracePayload(slotIndex, bytes));
 }

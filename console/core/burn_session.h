@@ -3,6 +3,7 @@
 // slot, when a worker starts, what each worker report means for its slot, and
 // how results are counted and recorded. The page only shows what it is told.
 
+#include "burn_trace.h"
 #include "settings_store.h"
 #include "slot_record.h"
 
@@ -84,6 +85,7 @@ private:
     std::unique_ptr<FirmwareImage> m_image;
     QString m_imagePath;
     QString m_imageName;
+    ImageIdentity m_imageIdentity;
     WorkerLauncher *m_launcher;
     bool m_burningDisabled = false;
 };
