@@ -115,15 +115,17 @@ TEST_F(ConsoleHang, TheWorkerFinishesItsBurnAndKeepsItsResultUntilTheResumedCons
     EXPECT_TRUE(log.contains(QStringLiteral("successfully!")));
     EXPECT_TRUE(log.contains(QStringLiteral("did not answer"))) << log.toStdString();
 
-    // Start, three chunks, result: all kept for the console, in order, and
-    // the result still awaited its answer when the console came back.
-    ASSERT_EQ(answered.size(), 5u);
-    for (size_t i = 0; i < 4; ++i)
+    // The board's trace, start, three chunks, result: all kept for the
+    // console, in order, and the result still awaited its answer when the
+    // console came back.
+    ASSERT_EQ(answered.size(), 6u);
+    EXPECT_EQ(answered[0].report.kind, ReportTrace);
+    for (size_t i = 1; i < 5; ++i)
         EXPECT_EQ(answered[i].report.kind, ReportProgress);
-    EXPECT_EQ(answered[4].report.kind, ReportResult);
-    EXPECT_EQ(answered[4].report.slot, 2);
-    EXPECT_EQ(answered[4].report.value, 1);
-    EXPECT_TRUE(answered[4].senderWaited);
+    EXPECT_EQ(answered[5].report.kind, ReportResult);
+    EXPECT_EQ(answered[5].report.slot, 2);
+    EXPECT_EQ(answered[5].report.value, 1);
+    EXPECT_TRUE(answered[5].senderWaited);
 }
 
 int main(int argc, char **argv)
