@@ -3,6 +3,7 @@
 // outcome from the reports alone.
 
 #include "burner.h"
+#include "console_tie.h"
 #include "logger.h"
 #include "report.h"
 #include "worker_args.h"
@@ -15,6 +16,10 @@ int main(int argc, char *argv[])
 {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("ZelBurner %s\n", VELDMARK_VERSION);
+        return 0;
+    }
+    if (!tieToConsole()) {
+        std::fprintf(stderr, "ZelBurner: the console that started this worker has ended\n");
         return 0;
     }
     const WorkerArgs args = parseWorkerArgs(argc, argv);

@@ -20,7 +20,12 @@ bool g_consoleHangs = false;
 
 void deliver(ReportKind kind, const QByteArray &payload)
 {
-    const int waitMs = g_consoleHangs ? kHungConsoleWaitMs : kAnswerWaitMs;
+    // The result is the burn's only lasting trace: it is kept until the
+    // console has handled it, however long the console is stopped or busy.
+    // The worker ends with its console, so this never outlives it.
+    const int waitMs = kind == ReportResult ? kWaitForAnswer
+                       : g_consoleHangs     ? kHungConsoleWaitMs
+                                            : kAnswerWaitMs;
     const ReportDelivery delivery =
         deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
     g_consoleHangs = delivery == ReportDelivery::Unanswered;

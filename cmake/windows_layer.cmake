@@ -50,8 +50,9 @@ add_subdirectory(tools/zelflash)
 # The programs share one folder, as when installed.
 set(ZEL_PROGRAM_DIR ${CMAKE_BINARY_DIR}/bin)
 set_target_properties(zelimg zelflash PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZEL_PROGRAM_DIR})
-add_library(zelplatform_win STATIC common/report_delivery_win.cpp libzelupg/ansi_path_win.cpp)
-target_include_directories(zelplatform_win PUBLIC common libzelupg)
+add_library(zelplatform_win STATIC common/report_delivery_win.cpp libzelupg/ansi_path_win.cpp
+  console/core/worker_job_win.cpp)
+target_include_directories(zelplatform_win PUBLIC common libzelupg console/core)
 target_link_libraries(zelplatform_win PUBLIC user32)
 
 if(ZEL_WINDOWS_SDK)

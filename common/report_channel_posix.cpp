@@ -19,10 +19,11 @@
 
 namespace {
 // Bounds connect and send, which block only while the console's queue of
-// connections is full; never 0, which would mean no bound at all.
+// connections is full; never 0, which would mean no bound at all, unless
+// the caller waits for ever.
 void boundSending(int fd, const QDeadlineTimer &deadline)
 {
-    const qint64 ms = std::max<qint64>(deadline.remainingTime(), 1);
+    const qint64 ms = deadline.isForever() ? 0 : std::max<qint64>(deadline.remainingTime(), 1);
     const timeval timeout{static_cast<time_t>(ms / 1000),
                           static_cast<suseconds_t>(ms % 1000 * 1000)};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));

@@ -9,7 +9,8 @@ ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QBy
 {
     switch (deliverReportToWindow(reinterpret_cast<const wchar_t *>(windowTitle.utf16()), kind,
                                   payload.constData(), size_t(payload.size()),
-                                  unsigned(answerWaitMs))) {
+                                  answerWaitMs == kWaitForAnswer ? kNoAnswerTimeout
+                                                                 : unsigned(answerWaitMs))) {
     case WindowDelivery::Handled:
         return ReportDelivery::Handled;
     case WindowDelivery::NoWindow:

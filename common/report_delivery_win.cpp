@@ -14,8 +14,14 @@ WindowDelivery deliverReportToWindow(const wchar_t *title, uint32_t kind, const 
     data.dwData = kind;
     data.cbData = DWORD(size);
     data.lpData = const_cast<char *>(payload);
-    // A console that hangs must not hold the worker and its board for ever.
+    // A console that hangs must not hold the worker and its board for ever,
+    // except for a report the caller must not lose (no timeout given).
     DWORD_PTR result = 0;
+    if (answerWaitMs == kNoAnswerTimeout) {
+        SendMessageW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+        // A window that went away meanwhile handled nothing.
+        return IsWindow(window) ? WindowDelivery::Handled : WindowDelivery::NoWindow;
+    }
     if (!SendMessageTimeoutW(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_NORMAL,
                              answerWaitMs, &result))
         return WindowDelivery::Unanswered;

@@ -56,9 +56,11 @@ QByteArray homeFolder()
     return entry && entry->pw_dir ? QByteArray(entry->pw_dir) : QByteArray();
 }
 
+}  // namespace
+
 // The session's runtime folder when it is private; otherwise a folder below
 // the user's home, where no other user can create anything first.
-QByteArray privateFolder(QString *error)
+QByteArray privateRuntimeFolder(QString *error)
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     QString ignored;
@@ -77,12 +79,11 @@ QByteArray privateFolder(QString *error)
     const QByteArray folder = cache + "/zel-reports";
     return isPrivateFolder(folder, true, error) ? folder : QByteArray();
 }
-}  // namespace
 
 QByteArray reportSocketPath(const QString &windowTitle, QString *error)
 {
     QString problem;
-    const QByteArray dir = privateFolder(&problem);
+    const QByteArray dir = privateRuntimeFolder(&problem);
     QByteArray path;
     if (!dir.isEmpty()) {
         const QByteArray digest =

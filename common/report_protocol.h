@@ -13,6 +13,10 @@ enum ReportKind {
     ReportTrace = 5,     // the board's trace information, in hex
 };
 
+// The environment variable in which a console tells each worker it starts
+// its own process id, so that the worker can end with it.
+constexpr char kConsolePidVariable[] = "ZEL_CONSOLE_PID";
+
 // "Zelkora量产工具 v0.1.8": the console's title, by which workers find it.
 QString consoleWindowTitle();
 

@@ -1,9 +1,10 @@
 #pragma once
 // The console's receiving end of worker reports: listens under the console's
-// window title while it exists and hands every report, as sent, to whoever
-// handles it. The worker waits until the handler has returned. Connections
-// are read as their bytes come, never blocking the thread; a connection that
-// has not sent its whole record within its deadline is dropped.
+// window title while it exists and hands every report, as sent and with the
+// process that sent it, to whoever handles it. The worker waits until the
+// handler has returned. Connections are read as their bytes come, never
+// blocking the thread; a connection that has not sent its whole record within
+// its deadline is dropped.
 
 #include <QByteArray>
 #include <QObject>
@@ -22,14 +23,19 @@ public:
     ~ReportReceiver() override;
 
     // False when another receiver already listens under this title or the
-    // socket cannot be set up; errorString() then says why.
+    // socket cannot be set up; errorString() then says why. Only one
+    // receiver per title gets it, however many try at once.
     bool listen();
     bool isListening() const { return m_fd >= 0; }
     QString errorString() const { return m_error; }
+    // Handles at once every report that has reached the socket, so that
+    // what a worker sent is known before its end is acted on.
+    void readPending();
 
 signals:
-    // kind and the payload bytes exactly as sent (not decoded).
-    void reportReceived(quint32 kind, const QByteArray &payload);
+    // kind and the payload bytes exactly as sent (not decoded); senderPid:
+    // the process that connected, as the kernel tells it.
+    void reportReceived(quint32 kind, const QByteArray &payload, qint64 senderPid);
 
 private:
     struct Connection;
@@ -45,6 +51,7 @@ private:
     QByteArray m_path;
     QString m_error;
     int m_fd = -1;
+    int m_lockFd = -1;  // held while listening: the title is ours
     QSocketNotifier *m_notifier = nullptr;
     std::map<quint64, std::unique_ptr<Connection>> m_connections;  // by id, in accept order
     quint64 m_lastConnectionId = 0;

@@ -9,9 +9,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 // A worker writes its whole record right after connecting; a connection that
@@ -31,15 +34,33 @@ sockaddr_un addressOf(const QByteArray &path)
     return addr;
 }
 
-// True when some process accepts connections on the socket file.
-bool someoneListens(const sockaddr_un &addr)
+// The lock beside the socket file, taken without waiting; -1 when another
+// receiver holds it. The kernel drops it when its holder ends, however it
+// ends, so a socket file found while holding it is a dead receiver's.
+int lockTitle(const QByteArray &socketPath, bool *heldElsewhere)
 {
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (probe < 0)
-        return false;
-    const bool listening = ::connect(probe, reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)) == 0;
-    ::close(probe);
-    return listening;
+    const QByteArray path = socketPath + ".lock";
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    *heldElsewhere = false;
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *heldElsewhere = errno == EWOULDBLOCK;
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+qint64 peerPid(int fd)
+{
+    ucred peer{};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
+        return 0;
+    return peer.pid;
 }
 
 QString socketError(const char *what, const QByteArray &path)
@@ -53,6 +74,8 @@ QString socketError(const char *what, const QByteArray &path)
 struct ReportReceiver::Connection {
     quint64 id = 0;
     int fd = -1;
+    qint64 senderPid = 0;
+    bool handed = false;  // its record is with the handler
     QSocketNotifier *notifier = nullptr;
     QTimer *deadline = nullptr;
     ReportRecordReader record;
@@ -82,23 +105,28 @@ bool ReportReceiver::listen()
     if (m_path.isEmpty())
         return refuse(error);
     const sockaddr_un addr = addressOf(m_path);
-    if (someoneListens(addr))
+    bool heldElsewhere = false;
+    const int lockFd = lockTitle(m_path, &heldElsewhere);
+    if (heldElsewhere)
         return refuse(QStringLiteral("another console or listener receives the reports at \"%1\"")
                           .arg(QString::fromLocal8Bit(m_path)));
-    // A socket file left by a console that was killed.
+    if (lockFd < 0)
+        return refuse(socketError("lock", m_path + ".lock"));
+    // A socket file left by a receiver that was killed.
     ::unlink(m_path.constData());
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return refuse(socketError("create", m_path));
-    if (::bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)) != 0
+    if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)) != 0
         || ::listen(fd, kListenQueue) != 0) {
-        const QString reason = socketError("bind or listen on", m_path);
-        ::close(fd);
+        const QString reason = socketError("create, bind or listen on", m_path);
+        if (fd >= 0)
+            ::close(fd);
+        ::close(lockFd);
         return refuse(reason);
     }
     m_error.clear();
     m_fd = fd;
+    m_lockFd = lockFd;
     m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ReportReceiver::acceptPending);
     return true;
@@ -114,7 +142,25 @@ void ReportReceiver::stop()
         drop(m_connections.begin()->second.get());
     ::close(m_fd);
     m_fd = -1;
+    // Unlinked while still locked: a receiver that starts now finds no file of ours.
     ::unlink(m_path.constData());
+    ::close(m_lockFd);
+    m_lockFd = -1;
+}
+
+void ReportReceiver::readPending()
+{
+    // First what came on connections accepted earlier (ids are in accept
+    // order), then the connections still waiting to be accepted.
+    std::vector<quint64> ids;
+    for (const auto &entry : m_connections)
+        ids.push_back(entry.first);
+    for (const quint64 id : ids) {
+        const auto it = m_connections.find(id);
+        if (it != m_connections.end() && !it->second->handed)
+            readFrom(it->second.get());
+    }
+    acceptPending();
 }
 
 void ReportReceiver::acceptPending()
@@ -131,6 +177,7 @@ void ReportReceiver::acceptPending()
         const quint64 id = ++m_lastConnectionId;
         connection->id = id;
         connection->fd = fd;
+        connection->senderPid = peerPid(fd);
         connection->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         connection->deadline = new QTimer(this);
         connection->deadline->setSingleShot(true);
@@ -138,13 +185,13 @@ void ReportReceiver::acceptPending()
         // Looked up by id: a signal that comes after the connection ended does nothing.
         connect(connection->notifier, &QSocketNotifier::activated, this, [this, id] {
             const auto it = m_connections.find(id);
-            if (it != m_connections.end())
+            if (it != m_connections.end() && !it->second->handed)
                 readFrom(it->second.get());
         });
         connect(connection->deadline, &QTimer::timeout, this, [this, id] {
             // What arrived while this thread was busy elsewhere still counts.
             const auto it = m_connections.find(id);
-            if (it != m_connections.end() && readFrom(it->second.get()))
+            if (it != m_connections.end() && !it->second->handed && readFrom(it->second.get()))
                 drop(it->second.get());
         });
         connection->deadline->start(kRecordDeadlineMs);
@@ -178,7 +225,9 @@ bool ReportReceiver::readFrom(Connection *connection)
     // Nothing more to read or to time out while the handler runs.
     connection->notifier->setEnabled(false);
     connection->deadline->stop();
-    emit reportReceived(connection->record.kind(), connection->record.payload());
+    connection->handed = true;
+    emit reportReceived(connection->record.kind(), connection->record.payload(),
+                        connection->senderPid);
     // Only now may the worker go on: the report has been handled.
     const char ack = 1;
     ::send(connection->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);

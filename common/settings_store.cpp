@@ -180,6 +180,15 @@ bool SettingsStore::isVerbose() const
     return m_settings->value(key).toString() == QLatin1String("1");
 }
 
+int SettingsStore::workerSilenceSeconds() const
+{
+    // Longer than every wait of a burn: the reconnect wait and the command
+    // time-outs are 10 s. Bounded so that the milliseconds fit an int.
+    constexpr int kDefault = 60, kMost = 24 * 3600;
+    const int stored = intValue(kCommon, QStringLiteral("worker_silence_seconds"));
+    return stored > 0 && stored <= kMost ? stored : kDefault;
+}
+
 PortMapping SettingsStore::portMapping() const
 {
     return parsePortMapping(value(kCommon, QStringLiteral("port_mapping")));

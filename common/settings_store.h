@@ -51,6 +51,9 @@ public:
     bool dbCreated() const;
     bool setDbCreated(bool created);
     bool isVerbose() const;
+    // [common] worker_silence_seconds: how long a worker may send no report
+    // before it is ended; 60 when missing or not positive.
+    int workerSilenceSeconds() const;
     PortMapping portMapping() const;
     bool setPortMapping(const PortMapping &mapping);
 

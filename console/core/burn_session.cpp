@@ -144,7 +144,7 @@ bool BurnSession::loadImage(const QString &path)
 
 void BurnSession::startBurn(int slot)
 {
-    if (m_imagePath.isEmpty())
+    if (m_imagePath.isEmpty() || m_burningDisabled)
         return;
     if (!QFileInfo::exists(m_imagePath)) {
         emit imageFileMissing(true);
@@ -163,11 +163,13 @@ void BurnSession::startBurn(int slot)
     m_launcher->start(slot, m_imagePath, record.portText, record.startTime.toSecsSinceEpoch());
 }
 
-void BurnSession::handleReport(quint32 kind, const QByteArray &payload)
+void BurnSession::handleReport(quint32 kind, const QByteArray &payload, qint64 senderPid)
 {
     if (kind == ReportTrace) {
         const DecodedTrace trace = decodeTracePayload(payload.constData(), payload.size());
-        if (trace.valid && trace.slotIndex < m_slots.size())
+        // Only the slot's own worker knows which board it burns.
+        if (trace.valid && trace.slotIndex < m_slots.size()
+            && m_launcher->acceptReport(trace.slotIndex, senderPid))
             m_slots[trace.slotIndex].boardTrace = trace.bytes;
         return;
     }
@@ -176,6 +178,13 @@ void BurnSession::handleReport(quint32 kind, const QByteArray &payload)
     if (!report.valid || report.slotIndex < 0 || report.slotIndex >= m_slots.size())
         return;
     const int slot = report.slotIndex;
+    // A worker of another console, or one that ended, speaks of a burn this
+    // slot does not show.
+    if (!m_launcher->acceptReport(slot, senderPid)) {
+        qWarning().noquote() << "Ignored report" << kind << payload << "from process" << senderPid
+                             << ", which is not the running worker of slot" << slot;
+        return;
+    }
     switch (kind) {
     case ReportProgress: {
         const quint32 fileSize = m_image ? m_image->fileSize() : 0;
@@ -213,6 +222,16 @@ bool BurnSession::isIdle() const
             return false;
     }
     return true;
+}
+
+void BurnSession::setPendingReportReader(std::function<void()> readPending)
+{
+    m_launcher->setPendingReportReader(std::move(readPending));
+}
+
+void BurnSession::disableBurning()
+{
+    m_burningDisabled = true;
 }
 
 void BurnSession::clearPortMapping()

@@ -56,7 +56,14 @@ public:
     bool loadImage(const QString &path);
     void startBurn(int slot);
     // One worker report: its kind and payload "ZEL_<slot>#<value>_TOOL".
-    void handleReport(quint32 kind, const QByteArray &payload);
+    // senderPid: the process that sent it, 0 when the platform does not say;
+    // a report from any process but the slot's running worker is ignored.
+    void handleReport(quint32 kind, const QByteArray &payload, qint64 senderPid = 0);
+    // Handles every report that has arrived but not been handled yet.
+    void setPendingReportReader(std::function<void()> readPending);
+    // Without a way to hear from workers no burn could be recorded: no
+    // worker starts any more.
+    void disableBurning();
     // No worker of this session runs, whatever its slot shows.
     bool isIdle() const;
     void clearPortMapping();
@@ -99,4 +106,5 @@ private:
     QString m_imageName;
     ImageIdentity m_imageIdentity;
     WorkerLauncher *m_launcher;
+    bool m_burningDisabled = false;
 };

@@ -1,17 +1,30 @@
 #include "worker_launcher.h"
 
+#include "settings_store.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QMetaEnum>
+#include <QTimer>
 #include <QUrl>
+
+namespace
+{
+
+// How late a silence check may come before it is taken for a console that
+// was stopped or busy rather than for a silent worker.
+constexpr qint64 kLateSilenceMs = 2000;
+
+} // namespace
 
 WorkerLauncher::WorkerLauncher(int slotCount, QObject *parent)
     : QObject(parent), m_workers(slotCount)
 {
 }
 
-// Workers outlive the console: their process objects are let go, not killed.
+// Process objects are let go, not killed and waited for: a worker still
+// running ends with the console through its tie.
 WorkerLauncher::~WorkerLauncher()
 {
     for (Worker &worker : m_workers) {
@@ -39,21 +52,35 @@ bool WorkerLauncher::start(int slot, const QString &imagePath, const QString &po
 {
     if (slot < 0 || slot >= m_workers.size() || m_workers[slot].process)
         return false;
-    // No parent: a worker still running when the console closes must not be killed.
+    // No parent: the process object is let go when the console closes.
     auto *process = new QProcess;
     process->setProperty("slot", slot);
     // Nothing of the worker's output is kept; its log file has it all.
     process->setStandardInputFile(QProcess::nullDevice());
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+    m_tie.prepare(process);
     connect(process, &QProcess::errorOccurred, this,
             [this, process](QProcess::ProcessError error) { onError(process, error); });
     connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
             [this, process](int code, QProcess::ExitStatus status) {
                 onFinished(process, code, status);
             });
-    m_workers[slot] = {process, false};
+    auto *silence = new QTimer(this);
+    silence->setSingleShot(true);
+    silence->setInterval(SettingsStore::instance()->workerSilenceSeconds() * 1000);
+    connect(silence, &QTimer::timeout, this, [this, slot] { onSilence(slot); });
+    m_workers[slot] = Worker();
+    m_workers[slot].process = process;
+    m_workers[slot].silence = silence;
     process->start(workerProgram(), workerArguments(slot, imagePath, port, startSeconds));
+    // Still ours: a failed start may have released it already.
+    if (m_workers[slot].process == process && process->processId() > 0) {
+        m_workers[slot].pid = process->processId();
+        m_tie.adopt(process);
+        m_workers[slot].silentFor.start();
+        silence->start();
+    }
     return true;
 }
 
@@ -62,10 +89,38 @@ bool WorkerLauncher::isRunning(int slot) const
     return slot >= 0 && slot < m_workers.size() && m_workers[slot].process;
 }
 
+bool WorkerLauncher::acceptReport(int slot, qint64 senderPid)
+{
+    if (!isRunning(slot)) {
+        // Without a named sender nothing tells a stray report from a late one.
+        return senderPid == 0;
+    }
+    Worker &worker = m_workers[slot];
+    if (senderPid != 0 && senderPid != worker.pid)
+        return false;
+    ++worker.reports;
+    if (worker.silence->isActive()) {
+        worker.silentFor.start();
+        worker.silence->start();
+    }
+    return true;
+}
+
 void WorkerLauncher::noteResult(int slot)
 {
     if (isRunning(slot))
         m_workers[slot].resultSeen = true;
+}
+
+void WorkerLauncher::setPendingReportReader(std::function<void()> readPending)
+{
+    m_readPending = std::move(readPending);
+}
+
+void WorkerLauncher::readPendingReports()
+{
+    if (m_readPending)
+        m_readPending();
 }
 
 void WorkerLauncher::onError(QProcess *process, QProcess::ProcessError error)
@@ -84,6 +139,32 @@ void WorkerLauncher::onFinished(QProcess *process, int exitCode, QProcess::ExitS
                          : QStringLiteral("exited with status %1").arg(exitCode));
 }
 
+void WorkerLauncher::onSilence(int slot)
+{
+    if (!isRunning(slot))
+        return;
+    // A console that was stopped or busy finds its timers due at once: what
+    // the worker sent meanwhile counts before it is taken for silent.
+    const quint64 before = m_workers[slot].reports;
+    readPendingReports();
+    if (!isRunning(slot) || m_workers[slot].reports != before)
+        return;
+    Worker &worker = m_workers[slot];
+    // Due long ago: this console stood still itself, and the worker's
+    // reports may still be on their way in. It gets a full time of its own.
+    if (worker.silentFor.elapsed() > worker.silence->interval() + kLateSilenceMs) {
+        worker.silentFor.start();
+        worker.silence->start();
+        return;
+    }
+    qCritical().noquote() << QStringLiteral("Burn process of slot %1 (pid %2) sent no report for "
+                                            "%3 s; ending it")
+                                 .arg(slot)
+                                 .arg(worker.pid)
+                                 .arg(worker.silence->interval() / 1000);
+    worker.process->kill();
+}
+
 void WorkerLauncher::release(QProcess *process, const QString &how)
 {
     const int slot = process->property("slot").toInt();
@@ -91,9 +172,13 @@ void WorkerLauncher::release(QProcess *process, const QString &how)
     process->deleteLater();
     if (m_workers[slot].process != process)
         return;
-    const bool resultSeen = m_workers[slot].resultSeen;
+    // What the worker sent before it ended may still wait on the socket.
+    if (!m_workers[slot].resultSeen)
+        readPendingReports();
+    Worker worker = m_workers[slot];
     m_workers[slot] = Worker();
-    if (!resultSeen)
+    worker.silence->deleteLater();
+    if (!worker.resultSeen)
         qCritical().noquote() << "Burn process of slot" << slot << how << "without a result";
-    emit workerEnded(slot, resultSeen);
+    emit workerEnded(slot, worker.resultSeen);
 }

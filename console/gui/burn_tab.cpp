@@ -176,9 +176,21 @@ void BurnTab::handleDeviceChange(int event)
     m_session->handleDeviceChange(event);
 }
 
-void BurnTab::handleReport(quint32 kind, const QByteArray &payload)
+void BurnTab::handleReport(quint32 kind, const QByteArray &payload, qint64 senderPid)
 {
-    m_session->handleReport(kind, payload);
+    m_session->handleReport(kind, payload, senderPid);
+}
+
+void BurnTab::refuseBurning(const QString &reason)
+{
+    m_session->disableBurning();
+    m_selectBtn->setEnabled(false);
+    m_imgPath->setStyleSheet(QStringLiteral("color: red;"));
+    m_imgPath->setText(QStringLiteral("无法接收烧写结果，不能烧写：%1").arg(reason));
+    // Once the window is up: the operator must see it, not only the log.
+    QTimer::singleShot(0, this, [this] {
+        ZelDialog::alert(this, QStringLiteral("无法接收烧写结果，不能烧写，请关闭其他量产工具后重新启动"));
+    });
 }
 
 void BurnTab::loadImage(const QString &path)

@@ -30,8 +30,10 @@ public:
     void scanBoards();
     // A device-change notification by its Windows number.
     void handleDeviceChange(int event);
-    // One worker report as the worker sent it.
-    void handleReport(quint32 kind, const QByteArray &payload);
+    // One worker report as the worker sent it; senderPid as BurnSession takes it.
+    void handleReport(quint32 kind, const QByteArray &payload, qint64 senderPid = 0);
+    // Worker reports cannot reach this console: the page burns nothing and says why.
+    void refuseBurning(const QString &reason);
     // Loads the image at path and burns every slot waiting for one.
     void loadImage(const QString &path);
 

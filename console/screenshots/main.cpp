@@ -20,11 +20,13 @@
 #include <QCalendarWidget>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
 
@@ -84,6 +86,14 @@ int main(int argc, char *argv[])
     const QDir folder(QString::fromLocal8Bit(argv[1]));
     if (!folder.mkpath(QStringLiteral(".")))
         return 1;
+    // Apart from a console that runs meanwhile, whose report channel this
+    // window would otherwise find taken.
+    QTemporaryDir runtime;
+    if (!runtime.isValid())
+        return 1;
+    QFile::setPermissions(runtime.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     initConsoleResources();
     installApplicationFont();
     const int loggedBurn = seedHistory();

@@ -3,11 +3,16 @@
 
 #include "report_endpoint_posix.h"
 #include "report_protocol.h"
+#include "report_record.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -28,27 +33,42 @@ int listenWithoutAnswering(const QString &title)
     return fd;
 }
 
-// What the console reads once it runs again: the records of every pending
-// connection, in the order they came.
-std::vector<ReceivedReport> pendingReports(int listener)
+struct AnsweredReport {
+    ReceivedReport report;
+    bool senderWaited;  // the worker still waited for the answer
+};
+
+// What the console does once it runs again: reads and answers the record of
+// every pending connection, in the order they came.
+std::vector<AnsweredReport> answerPending(int listener)
 {
-    std::vector<ReceivedReport> reports;
+    std::vector<AnsweredReport> answered;
     for (;;) {
         const int conn = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK);
         if (conn < 0)
             break;
-        QByteArray record;
+        ReportRecordReader record;
         char buffer[256];
-        ssize_t n;
-        while ((n = ::recv(conn, buffer, sizeof(buffer), 0)) > 0)
+        while (record.state() == ReportRecordReader::Incomplete) {
+            pollfd p{conn, POLLIN, 0};
+            if (::poll(&p, 1, 1000) <= 0)
+                break;
+            const ssize_t n = ::recv(conn, buffer, static_cast<size_t>(record.missing()), 0);
+            if (n <= 0)
+                break;
             record.append(buffer, static_cast<int>(n));
+        }
+        // A sender that gave up has closed its end: nothing more, end of stream.
+        const bool waited = ::recv(conn, buffer, 1, MSG_PEEK | MSG_DONTWAIT) < 0 && errno == EAGAIN;
+        const char ack = 1;
+        ::send(conn, &ack, 1, MSG_NOSIGNAL);
         ::close(conn);
-        if (record.size() < 8)
+        if (record.state() != ReportRecordReader::Complete)
             continue;
-        const DecodedReport d = decodeReportPayload(record.constData() + 8, record.size() - 8);
-        reports.push_back({static_cast<unsigned char>(record[0]), d.slotIndex, d.value});
+        const DecodedReport d = decodeReportPayload(record.payload().constData(), record.payload().size());
+        answered.push_back({{static_cast<int>(record.kind()), d.slotIndex, d.value}, waited});
     }
-    return reports;
+    return answered;
 }
 }  // namespace
 
@@ -56,7 +76,7 @@ class ConsoleHang : public FarmTest
 {
 };
 
-TEST_F(ConsoleHang, TheWorkerFinishesItsBurnAndAResumedConsoleStillGetsEveryReport)
+TEST_F(ConsoleHang, TheWorkerFinishesItsBurnAndKeepsItsResultUntilTheResumedConsoleAnswers)
 {
     startFarm({"--board", "1:1", "upgrade=1"});
     const int console = listenWithoutAnswering(consoleWindowTitle());
@@ -65,9 +85,29 @@ TEST_F(ConsoleHang, TheWorkerFinishesItsBurnAndAResumedConsoleStillGetsEveryRepo
     zelimg::ImageDesc desc = emptyImage();
     desc.components.push_back(
         component("image.target.data", "data", 0, "burn", patternBytes(3 * 1024 * 1024, 9)));
+
+    // The console stays stopped for seconds after the board got everything,
+    // far longer than a worker waits for an answer to its progress.
+    std::vector<AnsweredReport> answered;
+    QElapsedTimer sinceBurned;
+    QTimer resume;
+    QObject::connect(&resume, &QTimer::timeout, [&] {
+        if (!sinceBurned.isValid()) {
+            const std::vector<BoardFwc> fwcs = boardFwcs(QStringLiteral("1:1"));
+            if (!fwcs.empty() && fwcs[0].complete)
+                sinceBurned.start();
+        } else if (sinceBurned.elapsed() > 3000) {
+            for (const AnsweredReport &r : answerPending(console))
+                answered.push_back(r);
+        }
+    });
+    resume.start(100);
     const WorkerRun run = runWorker(2, writeImage(desc), QStringLiteral("1:1"));
+    resume.stop();
+    ::close(console);
 
     EXPECT_EQ(run.exitCode, 0);
+    EXPECT_GT(run.elapsedMs, 3000);
     const std::vector<BoardFwc> fwcs = boardFwcs(QStringLiteral("1:1"));
     ASSERT_EQ(fwcs.size(), 1u);
     EXPECT_TRUE(fwcs[0].complete);
@@ -75,15 +115,17 @@ TEST_F(ConsoleHang, TheWorkerFinishesItsBurnAndAResumedConsoleStillGetsEveryRepo
     EXPECT_TRUE(log.contains(QStringLiteral("successfully!")));
     EXPECT_TRUE(log.contains(QStringLiteral("did not answer"))) << log.toStdString();
 
-    // Start, three chunks, result: all kept for the console, in order.
-    const std::vector<ReceivedReport> reports = pendingReports(console);
-    ::close(console);
-    ASSERT_EQ(reports.size(), 5u);
-    for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(reports[i].kind, ReportProgress);
-    EXPECT_EQ(reports[4].kind, ReportResult);
-    EXPECT_EQ(reports[4].slot, 2);
-    EXPECT_EQ(reports[4].value, 1);
+    // The board's trace, start, three chunks, result: all kept for the
+    // console, in order, and the result still awaited its answer when the
+    // console came back.
+    ASSERT_EQ(answered.size(), 6u);
+    EXPECT_EQ(answered[0].report.kind, ReportTrace);
+    for (size_t i = 1; i < 5; ++i)
+        EXPECT_EQ(answered[i].report.kind, ReportProgress);
+    EXPECT_EQ(answered[5].report.kind, ReportResult);
+    EXPECT_EQ(answered[5].report.slot, 2);
+    EXPECT_EQ(answered[5].report.value, 1);
+    EXPECT_TRUE(answered[5].senderWaited);
 }
 
 int main(int argc, char **argv)

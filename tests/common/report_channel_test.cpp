@@ -12,13 +12,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -191,14 +194,57 @@ TEST_F(ReportChannelTest, OnlyOneReceiverPerTitleAndOtherTitlesAreApart)
     EXPECT_EQ(toOther, 1);
 }
 
-TEST_F(ReportChannelTest, ASocketLeftByAKilledConsoleIsTakenOver)
+TEST_F(ReportChannelTest, OfReceiversStartedAtOnceOneListensAndAKilledOnesSocketIsTakenOver)
 {
-    {
-        ReportReceiver crashed(QStringLiteral("title C"));
-        ASSERT_TRUE(crashed.listen());
+    // Receivers in processes of their own, all released at one moment.
+    constexpr int kReceivers = 6;
+    int go[2], answers[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(answers), 0);
+    std::vector<pid_t> receivers;
+    for (int i = 0; i < kReceivers; ++i) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            ::close(go[1]);
+            char byte;
+            // End of file once the test closes its end: every receiver at once.
+            if (::read(go[0], &byte, 1) < 0)
+                ::_exit(1);
+            ReportReceiver receiver(QStringLiteral("title R"));
+            const char result = receiver.listen() ? 'L' : 'r';
+            if (::write(answers[1], &result, 1) != 1)
+                ::_exit(1);
+            ::pause();
+            ::_exit(0);
+        }
+        receivers.push_back(pid);
     }
-    ReportReceiver restarted(QStringLiteral("title C"));
-    EXPECT_TRUE(restarted.listen());
+    ::close(go[0]);
+    ::close(answers[1]);
+    ::close(go[1]);
+    std::string results;
+    char result;
+    while (results.size() < size_t(kReceivers) && ::read(answers[0], &result, 1) == 1)
+        results += result;
+    ::close(answers[0]);
+    EXPECT_EQ(std::count(results.begin(), results.end(), 'L'), 1) << results;
+
+    // Killed: the socket file stays behind, and a new receiver takes over.
+    for (const pid_t pid : receivers) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    EXPECT_TRUE(QFile::exists(QString::fromLocal8Bit(reportSocketPath(QStringLiteral("title R")))));
+    ReportReceiver restarted(QStringLiteral("title R"));
+    ASSERT_TRUE(restarted.listen());
+    qint64 sender = 0;
+    QObject::connect(&restarted, &ReportReceiver::reportReceived,
+                     [&](quint32, const QByteArray &, qint64 pid) { sender = pid; });
+    EXPECT_EQ(deliverWhileSpinning(QStringLiteral("title R"), 2, QByteArray("ZEL_1#0_TOOL")),
+              ReportDelivery::Handled);
+    // The kernel names the sending process, here this one.
+    EXPECT_EQ(sender, QCoreApplication::applicationPid());
 }
 
 TEST_F(ReportChannelTest, SilentAndSlowClientsNeitherDelayAReportNorHoldTheReceiver)

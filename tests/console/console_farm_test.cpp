@@ -4,8 +4,12 @@
 #include "burn_tab.h"
 #include "farm_harness.h"
 #include "history_database.h"
+#include "report_channel.h"
+#include "report_endpoint_posix.h"
+#include "report_protocol.h"
 #include "settings_store.h"
 #include "upg_device.h"
+#include "single_instance.h"
 #include "veldmark.h"
 
 #include "../zelui/modal_answerer.h"
@@ -18,13 +22,17 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
 #include <csignal>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -108,6 +116,46 @@ int addressOf(const std::string &reply)
     return QRegularExpression(QStringLiteral(" addr=(\\d+)")).match(text).captured(1).toInt();
 }
 
+// Process ids of every ZelBurner burning the board at port, whoever started it.
+QList<pid_t> burnersAt(const QString &port)
+{
+    QList<pid_t> pids;
+    const QByteArray needle = QByteArray("-d") + '\0' + port.toLatin1() + '\0';
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const pid_t pid = entry.toInt(&number);
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(entry));
+        if (!number || !cmdline.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray args = cmdline.readAll();
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        // An ended process not yet reaped burns nothing.
+        const bool zombie = stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
+        if (args.contains("ZelBurner") && args.contains(needle) && !zombie)
+            pids.append(pid);
+    }
+    return pids;
+}
+
+// Today's rows that lack a port or an image name.
+int rowsWithoutPortOrImage()
+{
+    int rows = 0;
+    const QString today = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    for (const HistoryRecord &r : HistoryDatabase::instance()->historyOfDate(today))
+        rows += r.usbPort.isEmpty() || r.imageFile.isEmpty();
+    return rows;
+}
+
+// How often the board at port received each component whole.
+QMap<QString, int> completeFwcs(const std::vector<BoardFwc> &fwcs)
+{
+    QMap<QString, int> counts;
+    for (const BoardFwc &f : fwcs)
+        counts[QString::fromStdString(f.name)] += f.complete;
+    return counts;
+}
+
 } // namespace
 
 class ConsoleFarm : public FarmTest
@@ -133,14 +181,23 @@ protected:
             EXPECT_TRUE(waitUntil(workersEnded, 30000));
         }
         m_window.reset();
+        m_instance.reset();
         // Ended workers' process objects go with the next event loop; this test has none.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (QProcess *console : m_otherConsoles) {
+            console->kill();
+            console->waitForFinished(10000);
+        }
+        qDeleteAll(m_otherConsoles);
         FarmTest::TearDown();
     }
 
     void startConsole(const QString &image)
     {
         m_store->setImagePath(image);
+        // As the program does before it opens its window.
+        m_instance = std::make_unique<SingleInstance>();
+        ASSERT_TRUE(m_instance->acquire()) << m_instance->errorString().toStdString();
         m_window = std::make_unique<Veldmark>();
         m_window->show();
         m_tab = m_window->findChild<BurnTab *>();
@@ -174,7 +231,29 @@ protected:
                   0u);
     }
 
+    // The real console program, offscreen, in folder; its settings are this
+    // console's. Ended, if still running, with the test.
+    QProcess *startConsoleProgram(const QString &folder)
+    {
+        if (folder != g_workDir) {
+            QFile::remove(QDir(folder).filePath(QStringLiteral("Veldmark.ini")));
+            QFile::copy(QDir(g_workDir).filePath(QStringLiteral("Veldmark.ini")),
+                        QDir(folder).filePath(QStringLiteral("Veldmark.ini")));
+        }
+        auto *console = new QProcess;
+        m_otherConsoles.append(console);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        console->setProcessEnvironment(env);
+        console->setWorkingDirectory(folder);
+        console->start(QStringLiteral(VELDMARK), QStringList());
+        EXPECT_TRUE(console->waitForStarted(10000));
+        return console;
+    }
+
     SettingsStore *m_store = nullptr;
+    std::unique_ptr<SingleInstance> m_instance;
+    QList<QProcess *> m_otherConsoles;
     std::unique_ptr<Veldmark> m_window;
     BurnTab *m_tab = nullptr;
     BurnSession *m_session = nullptr;
@@ -448,6 +527,192 @@ TEST_F(ConsoleFarm, BoardsPresentAtStartAreBurnedAndOneThatCannotBeOpenedIsNamed
     // Once gone, it is no longer named.
     ASSERT_EQ(farm("remove 6:3").rfind("ok", 0), 0u);
     EXPECT_TRUE(waitUntil([refused] { return !refused->isVisible(); }, 10000));
+}
+
+TEST_F(ConsoleFarm, ASecondConsoleInTheSameOrAnotherFolderIsRefusedAndEveryBoardIsBurnedOnce)
+{
+    startFarm({});
+    startConsole(writeImage(sampleImage()));
+    QTemporaryDir otherFolder;
+    ASSERT_TRUE(otherFolder.isValid());
+    const QStringList folders{g_workDir, otherFolder.path()};
+    for (int round = 0; round < folders.size(); ++round) {
+        SCOPED_TRACE(folders[round].toStdString());
+        QProcess *second = startConsoleProgram(folders[round]);
+        // Time to set up a burn page, had it gone on.
+        waitUntil([second] { return second->state() == QProcess::NotRunning; }, 3000);
+        // Boards arrive while the second console would be up.
+        for (int k = round * 3 + 1; k <= round * 3 + 3; ++k)
+            plug(QStringLiteral("4:%1").arg(k), QStringLiteral("restart_delay=1000"));
+        for (int slot = round * 3; slot < round * 3 + 3; ++slot)
+            ASSERT_TRUE(waitForState(slot, SlotSucceeded)) << "slot " << slot;
+        ASSERT_TRUE(waitUntil([second] { return second->state() == QProcess::NotRunning; }, 20000))
+            << "the second console still runs";
+        EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second->exitCode(), 2);
+        const QString said = QString::fromUtf8(second->readAllStandardError());
+        EXPECT_TRUE(said.contains(QStringLiteral("another console already runs (folder \"%1\", pid %2)")
+                                      .arg(g_workDir)
+                                      .arg(QCoreApplication::applicationPid())))
+            << said.toStdString();
+    }
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
+    // A second console that had burned too would have restarted the boards again.
+    QTest::qWait(1500);
+    for (int k = 1; k <= 6; ++k) {
+        const QString port = QStringLiteral("4:%1").arg(k);
+        SCOPED_TRACE(port.toStdString());
+        EXPECT_EQ(fwcsAndRestarts(farm("state " + port.toStdString())), std::make_pair(5, 1));
+        ASSERT_EQ(historyOf(port).size(), 1);
+        EXPECT_EQ(historyOf(port)[0].result, 1);
+    }
+    EXPECT_EQ(m_store->totalCount(), m_total + 6);
+    EXPECT_EQ(m_store->successCount(), m_successes + 6);
+}
+
+TEST_F(ConsoleFarm, AConsoleKilledDuringALoaderRestartTakesItsWorkersAlongAndTheNextBurnsEachBoardOnce)
+{
+    startFarm({});
+    const QString image = writeImage(sampleImage());
+    m_store->setImagePath(image);
+    QProcess *first = startConsoleProgram(g_workDir);
+    // Its report socket is there once it watches for boards.
+    ASSERT_TRUE(waitUntil([] { return QFile::exists(QString::fromLocal8Bit(reportSocketPath(consoleWindowTitle()))); },
+                          20000));
+    const QStringList ports{QStringLiteral("5:1"), QStringLiteral("5:2"), QStringLiteral("5:3")};
+    // Long enough a restart for the next console to be up when the boards return.
+    for (const QString &port : ports)
+        plug(port, QStringLiteral("restart_delay=6000"));
+    for (const QString &port : ports)
+        ASSERT_TRUE(waitUntil([&] { return fwcsAndRestarts(farm("state " + port.toStdString())).second == 1; },
+                              60000))
+            << port.toStdString();
+    ASSERT_EQ(burnersAt(ports[0]).size(), 1);
+    ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
+    ASSERT_TRUE(waitUntil([first] { return first->state() == QProcess::NotRunning; }, 10000));
+    // Its workers end with it, before their boards are back.
+    for (const QString &port : ports)
+        EXPECT_TRUE(waitUntil([&] { return burnersAt(port).isEmpty(); }, 3000)) << port.toStdString();
+    // Read only now: this process's reading would hold the first console's database.
+    const int orphanRowsBefore = rowsWithoutPortOrImage();
+
+    startConsole(image);
+    for (int slot = 0; slot < 3; ++slot)
+        ASSERT_TRUE(waitForState(slot, SlotSucceeded, 90000)) << "slot " << slot;
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
+    QTest::qWait(1500);
+    int rows = 0;
+    for (const QString &port : ports) {
+        SCOPED_TRACE(port.toStdString());
+        // The cut-short burn starts over: loader stages twice, targets once.
+        const QMap<QString, int> whole = completeFwcs(boardFwcs(port));
+        EXPECT_EQ(whole.value(QStringLiteral("image.target.kernel")), 1);
+        EXPECT_EQ(whole.value(QStringLiteral("image.target.rootfs")), 1);
+        const QList<HistoryRecord> history = historyOf(port);
+        ASSERT_EQ(history.size(), 1);
+        EXPECT_EQ(history[0].result, 1);
+        rows += history.size();
+    }
+    EXPECT_EQ(rowsWithoutPortOrImage(), orphanRowsBefore);
+    QSettings ini(QDir(g_workDir).filePath(QStringLiteral("Veldmark.ini")), QSettings::IniFormat);
+    EXPECT_EQ(ini.value(QStringLiteral("statistic/total_count")).toInt(), m_total + rows);
+    EXPECT_EQ(ini.value(QStringLiteral("statistic/success_count")).toInt(), m_successes + rows);
+    EXPECT_EQ(ini.value(QStringLiteral("statistic/fail_count")).toInt(), m_failures);
+}
+
+TEST_F(ConsoleFarm, EightBurnsThatEndWhileTheConsoleIsBusyAreRecordedAsSuccesses)
+{
+    startFarm({});
+    // A root file system of twelve chunks: more reports wait for the
+    // console than its queue of connections holds.
+    zelimg::ImageDesc desc = sampleImage();
+    desc.components.back().bytes = patternBytes(12 * 1024 * 1024, 4);
+    startConsole(writeImage(desc));
+    // A restart long enough that no burn ends before every one has begun.
+    for (int k = 1; k <= 8; ++k)
+        plug(QStringLiteral("6:%1").arg(k), QStringLiteral("restart_delay=3000"));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (int slot = 0; slot < 8; ++slot) {
+                const int state = m_session->slot(slot).state;
+                if (state != SlotBurning && state != SlotWaitingReboot)
+                    return false;
+            }
+            return true;
+        },
+        90000));
+    // The console's thread does nothing for longer than a worker waits for
+    // answers to its progress and needs to finish, as a stopped or stalled
+    // console does.
+    QThread::sleep(22);
+    for (int k = 1; k <= 8; ++k)
+        EXPECT_EQ(completeFwcs(boardFwcs(QStringLiteral("6:%1").arg(k))).value(
+                      QStringLiteral("image.target.rootfs")),
+                  1)
+            << "board " << k << " was not burned while the console stood still";
+    for (int slot = 0; slot < 8; ++slot)
+        EXPECT_TRUE(waitForState(slot, SlotSucceeded, 30000)) << "slot " << slot;
+    ASSERT_TRUE(waitUntil(workersEnded, 30000));
+    for (int k = 1; k <= 8; ++k) {
+        const QList<HistoryRecord> rows = historyOf(QStringLiteral("6:%1").arg(k));
+        ASSERT_EQ(rows.size(), 1) << k;
+        EXPECT_EQ(rows[0].result, 1) << k;
+    }
+    EXPECT_EQ(m_store->successCount(), m_successes + 8);
+    EXPECT_EQ(m_store->failCount(), m_failures);
+}
+
+TEST_F(ConsoleFarm, AWorkerThatFallsSilentIsEndedAndItsBurnFailsWhateverAnotherProcessClaims)
+{
+    startFarm({});
+    m_store->setIntValue(QStringLiteral("common"), QStringLiteral("worker_silence_seconds"), 3);
+    startConsole(writeImage(sampleImage()));
+    plug(QStringLiteral("7:1"), QStringLiteral("restart_delay=200"));
+    ASSERT_TRUE(waitForState(0, SlotBurning, 30000));
+    const QList<pid_t> pids = workerPids(QStringLiteral("7:1"));
+    ASSERT_EQ(pids.size(), 1);
+    ::kill(pids[0], SIGSTOP);
+    // Another process claims the stopped burn's success: it is not the
+    // slot's worker, so its word counts for nothing.
+    std::atomic<bool> claimed{false};
+    std::thread stranger([&claimed] {
+        deliverReport(consoleWindowTitle(), ReportResult, buildReportPayload(0, 1), 5000);
+        claimed = true;
+    });
+    waitUntil([&claimed] { return claimed.load(); }, 10000);
+    stranger.join();
+    EXPECT_NE(m_session->slot(0).state, SlotSucceeded);
+    const bool failed = waitForState(0, SlotFailed, 15000);
+    // Never left stopped behind, whatever the console did.
+    ::kill(pids[0], SIGKILL);
+    m_store->setIntValue(QStringLiteral("common"), QStringLiteral("worker_silence_seconds"), 0);
+    ASSERT_TRUE(failed);
+    ASSERT_EQ(historyOf(QStringLiteral("7:1")).size(), 1);
+    EXPECT_EQ(historyOf(QStringLiteral("7:1"))[0].result, 0);
+    EXPECT_EQ(m_store->failCount(), m_failures + 1);
+    // The operator finds why in the console's log.
+    QFile log(QStringLiteral("%1/log/%2/main.log")
+                  .arg(g_workDir, QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("sent no report for 3 s; ending it"));
+    EXPECT_TRUE(m_tab->isIdle());
+}
+
+TEST_F(ConsoleFarm, AConsoleThatCannotHearItsWorkersBurnsNothingAndSaysSo)
+{
+    startFarm({});
+    // Someone else receives the reports under the console's title.
+    ReportReceiver taken(consoleWindowTitle());
+    ASSERT_TRUE(taken.listen());
+    ModalAnswerer answer(QStringLiteral("ok_btn"));
+    startConsole(writeImage(sampleImage()));
+    plug(QStringLiteral("8:1"));
+    ASSERT_TRUE(waitUntil([&answer] { return answer.answered(); }, 10000));
+    EXPECT_TRUE(answer.text().contains(QStringLiteral("无法接收烧写结果"))) << answer.text().toStdString();
+    QTest::qWait(2000);
+    EXPECT_TRUE(workerPids().isEmpty());
+    EXPECT_TRUE(boardFwcs(QStringLiteral("8:1")).empty());
+    EXPECT_FALSE(m_window->findChild<QPushButton *>(QStringLiteral("select_btn"))->isEnabled());
 }
 
 int main(int argc, char **argv)
