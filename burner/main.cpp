@@ -4,6 +4,7 @@
 
 #include "burner.h"
 #include "logger.h"
+#include "private_files.h"
 #include "report.h"
 #include "worker_args.h"
 
@@ -12,6 +13,8 @@
 
 int main(int argc, char *argv[])
 {
+    // Started by hand the worker still keeps its log to its user.
+    useOwnerOnlyPermissions();
     const WorkerArgs args = parseWorkerArgs(argc, argv);
     if (!args.usable())
         return 0;
@@ -23,7 +26,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    auto logger = std::make_unique<Logger>(args.usbPosition, args.logName);
+    auto logger = std::make_unique<Logger>(args.usbPosition, args.logName, args.logDay);
     installLogMessageHandler();
     auto burner = std::make_unique<Burner>(args.usbPosition, args.imagePath, args.slotIndex);
     burner->run();

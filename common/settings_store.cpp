@@ -1,6 +1,8 @@
 #include "settings_store.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QTextCodec>
@@ -40,7 +42,32 @@ static QSettings *openSettingsFile()
     return settings;
 }
 
-SettingsStore::SettingsStore() : m_settings(openSettingsFile()) {}
+// Real settings are a few hundred bytes. A file far beyond that (a log pasted
+// in, a runaway tool) would be parsed at start and rewritten at every
+// change, stalling the console for a minute: it is moved aside, the defaults
+// are used, and the warning says where it went.
+static void setAsideOversizedFile()
+{
+    const QFileInfo info(SettingsStore::fileName());
+    if (!info.isFile() || info.size() <= SettingsStore::kMaxFileBytes)
+        return;
+    const QString aside = info.filePath() + QStringLiteral(".too-large-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    if (QFile::rename(info.filePath(), aside))
+        qWarning() << "Settings file" << info.filePath() << "holds" << info.size()
+                   << "bytes; moved to" << aside << "and the defaults used";
+    else
+        qCritical() << "Settings file" << info.filePath() << "holds" << info.size()
+                    << "bytes and cannot be moved aside";
+}
+
+static QSettings *openOrSetAside()
+{
+    setAsideOversizedFile();
+    return openSettingsFile();
+}
+
+SettingsStore::SettingsStore() : m_settings(openOrSetAside()) {}
 
 SettingsStore::~SettingsStore()
 {
@@ -69,6 +96,9 @@ bool SettingsStore::setValue(const QString &group, const QString &key, const QSt
         m_settings = fresh;
     }
     const QString settingsKey = QLatin1Char('/') + group + QLatin1Char('/') + key;
+    // Every write rewrites the whole file: a value that is there already is not written.
+    if (m_settings->contains(settingsKey) && m_settings->value(settingsKey).toString() == text)
+        return true;
     m_settings->setValue(settingsKey, text);
     // Written through at once: counters and bindings must survive a console
     // that is killed, and a worker started next must see the value.

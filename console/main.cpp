@@ -1,5 +1,7 @@
 #include "application_font.h"
 #include "console_resources.h"
+#include "private_files.h"
+#include "settings_store.h"
 #include "veldmark.h"
 
 #include <QApplication>
@@ -7,6 +9,12 @@
 
 int main(int argc, char *argv[])
 {
+    // Before anything is written; the workers inherit it.
+    useOwnerOnlyPermissions();
+    // What an earlier version left readable by everyone.
+    for (const QString &path : {SettingsStore::fileName(), QStringLiteral("data.db"),
+                                QStringLiteral("data.db.pending"), QStringLiteral("log")})
+        makeOwnerOnly(path);
     QApplication app(argc, argv);
     initConsoleResources();
     installApplicationFont();

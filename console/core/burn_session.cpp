@@ -3,6 +3,7 @@
 #include "device_change.h"
 #include "firmware_image.h"
 #include "history_database.h"
+#include "history_recorder.h"
 #include "report_protocol.h"
 #include "slot_binding.h"
 #include "worker_launcher.h"
@@ -36,9 +37,13 @@ int progressPercent(qint64 value, quint32 fileSize)
 BurnSession::BurnSession(int slotCount, PortLister listPorts, QObject *parent)
     : QObject(parent), m_slots(slotCount), m_recheck(slotCount),
       m_mapping(SettingsStore::instance()->portMapping()), m_listPorts(std::move(listPorts)),
-      m_launcher(new WorkerLauncher(slotCount, this))
+      m_launcher(new WorkerLauncher(slotCount, this)),
+      m_recorder(new HistoryRecorder(HistoryDatabase::instance(), this))
 {
     connect(m_launcher, &WorkerLauncher::workerEnded, this, &BurnSession::onWorkerEnded);
+    // A row that only memory held is counted once it is kept for good.
+    connect(m_recorder, &HistoryRecorder::recordKeptLater, this,
+            [this](const HistoryRecord &record) { count(record.result == 1); });
 }
 
 BurnSession::~BurnSession()
@@ -207,19 +212,38 @@ void BurnSession::setState(int slot, int state)
     emit slotChanged(slot);
 }
 
+// The row is written (or journaled) before the slot shows the result, and the
+// counters, whose settings write may take a while, come last and count only
+// what was kept, so counters and rows agree.
 void BurnSession::countResult(int slot, bool success)
 {
-    SettingsStore::instance()->countResult(success);
-    emit countersChanged();
-    SlotRecord &record = m_slots[slot];
+    const QDateTime end = QDateTime::currentDateTime();
+    SlotRecord &slotRecord = m_slots[slot];
+    // A slot that never started has no start time; the burn then counts from its end.
+    const QDateTime begin = slotRecord.startTime.isValid() ? slotRecord.startTime : end;
+    HistoryRecord row;
+    row.usbPort = slotRecord.portText;
+    row.imageFile = slotRecord.imageName;
+    row.beginTime = QDateTime::fromSecsSinceEpoch(begin.toSecsSinceEpoch());
+    row.usedSeconds = static_cast<int>(begin.secsTo(end));
+    row.result = success ? 1 : 0;
+    const bool kept = m_recorder->record(&row);
+
     if (success)
-        record.progress = 100;
+        slotRecord.progress = 100;
     setState(slot, success ? SlotSucceeded : SlotFailed);
-    HistoryDatabase::instance()->addHistory(record.portText, record.imageName, record.startTime,
-                                            QDateTime::currentDateTime(), success);
+    emit recorded(row);
     emit burnResult();
+    if (kept)
+        count(success);
     QTimer::singleShot(kReenableDelayMs, this, [this] {
         if (isIdle())
             emit selectionEnabled(true);
     });
+}
+
+void BurnSession::count(bool success)
+{
+    SettingsStore::instance()->countResult(success);
+    emit countersChanged();
 }

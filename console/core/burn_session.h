@@ -3,6 +3,7 @@
 // slot, when a worker starts, what each worker report means for its slot, and
 // how results are counted and recorded. The page only shows what it is told.
 
+#include "history_record.h"
 #include "settings_store.h"
 #include "slot_record.h"
 
@@ -14,6 +15,7 @@
 #include <memory>
 
 class FirmwareImage;
+class HistoryRecorder;
 class WorkerLauncher;
 
 class BurnSession : public QObject
@@ -48,6 +50,7 @@ public:
     // No slot is burning or waiting for its board to restart.
     bool isIdle() const;
     void clearPortMapping();
+    HistoryRecorder *recorder() const { return m_recorder; }
 
 signals:
     // The slot's port text, image name or state changed.
@@ -60,12 +63,15 @@ signals:
     // Whether the selected image file is there when a burn is to start.
     void imageFileMissing(bool missing);
     void selectionEnabled(bool enabled);
-    // A result was counted, shown and recorded.
+    // A burn's row, recorded (or kept aside) before its result is shown.
+    void recorded(const HistoryRecord &record);
+    // A result was recorded, shown and counted.
     void burnResult();
 
 private:
     void setState(int slot, int state);
     void countResult(int slot, bool success);
+    void count(bool success);
     void onWorkerEnded(int slot, bool resultSeen);
 
     QVector<SlotRecord> m_slots;
@@ -78,4 +84,5 @@ private:
     QString m_imagePath;
     QString m_imageName;
     WorkerLauncher *m_launcher;
+    HistoryRecorder *m_recorder;
 };

@@ -35,31 +35,42 @@ static QString csvLine(const QStringList &fields)
     return cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
-QByteArray historyCsv(const QList<HistoryRecord> &records)
+static QByteArray csvRecord(const QDir &logFolder, const HistoryRecord &record)
 {
-    const QDir logFolder(QStringLiteral("log"));
-    QString text =
-        csvLine({QStringLiteral("USB端口"), QStringLiteral("镜像名称"), QStringLiteral("开始时间"),
-                 QStringLiteral("耗时（秒）"), QStringLiteral("结果"), QStringLiteral("日志文件")});
-    for (const HistoryRecord &record : records) {
-        text +=
-            csvLine({literalText(record.usbPort), literalText(record.imageFile),
-                     record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-                     QString::number(record.usedSeconds),
-                     record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"),
-                     QDir::toNativeSeparators(logFolder.absoluteFilePath(burnLogPath(record)))});
-    }
-    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    return csvLine({literalText(record.usbPort), literalText(record.imageFile),
+                    record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+                    QString::number(record.usedSeconds),
+                    record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"),
+                    QDir::toNativeSeparators(logFolder.absoluteFilePath(burnLogPath(record)))})
+        .toUtf8();
 }
 
-bool writeHistoryCsv(const QString &path, const QList<HistoryRecord> &records)
+bool writeHistoryCsv(const QString &path, const HistoryRowSource &rows)
 {
-    const QByteArray bytes = historyCsv(records);
+    static constexpr int kChunkBytes = 1 << 16;
+    const QDir logFolder(QStringLiteral("log"));
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    QByteArray chunk = QByteArray("\xEF\xBB\xBF") +
+                       csvLine({QStringLiteral("USB端口"), QStringLiteral("镜像名称"),
+                                QStringLiteral("开始时间"), QStringLiteral("耗时（秒）"),
+                                QStringLiteral("结果"), QStringLiteral("日志文件")})
+                           .toUtf8();
+    int count = 0;
+    bool written = file.open(QIODevice::WriteOnly);
+    const bool complete = written && rows([&](const HistoryRecord &record) {
+        chunk += csvRecord(logFolder, record);
+        ++count;
+        if (chunk.size() >= kChunkBytes) {
+            written = file.write(chunk) == chunk.size();
+            chunk.clear();
+        }
+        return written;
+    });
+    written = written && complete && file.write(chunk) == chunk.size() && file.commit();
+    if (!written) {
         qCritical() << "Failed to export history to" << path << file.errorString();
         return false;
     }
-    qDebug() << "Exported" << records.size() << "burns to" << path;
+    qDebug() << "Exported" << count << "burns to" << path;
     return true;
 }

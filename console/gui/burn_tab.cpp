@@ -3,6 +3,7 @@
 #include "board_listing.h"
 #include "burn_session.h"
 #include "firmware_image.h"
+#include "history_recorder.h"
 #include "image_info_row.h"
 #include "settings_store.h"
 #include "zel_device.h"
@@ -47,7 +48,7 @@ BurnTab::BurnTab(QWidget *parent)
       m_imgPath(new QLineEdit), m_selectBtn(new QPushButton(QStringLiteral("选择镜像"))),
       m_imgInfo(new ImageInfoRow), m_totalCount(counterLabel(QStringLiteral("总次数："))),
       m_successCount(counterLabel(QStringLiteral("成功次数："))),
-      m_failCount(counterLabel(QStringLiteral("失败次数：")))
+      m_failCount(counterLabel(QStringLiteral("失败次数："))), m_recordNotice(new QLabel)
 {
     setObjectName(QStringLiteral("burn_tab"));
     createMenuEntry(QStringLiteral("镜像烧写"), FontAwesome::Fire);
@@ -56,6 +57,7 @@ BurnTab::BurnTab(QWidget *parent)
     layout->addWidget(createImageRow(), 0);
     layout->addWidget(m_imgInfo, 0);
     layout->addWidget(createDeviceGrid(), 1);
+    layout->addWidget(m_recordNotice, 0);
     layout->addWidget(createCounterRow(), 0);
 
     connect(m_session, &BurnSession::slotChanged, this, &BurnTab::showSlot);
@@ -66,7 +68,15 @@ BurnTab::BurnTab(QWidget *parent)
             [this] { ZelDialog::alert(this, QStringLiteral("镜像格式不正确")); });
     connect(m_session, &BurnSession::imageFileMissing, this, &BurnTab::showImageFileMissing);
     connect(m_session, &BurnSession::selectionEnabled, m_selectBtn, &QPushButton::setEnabled);
+    connect(m_session, &BurnSession::recorded, this, &BurnTab::historyRecorded);
     connect(m_session, &BurnSession::burnResult, this, &BurnTab::burnResult);
+    HistoryRecorder *recorder = m_session->recorder();
+    connect(recorder, &HistoryRecorder::noticeChanged, this, &BurnTab::showRecordNotice);
+    connect(recorder, &HistoryRecorder::drained, this, &BurnTab::historyStored);
+    m_recordNotice->setObjectName(QStringLiteral("record_notice"));
+    m_recordNotice->setWordWrap(true);
+    m_recordNotice->setStyleSheet(QStringLiteral("color: #de4745; font-weight: bold;"));
+    showRecordNotice(recorder->notice());
 
     const QString stored = SettingsStore::instance()->imagePath();
     if (!stored.isEmpty())
@@ -194,6 +204,14 @@ void BurnTab::showSlot(int slot)
     device->setPortText(record.portText);
     device->setImageName(record.imageName);
     device->setState(record.state);
+}
+
+// Red until every kept row is stored: the operator must know that the
+// history misses rows and why, in the database's own words.
+void BurnTab::showRecordNotice(const QString &notice)
+{
+    m_recordNotice->setText(notice);
+    m_recordNotice->setVisible(!notice.isEmpty());
 }
 
 void BurnTab::showProgress(int slot)

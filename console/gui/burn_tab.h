@@ -6,6 +6,7 @@
 
 #include <QVector>
 
+struct HistoryRecord;
 class BurnSession;
 class ImageInfoRow;
 class QLabel;
@@ -34,8 +35,12 @@ public slots:
     void clearPortMapping();
 
 signals:
-    // A result was counted, shown and recorded.
+    // A burn's row, recorded before its result is shown.
+    void historyRecorded(const HistoryRecord &record);
+    // A result was recorded, shown and counted.
     void burnResult();
+    // Rows the database refused earlier are all stored now.
+    void historyStored();
 
 private:
     QWidget *createImageRow();
@@ -46,6 +51,7 @@ private:
     void showImageFileMissing(bool missing);
     void showSlot(int slot);
     void showProgress(int slot);
+    void showRecordNotice(const QString &notice);
 
     BurnSession *m_session;
     QLineEdit *m_imgPath;
@@ -55,4 +61,5 @@ private:
     QLabel *m_totalCount;
     QLabel *m_successCount;
     QLabel *m_failCount;
+    QLabel *m_recordNotice;
 };
