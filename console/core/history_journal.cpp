@@ -73,8 +73,11 @@ bool HistoryJournal::append(const HistoryRecord &record)
         return false;
     }
     const qint64 before = file.size();
-    if (file.write(line) != line.size() || !syncToDisk(file)) {
-        m_error = file.errorString();
+    // Qt reports a write cut short by a full disk as done: the size tells.
+    if (file.write(line) != line.size() || !syncToDisk(file) ||
+        file.size() != before + line.size()) {
+        m_error = file.error() == QFileDevice::NoError ? QStringLiteral("disk full")
+                                                       : file.errorString();
         qCritical() << "Failed to append to the history journal" << m_path << m_error;
         // A line cut short would glue the next record onto it.
         file.resize(before);
@@ -89,8 +92,13 @@ bool HistoryJournal::rewrite(const QList<HistoryRecord> &records)
     for (const HistoryRecord &record : records)
         text += lineOf(record);
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        m_error = file.errorString();
+    const bool written = file.open(QIODevice::WriteOnly) && file.write(text) == text.size() &&
+                         file.flush() && file.size() == text.size();
+    if (!written)
+        file.cancelWriting();
+    if (!written || !file.commit()) {
+        m_error = file.error() == QFileDevice::NoError ? QStringLiteral("disk full")
+                                                       : file.errorString();
         qCritical() << "Failed to write the history journal" << m_path << m_error;
         return false;
     }
