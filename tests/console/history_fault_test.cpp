@@ -10,8 +10,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -261,4 +264,60 @@ TEST_F(HistoryFaultTest, RowsStoredBeforeACrashAreNotStoredTwiceFromTheJournal)
     HistoryRecorder recorder(&db);
     EXPECT_EQ(recorder.pendingCount(), 0);
     EXPECT_EQ(storedPorts(db), portsOf({1, 2}));
+}
+
+// The real console started under the usual umask, in a folder where an
+// earlier version left its settings readable by everyone.
+TEST(PrivateFiles, ConsoleKeepsWhatItWritesToItsUserUnderUmask022)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    {
+        QFile settings(dir.filePath(QStringLiteral("Veldmark.ini")));
+        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+        settings.write("[common]\nmax_dev_count=8\n");
+    }
+    ASSERT_EQ(chmod(QFile::encodeName(dir.filePath(QStringLiteral("Veldmark.ini"))).constData(),
+                    0644),
+              0);
+    const mode_t saved = umask(022);
+    QProcess console;
+    console.setWorkingDirectory(dir.path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    console.setProcessEnvironment(environment);
+    console.setProcessChannelMode(QProcess::ForwardedChannels);
+    console.start(QStringLiteral(VELDMARK), QStringList());
+    umask(saved);
+    ASSERT_TRUE(console.waitForStarted(10000));
+
+    const QString day = QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString mainLog = QStringLiteral("log/%1/main.log").arg(day);
+    QElapsedTimer waited;
+    waited.start();
+    // The history tab creates data.db once the window is being built.
+    while ((!QFile::exists(dir.filePath(QStringLiteral("data.db"))) ||
+            !QFile::exists(dir.filePath(mainLog))) &&
+           waited.elapsed() < 20000)
+        QThread::msleep(50);
+    QThread::msleep(300);
+    console.kill();
+    console.waitForFinished(5000);
+
+    const struct {
+        QString path;
+        mode_t mode;
+    } expected[] = {
+        {QStringLiteral("data.db"), 0600},
+        {QStringLiteral("Veldmark.ini"), 0600},
+        {QStringLiteral("log"), 0700},
+        {QStringLiteral("log/") + day, 0700},
+        {mainLog, 0600},
+    };
+    for (const auto &entry : expected) {
+        struct stat st;
+        ASSERT_EQ(stat(QFile::encodeName(dir.filePath(entry.path)).constData(), &st), 0)
+            << qPrintable(entry.path);
+        EXPECT_EQ(st.st_mode & 0777, entry.mode) << qPrintable(entry.path);
+    }
 }
