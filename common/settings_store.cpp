@@ -96,8 +96,12 @@ bool SettingsStore::setValue(const QString &group, const QString &key, const QSt
         m_settings = fresh;
     }
     const QString settingsKey = QLatin1Char('/') + group + QLatin1Char('/') + key;
-    // Every write rewrites the whole file: a value that is there already is not written.
-    if (m_settings->contains(settingsKey) && m_settings->value(settingsKey).toString() == text)
+    // Every write rewrites the whole file: a value the file holds already is not
+    // written. The file is looked at first (a stat, reread only when it
+    // changed), so a file removed or replaced meanwhile is written again.
+    m_settings->sync();
+    if (m_settings->status() == QSettings::NoError && m_settings->contains(settingsKey) &&
+        m_settings->value(settingsKey).toString() == text)
         return true;
     m_settings->setValue(settingsKey, text);
     // Written through at once: counters and bindings must survive a console

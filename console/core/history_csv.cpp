@@ -1,6 +1,5 @@
 #include "history_csv.h"
 
-#include "burn_log.h"
 
 #include <QDebug>
 #include <QDir>
@@ -35,20 +34,27 @@ static QString csvLine(const QStringList &fields)
     return cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
-static QByteArray csvRecord(const QDir &logFolder, const HistoryRecord &record)
+// The log path is burnLogPath's, put together here from the start text made
+// once per row: a day's export formats 100,000 of them.
+static QByteArray csvRecord(const QString &logRoot, const HistoryRecord &record)
 {
-    return csvLine({literalText(record.usbPort), literalText(record.imageFile),
-                    record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
+    const QString start = record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QString board = record.usbPort;
+    board.replace(QLatin1Char(':'), QLatin1Char('#'));
+    const QString log = logRoot + start.left(10) + QDir::separator() + board + QDir::separator() +
+                        QString::number(record.beginTime.toSecsSinceEpoch()) +
+                        QStringLiteral(".log");
+    return csvLine({literalText(record.usbPort), literalText(record.imageFile), start,
                     QString::number(record.usedSeconds),
-                    record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"),
-                    QDir::toNativeSeparators(logFolder.absoluteFilePath(burnLogPath(record)))})
+                    record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"), log})
         .toUtf8();
 }
 
 bool writeHistoryCsv(const QString &path, const HistoryRowSource &rows)
 {
     static constexpr int kChunkBytes = 1 << 16;
-    const QDir logFolder(QStringLiteral("log"));
+    const QString logRoot =
+        QDir::toNativeSeparators(QDir(QStringLiteral("log")).absolutePath()) + QDir::separator();
     QSaveFile file(path);
     QByteArray chunk = QByteArray("\xEF\xBB\xBF") +
                        csvLine({QStringLiteral("USB端口"), QStringLiteral("镜像名称"),
@@ -58,7 +64,7 @@ bool writeHistoryCsv(const QString &path, const HistoryRowSource &rows)
     int count = 0;
     bool written = file.open(QIODevice::WriteOnly);
     const bool complete = written && rows([&](const HistoryRecord &record) {
-        chunk += csvRecord(logFolder, record);
+        chunk += csvRecord(logRoot, record);
         ++count;
         if (chunk.size() >= kChunkBytes) {
             written = file.write(chunk) == chunk.size();
