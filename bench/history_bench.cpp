@@ -2,10 +2,10 @@
 // the console's own database class, then the real console window (offscreen,
 // 16 slots, an image selected) in this process. Prints the time from start to
 // the window shown, the resident memory, the time from a result report to its
-// row added (p50/p99) while 16 senders report as workers do (progress, then a
-// result, each returning once the console handled it), the time to switch to
+// row added (p50/p99) while 16 senders report as workers do (progress every
+// 20 ms, then a result, each returning once the console handled it), the time to switch to
 // the day and the CSV export of the day.
-//   history_bench [ROWS] [RESULTS_PER_SENDER]   (default 100000 and 100)
+//   history_bench [ROWS] [RESULTS_PER_SENDER]   (default 100000 and 50)
 #include "application_font.h"
 #include "console_resources.h"
 #include "history_database.h"
@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QWindow>
 
 #include <algorithm>
@@ -37,6 +38,8 @@ namespace
 constexpr int kSenders = 16;
 constexpr int kProgressPerResult = 20;
 constexpr qint64 kImageBytes = 1024 * 1024;
+// A worker reports after each chunk of about 1 MiB: some 50 times a second at most.
+constexpr int kReportGapMs = 20;
 
 // Resident and peak resident memory in MiB.
 std::pair<double, double> residentMiB()
@@ -116,7 +119,7 @@ double percentile(std::vector<double> values, int p)
 int main(int argc, char *argv[])
 {
     const int rows = argc > 1 ? std::max(1, atoi(argv[1])) : 100000;
-    const int results = argc > 2 ? std::max(1, atoi(argv[2])) : 100;
+    const int results = argc > 2 ? std::max(1, atoi(argv[2])) : 50;
     QTemporaryDir work;
     QTemporaryDir runtime;
     if (!work.isValid() || !runtime.isValid() || !QDir::setCurrent(work.path()))
@@ -161,11 +164,13 @@ int main(int argc, char *argv[])
             QElapsedTimer clock;
             clock.start();
             for (int r = 0; r < results; ++r) {
-                for (int p = 0; p < kProgressPerResult; ++p)
+                for (int p = 0; p < kProgressPerResult; ++p) {
                     deliverReport(title, ReportProgress,
                                   buildReportPayload(slot, quint64(p) * kImageBytes /
                                                                kProgressPerResult),
                                   10000);
+                    QThread::msleep(kReportGapMs);
+                }
                 const qint64 start = clock.nsecsElapsed();
                 if (deliverReport(title, ReportResult, buildReportPayload(slot, 1), 10000) ==
                     ReportDelivery::Handled)

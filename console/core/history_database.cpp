@@ -48,13 +48,27 @@ static QString nonNull(const QString &text)
     return text.isNull() ? QString(QLatin1String("")) : text;
 }
 
-static HistoryRecord recordFrom(const QSqlQuery &query)
+// Local time of seconds since 1970. Each conversion through the system's time
+// zone asks for the zone file again (a stat per row, most of a day's export),
+// so the offset of the last quarter hour seen is kept: zones change their
+// offset only at quarter hours.
+QDateTime LocalTimeCache::at(qint64 seconds)
+{
+    const qint64 quarter = seconds >= 0 ? seconds / 900 : (seconds - 899) / 900;
+    if (quarter != m_quarter) {
+        m_quarter = quarter;
+        m_offset = QDateTime::fromSecsSinceEpoch(quarter * 900).offsetFromUtc();
+    }
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::OffsetFromUTC, m_offset);
+}
+
+static HistoryRecord recordFrom(const QSqlQuery &query, LocalTimeCache &localTime)
 {
     HistoryRecord record;
     record.id = query.value(0).toInt();
     record.usbPort = query.value(1).toString();
     record.imageFile = query.value(2).toString();
-    record.beginTime = QDateTime::fromSecsSinceEpoch(query.value(3).toLongLong());
+    record.beginTime = localTime.at(query.value(3).toLongLong());
     record.usedSeconds = query.value(4).toInt();
     record.result = query.value(5).toInt();
     return record;
@@ -305,17 +319,17 @@ HistoryRecord HistoryDatabase::historyById(int id) const
     query.prepare(QLatin1String(kSelectColumns) + QStringLiteral("WHERE id = ?"));
     query.addBindValue(id);
     if (query.exec() && query.next())
-        return recordFrom(query);
+        return recordFrom(query, m_localTime);
     return HistoryRecord();
 }
 
-static QList<HistoryRecord> recordsFrom(QSqlQuery &query)
+static QList<HistoryRecord> recordsFrom(QSqlQuery &query, LocalTimeCache &localTime)
 {
     QList<HistoryRecord> records;
     if (!query.exec())
         return records;
     while (query.next())
-        records.append(recordFrom(query));
+        records.append(recordFrom(query, localTime));
     return records;
 }
 
@@ -325,7 +339,7 @@ QList<HistoryRecord> HistoryDatabase::historyOfDate(const QString &date) const
     query.prepare(QLatin1String(kSelectColumns) +
                   QStringLiteral("WHERE date_str = ? ORDER BY begin_time DESC"));
     query.addBindValue(nonNull(date));
-    return recordsFrom(query);
+    return recordsFrom(query, m_localTime);
 }
 
 QList<HistoryRecord> HistoryDatabase::historyPage(const QString &date, qint64 afterBegin,
@@ -345,7 +359,7 @@ QList<HistoryRecord> HistoryDatabase::historyPage(const QString &date, qint64 af
         query.addBindValue(afterId);
     }
     query.addBindValue(limit);
-    return recordsFrom(query);
+    return recordsFrom(query, m_localTime);
 }
 
 bool HistoryDatabase::visitHistory(const QString &date,
@@ -365,7 +379,7 @@ bool HistoryDatabase::visitHistory(const QString &date,
         return false;
     }
     while (query.next()) {
-        if (!visit(recordFrom(query)))
+        if (!visit(recordFrom(query, m_localTime)))
             return false;
     }
     return true;

@@ -12,6 +12,18 @@
 class QSqlError;
 
 #include <functional>
+#include <limits>
+
+// Turns many start times of the same hours into local date-times quickly.
+class LocalTimeCache
+{
+public:
+    QDateTime at(qint64 seconds);
+
+private:
+    qint64 m_quarter = std::numeric_limits<qint64>::min();
+    int m_offset = 0;
+};
 
 class HistoryDatabase
 {
@@ -81,6 +93,7 @@ private:
     QSqlDatabase m_db;
     void noteError(const QSqlError &error) const;
 
+    mutable LocalTimeCache m_localTime;
     mutable QString m_lastError;
     mutable QString m_lastErrorCode;
     QString m_setAsidePath;
