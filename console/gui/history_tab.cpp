@@ -17,7 +17,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTableView>
 #include <QVBoxLayout>
