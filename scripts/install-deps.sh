@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
-  libusb-1.0-0-dev zlib1g-dev
+  libusb-1.0-0-dev zlib1g-dev libpq-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-font-awesome fonts-droid-fallback
   xvfb xauth

@@ -4,6 +4,7 @@
 // how results are counted and recorded. The page only shows what it is told.
 
 #include "history_record.h"
+#include "burn_trace.h"
 #include "settings_store.h"
 #include "slot_record.h"
 
@@ -83,6 +84,7 @@ private:
     std::unique_ptr<FirmwareImage> m_image;
     QString m_imagePath;
     QString m_imageName;
+    ImageIdentity m_imageIdentity;
     WorkerLauncher *m_launcher;
     HistoryRecorder *m_recorder;
 };

@@ -1,5 +1,6 @@
 #include "history_csv.h"
 
+#include "burn_trace.h"
 
 #include <QDebug>
 #include <QDir>
@@ -46,7 +47,8 @@ static QByteArray csvRecord(const QString &logRoot, const HistoryRecord &record)
                         QStringLiteral(".log");
     return csvLine({literalText(record.usbPort), literalText(record.imageFile), start,
                     QString::number(record.usedSeconds),
-                    record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"), log})
+                    record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"), log,
+                    literalText(traceText(record.boardTrace))})
         .toUtf8();
 }
 
@@ -59,7 +61,8 @@ bool writeHistoryCsv(const QString &path, const HistoryRowSource &rows)
     QByteArray chunk = QByteArray("\xEF\xBB\xBF") +
                        csvLine({QStringLiteral("USB端口"), QStringLiteral("镜像名称"),
                                 QStringLiteral("开始时间"), QStringLiteral("耗时（秒）"),
-                                QStringLiteral("结果"), QStringLiteral("日志文件")})
+                                QStringLiteral("结果"), QStringLiteral("日志文件"),
+                                QStringLiteral("板卡标识")})
                            .toUtf8();
     int count = 0;
     bool written = file.open(QIODevice::WriteOnly);

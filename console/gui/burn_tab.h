@@ -8,6 +8,7 @@
 
 struct HistoryRecord;
 class BurnSession;
+class CentralHistory;
 class ImageInfoRow;
 class QLabel;
 class QLineEdit;
@@ -21,6 +22,7 @@ public:
     explicit BurnTab(QWidget *parent = nullptr);
 
     BurnSession *session() const { return m_session; }
+    CentralHistory *centralHistory() const { return m_central; }
     // No slot is burning or waiting for its board to restart.
     bool isIdle() const;
     // A device-change notification by its Windows number.
@@ -62,4 +64,6 @@ private:
     QLabel *m_successCount;
     QLabel *m_failCount;
     QLabel *m_recordNotice;
+    CentralHistory *m_central;
+    QLabel *m_centralState;
 };

@@ -1,6 +1,8 @@
 #include "history_day_model.h"
 
+#include "burn_trace.h"
 #include "history_database.h"
+#include "trace_store.h"
 
 #include <QColor>
 
@@ -42,8 +44,10 @@ void HistoryDayModel::addRecord(const HistoryRecord &record)
     // Beyond the rows read so far it comes with a later page.
     if (row == m_rows.size() && !m_complete)
         return;
+    QList<HistoryRecord> withTrace{record};
+    TraceStore::instance()->attachTraces(withTrace);
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.insert(row, record);
+    m_rows.insert(row, withTrace.first());
     endInsertRows();
 }
 
@@ -72,6 +76,8 @@ QString HistoryDayModel::cellText(const HistoryRecord &record, int column)
         return QString::number(record.usedSeconds);
     case ResultColumn:
         return record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败");
+    case TraceColumn:
+        return traceText(record.boardTrace);
     default:
         return QString();
     }
@@ -111,6 +117,8 @@ QVariant HistoryDayModel::headerData(int section, Qt::Orientation orientation, i
         return QStringLiteral("耗时（秒）");
     case ResultColumn:
         return QStringLiteral("结果");
+    case TraceColumn:
+        return QStringLiteral("板卡标识");
     default:
         return QString();
     }
@@ -131,9 +139,10 @@ void HistoryDayModel::fetchMore(const QModelIndex &parent)
         afterBegin = m_rows.last().beginTime.toSecsSinceEpoch();
         afterId = m_rows.last().id;
     }
-    const QList<HistoryRecord> page = HistoryDatabase::instance()->historyPage(
+    QList<HistoryRecord> page = HistoryDatabase::instance()->historyPage(
         m_day.toString(QLatin1String(kDateFormat)), afterBegin, afterId, kPageRows);
     m_complete = page.size() < kPageRows;
+    TraceStore::instance()->attachTraces(page);
     if (page.isEmpty())
         return;
     beginInsertRows(QModelIndex(), m_rows.size(), m_rows.size() + page.size() - 1);

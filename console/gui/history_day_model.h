@@ -22,6 +22,7 @@ public:
         StartColumn,
         UsedColumn,
         ResultColumn,
+        TraceColumn,
         ButtonColumn,
         ColumnCount
     };

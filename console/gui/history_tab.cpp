@@ -1,11 +1,13 @@
 #include "history_tab.h"
 
 #include "burn_log.h"
+#include "burn_trace.h"
 #include "history_button_delegate.h"
 #include "history_csv.h"
 #include "history_day_model.h"
 #include "history_database.h"
 #include "log_files.h"
+#include "trace_store.h"
 #include "zel_button.h"
 #include "zel_calendar.h"
 #include "zel_dialog.h"
@@ -48,6 +50,8 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
         if (column != HistoryDayModel::ImageColumn && column != HistoryDayModel::StartColumn)
             header->setSectionResizeMode(column, QHeaderView::Interactive);
     }
+    // A serial number is read whole or not at all.
+    header->setSectionResizeMode(HistoryDayModel::TraceColumn, QHeaderView::ResizeToContents);
     // Every row is as high as the buttons; measuring each row would read the whole day.
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     m_table->verticalHeader()->setDefaultSectionSize(
@@ -152,9 +156,11 @@ void HistoryTab::onRowButton(int row, int button)
 
 void HistoryTab::showLog(int id)
 {
-    const HistoryRecord record = HistoryDatabase::instance()->historyById(id);
-    if (record.id >= 0)
-        showLogOf(record);
+    QList<HistoryRecord> found{HistoryDatabase::instance()->historyById(id)};
+    if (found.first().id < 0)
+        return;
+    TraceStore::instance()->attachTraces(found);
+    showLogOf(found.first());
 }
 
 // A row kept aside while the database refused it has no id yet; its log is
@@ -173,7 +179,9 @@ void HistoryTab::showLogOf(const HistoryRecord &record)
     }
     // Title and path change only with the text, so an open dialog never shows
     // one burn's log under another burn's name.
-    m_logDialog->setTitle(path);
+    m_logDialog->setTitle(record.boardTrace.isEmpty()
+                              ? path
+                              : path + QStringLiteral("  板卡 ") + traceText(record.boardTrace));
     m_logDialog->setLogFilePath(QDir(QStringLiteral("log")).absoluteFilePath(path));
     m_logDialog->clearLog();
     for (const QString &line : lines)
@@ -230,7 +238,23 @@ bool HistoryTab::exportHistory(const QString &path, bool allDays)
 {
     const QString day = allDays ? QString() : m_currentDate.toString(QLatin1String(kDateFormat));
     return writeHistoryCsv(path, [&day](const std::function<bool(const HistoryRecord &)> &visit) {
-        return HistoryDatabase::instance()->visitHistory(day, visit);
+        // Traces are looked up a batch of rows at a time, not once per row.
+        QList<HistoryRecord> batch;
+        const auto flush = [&batch, &visit] {
+            TraceStore::instance()->attachTraces(batch);
+            for (const HistoryRecord &record : qAsConst(batch)) {
+                if (!visit(record))
+                    return false;
+            }
+            batch.clear();
+            return true;
+        };
+        const bool read = HistoryDatabase::instance()->visitHistory(
+            day, [&batch, &flush](const HistoryRecord &record) {
+                batch.append(record);
+                return batch.size() < 1000 || flush();
+            });
+        return read && flush();
     });
 }
 
