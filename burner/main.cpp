@@ -5,6 +5,7 @@
 #include "burner.h"
 #include "console_tie.h"
 #include "logger.h"
+#include "private_files.h"
 #include "report.h"
 #include "worker_args.h"
 
@@ -22,6 +23,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "ZelBurner: the console that started this worker has ended\n");
         return 0;
     }
+    // Started by hand the worker still keeps its log to its user.
+    useOwnerOnlyPermissions();
     const WorkerArgs args = parseWorkerArgs(argc, argv);
     if (!args.usable())
         return 0;
@@ -33,7 +36,7 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    auto logger = std::make_unique<Logger>(args.usbPosition, args.logName);
+    auto logger = std::make_unique<Logger>(args.usbPosition, args.logName, args.logDay);
     installLogMessageHandler();
     auto burner = std::make_unique<Burner>(args.usbPosition, args.imagePath, args.slotIndex);
     burner->run();

@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 #include <QStringList>
+#include <QDate>
+#include <QRegularExpression>
 
 #include <cstring>
 
@@ -24,6 +26,14 @@ bool isStartTime(const QString &text)
     bool fits = false;
     text.toULongLong(&fits);
     return fits;
+}
+
+// The day names a log folder: only the exact form, of a real day, passes.
+bool isDay(const QString &text)
+{
+    static const QRegularExpression dayPattern(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    return text.isEmpty() || (dayPattern.match(text).hasMatch() &&
+                              QDate::fromString(text, QStringLiteral("yyyy-MM-dd")).isValid());
 }
 
 // The value with control and non-ASCII characters written as \xNN, for a
@@ -63,6 +73,8 @@ WorkerArgs parseWorkerArgs(int argc, const char *const *argv)
             args.usbPosition = QString::fromLatin1(value);
         else if (std::strcmp(option, "-t") == 0)
             args.logName = QString::fromLatin1(value);
+        else if (std::strcmp(option, "-day") == 0)
+            args.logDay = QString::fromLatin1(value);
     }
     return args;
 }
@@ -100,6 +112,8 @@ QString workerArgsProblem(const WorkerArgs &args)
     if (!isStartTime(args.logName))
         return QStringLiteral("-t %1 is not a start time (decimal seconds)")
             .arg(shown(args.logName));
+    if (!isDay(args.logDay))
+        return QStringLiteral("-day %1 is not a day (yyyy-MM-dd)").arg(shown(args.logDay));
     if (args.imagePath.contains(QChar(0)))
         return QStringLiteral("-f %1 holds a NUL byte").arg(shown(args.imagePath));
     return QString();

@@ -5,7 +5,10 @@
 
 #include <QFile>
 
+#include <cerrno>
+
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,10 +20,22 @@ bool openLogFileNoFollow(QFile *file, const QString &path)
     if (fd < 0)
         return false;
     struct stat st;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+    // Shared: two burns of the same board and start time append to one file.
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flock(fd, LOCK_SH | LOCK_NB) == 0 &&
         file->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text,
                    QFileDevice::AutoCloseHandle))
         return true;
     close(fd);
     return false;
+}
+
+bool logFileInUse(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool inUse = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return inUse;
 }

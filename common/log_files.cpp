@@ -1,9 +1,13 @@
 #include "log_files.h"
 
+#include "log_file_open.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QDate>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTextStream>
 
 namespace {
@@ -42,7 +46,17 @@ void removeEmptyUpToLogRoot(const QString &path)
     }
 }
 
-// Returns true when this directory must stay because it holds a "main.log".
+// Only folders the loggers make are purged; "archive" or "2026-12-07.bak"
+// belong to someone else.
+bool isDayFolderName(const QString &name)
+{
+    static const QRegularExpression dayPattern(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    return dayPattern.match(name).hasMatch() &&
+           QDate::fromString(name, QStringLiteral("yyyy-MM-dd")).isValid();
+}
+
+// Returns true when this directory must stay because it holds a "main.log"
+// or the log of a running burn.
 bool clearDirectory(const QString &path)
 {
     bool keep = false;
@@ -55,6 +69,10 @@ bool clearDirectory(const QString &path)
         if (entry.isDir() && !entry.isSymLink()) {
             clearLogTree(entryPath);
         } else if (entry.fileName() == QLatin1String("main.log")) {
+            keep = true;
+        } else if (logFileInUse(entryPath)) {
+            // A burn still writes it; its row comes later and must find it.
+            qDebug() << "Keep the log of a running burn:" << entryPath;
             keep = true;
         } else if (QFile::remove(entryPath)) {
             qDebug() << "Remove file:" << entryPath;
@@ -117,7 +135,7 @@ void purgeLogDirs(const QString &cutoff)
         root.entryInfoList(QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot, QDir::Unsorted);
     for (const QFileInfo &day : days) {
         const QString name = day.fileName();
-        if (name.isEmpty())
+        if (!isDayFolderName(name))
             continue;
         if (cutoff.isEmpty() || name > cutoff)
             clearLogTree(day.absoluteFilePath());

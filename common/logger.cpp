@@ -32,7 +32,7 @@ bool enterOrCreate(QDir &dir, const QString &name, bool followLink = false)
     return dir.cd(name);
 }
 
-void openLog(const QString *board, const QString &name)
+void openLog(const QString *board, const QString &name, const QString &day)
 {
     Logger::close();
     QDir dir = QDir::current();
@@ -42,7 +42,9 @@ void openLog(const QString *board, const QString &name)
         qCritical() << "Failed to create log path!";
         return;
     }
-    if (!enterOrCreate(dir, QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")))) {
+    const QString dayFolder =
+        day.isEmpty() ? QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) : day;
+    if (!enterOrCreate(dir, dayFolder)) {
         qCritical() << "Failed to create date log path!";
         return;
     }
@@ -74,12 +76,12 @@ void openLog(const QString *board, const QString &name)
 
 Logger::Logger(const QString &name)
 {
-    openLog(nullptr, name);
+    openLog(nullptr, name, QString());
 }
 
-Logger::Logger(const QString &board, const QString &name)
+Logger::Logger(const QString &board, const QString &name, const QString &day)
 {
-    openLog(&board, name);
+    openLog(&board, name, day);
 }
 
 Logger::~Logger()

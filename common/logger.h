@@ -10,8 +10,9 @@ class Logger
 public:
     // Console form: opens log/<date>/<name>.log (the console passes "main").
     explicit Logger(const QString &name);
-    // Worker form: opens log/<date>/<board with ':' as '#'>/<name>.log.
-    Logger(const QString &board, const QString &name);
+    // Worker form: opens log/<day>/<board with ':' as '#'>/<name>.log, day
+    // being "yyyy-MM-dd" of the burn's start, or today when empty.
+    Logger(const QString &board, const QString &name, const QString &day = QString());
     // Closes the log.
     ~Logger();
     Logger(const Logger &) = delete;

@@ -1,6 +1,8 @@
 #include "settings_store.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 #include <QTextCodec>
@@ -40,7 +42,32 @@ static QSettings *openSettingsFile()
     return settings;
 }
 
-SettingsStore::SettingsStore() : m_settings(openSettingsFile()) {}
+// Real settings are a few hundred bytes. A file far beyond that (a log pasted
+// in, a runaway tool) would be parsed at start and rewritten at every
+// change, stalling the console for a minute: it is moved aside, the defaults
+// are used, and the warning says where it went.
+static void setAsideOversizedFile()
+{
+    const QFileInfo info(SettingsStore::fileName());
+    if (!info.isFile() || info.size() <= SettingsStore::kMaxFileBytes)
+        return;
+    const QString aside = info.filePath() + QStringLiteral(".too-large-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    if (QFile::rename(info.filePath(), aside))
+        qWarning() << "Settings file" << info.filePath() << "holds" << info.size()
+                   << "bytes; moved to" << aside << "and the defaults used";
+    else
+        qCritical() << "Settings file" << info.filePath() << "holds" << info.size()
+                    << "bytes and cannot be moved aside";
+}
+
+static QSettings *openOrSetAside()
+{
+    setAsideOversizedFile();
+    return openSettingsFile();
+}
+
+SettingsStore::SettingsStore() : m_settings(openOrSetAside()) {}
 
 SettingsStore::~SettingsStore()
 {
@@ -56,6 +83,12 @@ QString SettingsStore::value(const QString &group, const QString &key) const
 
 bool SettingsStore::setValue(const QString &group, const QString &key, const QString &text)
 {
+    return storeValue(group, key, text, true);
+}
+
+bool SettingsStore::storeValue(const QString &group, const QString &key, const QString &text,
+                               bool writeNow)
+{
     if (group.isEmpty() || key.isEmpty())
         return false;
     // QSettings keeps the first error it meets for good; a fresh object over the
@@ -69,7 +102,17 @@ bool SettingsStore::setValue(const QString &group, const QString &key, const QSt
         m_settings = fresh;
     }
     const QString settingsKey = QLatin1Char('/') + group + QLatin1Char('/') + key;
+    // Every write rewrites the whole file: a value the file holds already is not
+    // written. The file is looked at first (a stat, reread only when it
+    // changed), so a file removed or replaced meanwhile is written again.
+    if (writeNow)
+        m_settings->sync();
+    if (m_settings->status() == QSettings::NoError && m_settings->contains(settingsKey) &&
+        m_settings->value(settingsKey).toString() == text)
+        return true;
     m_settings->setValue(settingsKey, text);
+    if (!writeNow)
+        return m_settings->status() != QSettings::AccessError;
     // Written through at once: counters and bindings must survive a console
     // that is killed, and a worker started next must see the value.
     m_settings->sync();
@@ -199,11 +242,18 @@ bool SettingsStore::setPortMapping(const PortMapping &mapping)
     return setValue(kCommon, QStringLiteral("port_mapping"), formatPortMapping(mapping));
 }
 
+// A burn result must not wait for the whole file to be rewritten (twice):
+// QSettings writes both counters together once the event loop runs again,
+// right after the report has been answered.
 bool SettingsStore::countResult(bool success)
 {
-    const bool totalWritten = setTotalCount(totalCount() + 1);
+    const bool totalWritten = storeValue(kStatistic, QStringLiteral("total_count"),
+                                         QString::number(totalCount() + 1), false);
     const bool countWritten =
-        success ? setSuccessCount(successCount() + 1) : setFailCount(failCount() + 1);
+        success ? storeValue(kStatistic, QStringLiteral("success_count"),
+                             QString::number(successCount() + 1), false)
+                : storeValue(kStatistic, QStringLiteral("fail_count"),
+                             QString::number(failCount() + 1), false);
     return totalWritten && countWritten;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The process's one settings object over "Veldmark.ini" (GB2312, INI format).
 // It keeps no copy of any value: every read and write goes to QSettings.
-// Every setter writes through to the file and returns false when it wrote
+// Every setter that changes a value writes it through to the file (one that
+// holds the value already writes nothing) and returns false when it wrote
 // nothing (empty group or key, refused grid size) or when the value could not
 // reach the file (logged); the program then runs on with the value in memory.
 
@@ -19,6 +20,8 @@ public:
     // Allowed grid values, by index: column counts 1, 2, 3, then slot counts 8, 16.
     static constexpr int kGridValues[] = {1, 2, 3, 8, 16};
     static constexpr int kColumnValueCount = 3;
+    // A settings file larger than this is moved aside when the store opens.
+    static constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
     static SettingsStore *instance();
     // "Veldmark.ini", relative to the working directory.
@@ -57,7 +60,8 @@ public:
     PortMapping portMapping() const;
     bool setPortMapping(const PortMapping &mapping);
 
-    // One burn result: total first, then success or fail, each read-modify-write.
+    // One burn result: total first, then success or fail, each read-modify-write;
+    // the file gets both at the next turn of the event loop.
     bool countResult(bool success);
     // Writes 0 to total, fail and success, in that order; false if any write failed.
     bool resetCounters();
@@ -66,6 +70,7 @@ public:
     static PortMapping parsePortMapping(const QString &text);
 
 private:
+    bool storeValue(const QString &group, const QString &key, const QString &text, bool writeNow);
     int intWithDefault(const QString &key, int fallback);
 
     QSettings *m_settings;

@@ -2,6 +2,8 @@
 #include "command_line.h"
 #include "console_resources.h"
 #include "single_instance.h"
+#include "private_files.h"
+#include "settings_store.h"
 #include "veldmark.h"
 #include "zel_dialog.h"
 
@@ -37,6 +39,12 @@ int refuseSecondConsole(const SingleInstance &instance)
 int main(int argc, char *argv[])
 {
     handleConsoleCommandLine(argc, argv);
+    // Before anything is written; the workers inherit it.
+    useOwnerOnlyPermissions();
+    // What an earlier version left readable by everyone.
+    for (const QString &path : {SettingsStore::fileName(), QStringLiteral("data.db"),
+                                QStringLiteral("data.db.pending"), QStringLiteral("log")})
+        makeOwnerOnly(path);
     QApplication app(argc, argv);
     initConsoleResources();
     installApplicationFont();

@@ -4,6 +4,7 @@
 #include "device_change.h"
 #include "firmware_image.h"
 #include "history_database.h"
+#include "history_recorder.h"
 #include "report_protocol.h"
 #include "slot_binding.h"
 #include "trace_store.h"
@@ -41,9 +42,13 @@ BurnSession::BurnSession(int slotCount, BoardLister listBoards, BoardChecker che
                          QObject *parent)
     : QObject(parent), m_slots(slotCount), m_recheck(slotCount),
       m_mapping(SettingsStore::instance()->portMapping()), m_listBoards(std::move(listBoards)),
-      m_checkBoard(std::move(checkBoard)), m_launcher(new WorkerLauncher(slotCount, this))
+      m_checkBoard(std::move(checkBoard)), m_launcher(new WorkerLauncher(slotCount, this)),
+      m_recorder(new HistoryRecorder(HistoryDatabase::instance(), this))
 {
     connect(m_launcher, &WorkerLauncher::workerEnded, this, &BurnSession::onWorkerEnded);
+    // A row that only memory held is counted once it is kept for good.
+    connect(m_recorder, &HistoryRecorder::recordKeptLater, this,
+            [this](const HistoryRecord &record) { count(record.result == 1); });
 }
 
 BurnSession::~BurnSession()
@@ -272,19 +277,33 @@ void BurnSession::setState(int slot, int state)
     emit slotChanged(slot);
 }
 
+// The row is written (or journaled) before the slot shows the result, and the
+// counters, whose settings write may take a while, come last and count only
+// what was kept, so counters and rows agree.
 void BurnSession::countResult(int slot, bool success)
 {
-    SettingsStore::instance()->countResult(success);
-    emit countersChanged();
-    SlotRecord &record = m_slots[slot];
-    if (success)
-        record.progress = 100;
-    setState(slot, success ? SlotSucceeded : SlotFailed);
     const QDateTime end = QDateTime::currentDateTime();
-    const int historyId = HistoryDatabase::instance()->addHistory(
-        record.portText, record.imageName, record.startTime, end, success);
-    TraceStore::instance()->record(burnTrace(record, m_imageIdentity, historyId, end, success));
+    SlotRecord &slotRecord = m_slots[slot];
+    // A slot that never started has no start time; the burn then counts from its end.
+    const QDateTime begin = slotRecord.startTime.isValid() ? slotRecord.startTime : end;
+    HistoryRecord row;
+    row.usbPort = slotRecord.portText;
+    row.imageFile = slotRecord.imageName;
+    row.beginTime = QDateTime::fromSecsSinceEpoch(begin.toSecsSinceEpoch());
+    row.usedSeconds = static_cast<int>(begin.secsTo(end));
+    row.result = success ? 1 : 0;
+    const bool kept = m_recorder->record(&row);
+
+    if (success)
+        slotRecord.progress = 100;
+    setState(slot, success ? SlotSucceeded : SlotFailed);
+    // The trace names the history row; a row kept aside has no id yet.
+    TraceStore::instance()->record(
+        burnTrace(slotRecord, m_imageIdentity, row.id, end, success));
+    emit recorded(row);
     emit burnResult();
+    if (kept)
+        count(success);
     enableSelectionOnceIdle();
 }
 
@@ -295,4 +314,10 @@ void BurnSession::enableSelectionOnceIdle()
         if (isIdle())
             emit selectionEnabled(true);
     });
+}
+
+void BurnSession::count(bool success)
+{
+    SettingsStore::instance()->countResult(success);
+    emit countersChanged();
 }

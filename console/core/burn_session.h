@@ -4,6 +4,7 @@
 // how results are counted and recorded. The page only shows what it is told.
 
 #include "board_listing.h"
+#include "history_record.h"
 #include "burn_trace.h"
 #include "settings_store.h"
 #include "slot_binding.h"
@@ -17,6 +18,7 @@
 #include <memory>
 
 class FirmwareImage;
+class HistoryRecorder;
 class WorkerLauncher;
 
 class BurnSession : public QObject
@@ -67,6 +69,7 @@ public:
     // No worker of this session runs, whatever its slot shows.
     bool isIdle() const;
     void clearPortMapping();
+    HistoryRecorder *recorder() const { return m_recorder; }
 
 signals:
     // The slot's port text, image name or state changed.
@@ -79,7 +82,9 @@ signals:
     // Whether the selected image file is there when a burn is to start.
     void imageFileMissing(bool missing);
     void selectionEnabled(bool enabled);
-    // A result was counted, shown and recorded.
+    // A burn's row, recorded (or kept aside) before its result is shown.
+    void recorded(const HistoryRecord &record);
+    // A result was recorded, shown and counted.
     void burnResult();
     // The boards that cannot be opened changed.
     void refusedBoardsChanged();
@@ -87,6 +92,7 @@ signals:
 private:
     void setState(int slot, int state);
     void countResult(int slot, bool success);
+    void count(bool success);
     void onWorkerEnded(int slot, bool resultSeen);
     void enableSelectionOnceIdle();
     bool opens(const QString &port);
@@ -107,4 +113,5 @@ private:
     ImageIdentity m_imageIdentity;
     WorkerLauncher *m_launcher;
     bool m_burningDisabled = false;
+    HistoryRecorder *m_recorder;
 };

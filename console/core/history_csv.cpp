@@ -1,6 +1,5 @@
 #include "history_csv.h"
 
-#include "burn_log.h"
 #include "burn_trace.h"
 
 #include <QDebug>
@@ -36,33 +35,51 @@ static QString csvLine(const QStringList &fields)
     return cells.join(QLatin1Char(',')) + QStringLiteral("\r\n");
 }
 
-QByteArray historyCsv(const QList<HistoryRecord> &records)
+// The log path is burnLogPath's, put together here from the start text made
+// once per row: a day's export formats 100,000 of them.
+static QByteArray csvRecord(const QString &logRoot, const HistoryRecord &record)
 {
-    const QDir logFolder(QStringLiteral("log"));
-    QString text =
-        csvLine({QStringLiteral("USB端口"), QStringLiteral("镜像名称"), QStringLiteral("开始时间"),
-                 QStringLiteral("耗时（秒）"), QStringLiteral("结果"), QStringLiteral("日志文件"),
-                 QStringLiteral("板卡标识")});
-    for (const HistoryRecord &record : records) {
-        text +=
-            csvLine({literalText(record.usbPort), literalText(record.imageFile),
-                     record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-                     QString::number(record.usedSeconds),
-                     record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"),
-                     QDir::toNativeSeparators(logFolder.absoluteFilePath(burnLogPath(record))),
-                     literalText(traceText(record.boardTrace))});
-    }
-    return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    const QString start = record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    QString board = record.usbPort;
+    board.replace(QLatin1Char(':'), QLatin1Char('#'));
+    const QString log = logRoot + start.left(10) + QDir::separator() + board + QDir::separator() +
+                        QString::number(record.beginTime.toSecsSinceEpoch()) +
+                        QStringLiteral(".log");
+    return csvLine({literalText(record.usbPort), literalText(record.imageFile), start,
+                    QString::number(record.usedSeconds),
+                    record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"), log,
+                    literalText(traceText(record.boardTrace))})
+        .toUtf8();
 }
 
-bool writeHistoryCsv(const QString &path, const QList<HistoryRecord> &records)
+bool writeHistoryCsv(const QString &path, const HistoryRowSource &rows)
 {
-    const QByteArray bytes = historyCsv(records);
+    static constexpr int kChunkBytes = 1 << 16;
+    const QString logRoot =
+        QDir::toNativeSeparators(QDir(QStringLiteral("log")).absolutePath()) + QDir::separator();
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    QByteArray chunk = QByteArray("\xEF\xBB\xBF") +
+                       csvLine({QStringLiteral("USB端口"), QStringLiteral("镜像名称"),
+                                QStringLiteral("开始时间"), QStringLiteral("耗时（秒）"),
+                                QStringLiteral("结果"), QStringLiteral("日志文件"),
+                                QStringLiteral("板卡标识")})
+                           .toUtf8();
+    int count = 0;
+    bool written = file.open(QIODevice::WriteOnly);
+    const bool complete = written && rows([&](const HistoryRecord &record) {
+        chunk += csvRecord(logRoot, record);
+        ++count;
+        if (chunk.size() >= kChunkBytes) {
+            written = file.write(chunk) == chunk.size();
+            chunk.clear();
+        }
+        return written;
+    });
+    written = written && complete && file.write(chunk) == chunk.size() && file.commit();
+    if (!written) {
         qCritical() << "Failed to export history to" << path << file.errorString();
         return false;
     }
-    qDebug() << "Exported" << records.size() << "burns to" << path;
+    qDebug() << "Exported" << count << "burns to" << path;
     return true;
 }

@@ -6,12 +6,16 @@
 
 #include "history_record.h"
 
-#include <QByteArray>
-#include <QList>
 #include <QString>
 
-QByteArray historyCsv(const QList<HistoryRecord> &records);
+#include <functional>
 
-// Writes historyCsv(records) to path through a temporary file beside it, so a
-// failed write leaves what was there untouched. Returns false (logged) on failure.
-bool writeHistoryCsv(const QString &path, const QList<HistoryRecord> &records);
+// Hands every burn to export, earliest first, to the visitor it is given
+// until that answers false; false when the burns could not all be read.
+using HistoryRowSource =
+    std::function<bool(const std::function<bool(const HistoryRecord &)> &visit)>;
+
+// Streams the rows to path through a temporary file beside it, so a failed
+// write leaves what was there untouched and no day is held in memory whole.
+// Returns false (logged) on failure.
+bool writeHistoryCsv(const QString &path, const HistoryRowSource &rows);

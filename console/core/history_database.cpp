@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -47,28 +48,46 @@ static QString nonNull(const QString &text)
     return text.isNull() ? QString(QLatin1String("")) : text;
 }
 
-static HistoryRecord recordFrom(const QSqlQuery &query)
+// Local time of seconds since 1970. Each conversion through the system's time
+// zone asks for the zone file again (a stat per row, most of a day's export),
+// so the offset of the last quarter hour seen is kept: zones change their
+// offset only at quarter hours.
+QDateTime LocalTimeCache::at(qint64 seconds)
+{
+    const qint64 quarter = seconds >= 0 ? seconds / 900 : (seconds - 899) / 900;
+    if (quarter != m_quarter) {
+        m_quarter = quarter;
+        m_offset = QDateTime::fromSecsSinceEpoch(quarter * 900).offsetFromUtc();
+    }
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::OffsetFromUTC, m_offset);
+}
+
+static HistoryRecord recordFrom(const QSqlQuery &query, LocalTimeCache &localTime)
 {
     HistoryRecord record;
     record.id = query.value(0).toInt();
     record.usbPort = query.value(1).toString();
     record.imageFile = query.value(2).toString();
-    record.beginTime = QDateTime::fromSecsSinceEpoch(query.value(3).toLongLong());
+    record.beginTime = localTime.at(query.value(3).toLongLong());
     record.usedSeconds = query.value(4).toInt();
     record.result = query.value(5).toInt();
     return record;
 }
 
+// SQLite's primary result codes that say the file is no (whole) database.
+static const QString kCorrupt = QStringLiteral("11");
+static const QString kNotADatabase = QStringLiteral("26");
+
+// Waits at most this long for a lock another program holds, so the GUI
+// thread never stalls on a backup tool; a refused row goes to the journal.
+static const char kConnectOptions[] = "QSQLITE_BUSY_TIMEOUT=50";
+
 HistoryDatabase::HistoryDatabase(const QString &fileName)
-    : m_db(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE")))
+    : m_fileName(fileName), m_db(QSqlDatabase::addDatabase(QStringLiteral("QSQLITE")))
 {
     m_db.setDatabaseName(fileName);
-    if (!m_db.open()) {
-        qCritical() << "Failed to open SQLite!" << m_db.lastError();
-        return;
-    }
-    useCrashSafeJournal();
-    createTable();
+    m_db.setConnectOptions(QLatin1String(kConnectOptions));
+    open();
 }
 
 HistoryDatabase::~HistoryDatabase()
@@ -78,9 +97,83 @@ HistoryDatabase::~HistoryDatabase()
     QSqlDatabase::removeDatabase(QLatin1String(QSqlDatabase::defaultConnection));
 }
 
+void HistoryDatabase::noteError(const QSqlError &error) const
+{
+    m_lastError = error.databaseText();
+    m_lastErrorCode = error.nativeErrorCode();
+}
+
+bool HistoryDatabase::lastErrorIsBusy() const
+{
+    // SQLITE_BUSY and SQLITE_LOCKED: another connection holds the file.
+    return m_lastErrorCode == QLatin1String("5") || m_lastErrorCode == QLatin1String("6");
+}
+
 bool HistoryDatabase::isOpen() const
 {
     return m_db.isOpen();
+}
+
+bool HistoryDatabase::reopen()
+{
+    m_db.close();
+    return open();
+}
+
+bool HistoryDatabase::open()
+{
+    if (!m_db.open()) {
+        noteError(m_db.lastError());
+        qCritical() << "Failed to open SQLite!" << m_db.lastError();
+        return false;
+    }
+    if (isDamaged()) {
+        setAside();
+        if (!m_db.open()) {
+            noteError(m_db.lastError());
+            qCritical() << "Failed to open SQLite!" << m_db.lastError();
+            return false;
+        }
+    }
+    useCrashSafeJournal();
+    createTable();
+    return true;
+}
+
+// A file that is no database, or a truncated one, would refuse every row for
+// good; a busy file says nothing about its state.
+bool HistoryDatabase::isDamaged()
+{
+    QSqlQuery query(m_db);
+    if (!query.exec(QStringLiteral("PRAGMA quick_check(1)"))) {
+        const QString code = query.lastError().nativeErrorCode();
+        if (code != kCorrupt && code != kNotADatabase)
+            return false;
+        noteError(query.lastError());
+        return true;
+    }
+    if (query.next() && query.value(0).toString() == QLatin1String("ok"))
+        return false;
+    m_lastError = query.value(0).toString();
+    m_lastErrorCode = kCorrupt;
+    return true;
+}
+
+// The damaged file (and the rollback journal that belongs to it) is kept for
+// whoever wants to rescue rows from it; a new file takes its place.
+void HistoryDatabase::setAside()
+{
+    m_db.close();
+    const QString aside = m_fileName + QStringLiteral(".damaged-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    if (!QFile::rename(m_fileName, aside)) {
+        qCritical() << "Failed to move the damaged history database aside:" << m_fileName;
+        return;
+    }
+    QFile::rename(m_fileName + QStringLiteral("-journal"), aside + QStringLiteral("-journal"));
+    m_setAsidePath = aside;
+    qCritical() << "History database" << m_fileName << "is damaged (" << m_lastError
+                << "); moved to" << aside << "and a new one made";
 }
 
 // Rollback journal with full sync: every statement commits on its own, and a
@@ -102,33 +195,44 @@ void HistoryDatabase::useCrashSafeJournal()
 // still gets its table.
 void HistoryDatabase::createTable()
 {
-    if (SettingsStore::instance()->dbCreated() &&
-        m_db.tables().contains(QStringLiteral("T_HISTORY")))
-        return;
     QSqlQuery query(m_db);
-    if (!query.exec(QLatin1String(kCreateTable))) {
-        qCritical() << "Create table failed!" << query.lastError();
-        return;
+    if (!SettingsStore::instance()->dbCreated() ||
+        !m_db.tables().contains(QStringLiteral("T_HISTORY"))) {
+        if (query.exec(QLatin1String(kCreateTable))) {
+            qDebug() << "Create table success";
+            SettingsStore::instance()->setDbCreated(true);
+        } else {
+            qCritical() << "Create table failed!" << query.lastError();
+        }
     }
-    qDebug() << "Create table success";
-    SettingsStore::instance()->setDbCreated(true);
+    // A day's page is read by start time; without the index every page of a
+    // busy day sorts the whole day again.
+    if (!query.exec(QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS T_HISTORY_DAY ON T_HISTORY(date_str, begin_time)")))
+        qWarning() << "Failed to index the history by day:" << query.lastError();
+}
+
+static const char kInsert[] = "INSERT INTO T_HISTORY(usb_port, image_file, begin_time, date_str, "
+                              "used_seconds, burn_result) ";
+
+static QString dateOf(qint64 begin)
+{
+    return QDateTime::fromSecsSinceEpoch(begin).toString(QLatin1String(kDateFormat));
 }
 
 int HistoryDatabase::insertHistory(const QString &usbPort, const QString &imageFile, qint64 begin,
-                                    qint64 usedSeconds, bool success)
+                                   qint64 usedSeconds, bool success)
 {
-    const QString date = QDateTime::fromSecsSinceEpoch(begin).toString(QLatin1String(kDateFormat));
     QSqlQuery query(m_db);
-    query.prepare(
-        QStringLiteral("INSERT INTO T_HISTORY(usb_port, image_file, begin_time, date_str, "
-                       "used_seconds, burn_result) VALUES(?, ?, ?, ?, ?, ?)"));
+    query.prepare(QLatin1String(kInsert) + QStringLiteral("VALUES(?, ?, ?, ?, ?, ?)"));
     query.addBindValue(nonNull(usbPort));
     query.addBindValue(nonNull(imageFile));
     query.addBindValue(begin);
-    query.addBindValue(date);
+    query.addBindValue(dateOf(begin));
     query.addBindValue(usedSeconds);
     query.addBindValue(success ? 1 : 0);
     if (!query.exec()) {
+        noteError(query.lastError());
         qCritical() << "Insert data failed" << query.lastError();
         return -1;
     }
@@ -136,11 +240,49 @@ int HistoryDatabase::insertHistory(const QString &usbPort, const QString &imageF
 }
 
 int HistoryDatabase::addHistory(const QString &usbPort, const QString &imageFile,
-                                 const QDateTime &start, const QDateTime &end, bool success)
+                                const QDateTime &start, const QDateTime &end, bool success)
 {
     // A slot that never started has no start time; the burn then counts from its end.
     const QDateTime begin = start.isValid() ? start : end;
     return insertHistory(usbPort, imageFile, begin.toSecsSinceEpoch(), begin.secsTo(end), success);
+}
+
+bool HistoryDatabase::insertMissing(const QList<HistoryRecord> &records)
+{
+    if (!m_db.transaction()) {
+        noteError(m_db.lastError());
+        qCritical() << "Insert data failed" << m_db.lastError();
+        return false;
+    }
+    QSqlQuery query(m_db);
+    query.prepare(QLatin1String(kInsert) +
+                  QStringLiteral("SELECT ?, ?, ?, ?, ?, ? WHERE NOT EXISTS (SELECT 1 FROM "
+                                 "T_HISTORY WHERE date_str = ? AND begin_time = ? AND "
+                                 "usb_port = ? AND image_file = ? AND used_seconds = ? AND "
+                                 "burn_result = ?)"));
+    for (const HistoryRecord &record : records) {
+        const qint64 begin = record.beginTime.toSecsSinceEpoch();
+        const QVariantList values{nonNull(record.usbPort), nonNull(record.imageFile), begin,
+                                  dateOf(begin), record.usedSeconds, record.result == 1 ? 1 : 0};
+        for (const QVariant &value : values)
+            query.addBindValue(value);
+        for (const QVariant &value : {values[3], values[2], values[0], values[1], values[4],
+                                      values[5]})
+            query.addBindValue(value);
+        if (!query.exec()) {
+            noteError(query.lastError());
+            qCritical() << "Insert data failed" << query.lastError();
+            m_db.rollback();
+            return false;
+        }
+    }
+    if (!m_db.commit()) {
+        noteError(m_db.lastError());
+        qCritical() << "Insert data failed" << m_db.lastError();
+        m_db.rollback();
+        return false;
+    }
+    return true;
 }
 
 static int runDelete(QSqlQuery &query)
@@ -177,17 +319,17 @@ HistoryRecord HistoryDatabase::historyById(int id) const
     query.prepare(QLatin1String(kSelectColumns) + QStringLiteral("WHERE id = ?"));
     query.addBindValue(id);
     if (query.exec() && query.next())
-        return recordFrom(query);
+        return recordFrom(query, m_localTime);
     return HistoryRecord();
 }
 
-static QList<HistoryRecord> recordsFrom(QSqlQuery &query)
+static QList<HistoryRecord> recordsFrom(QSqlQuery &query, LocalTimeCache &localTime)
 {
     QList<HistoryRecord> records;
     if (!query.exec())
         return records;
     while (query.next())
-        records.append(recordFrom(query));
+        records.append(recordFrom(query, localTime));
     return records;
 }
 
@@ -197,14 +339,50 @@ QList<HistoryRecord> HistoryDatabase::historyOfDate(const QString &date) const
     query.prepare(QLatin1String(kSelectColumns) +
                   QStringLiteral("WHERE date_str = ? ORDER BY begin_time DESC"));
     query.addBindValue(nonNull(date));
-    return recordsFrom(query);
+    return recordsFrom(query, m_localTime);
 }
 
-QList<HistoryRecord> HistoryDatabase::allHistory() const
+QList<HistoryRecord> HistoryDatabase::historyPage(const QString &date, qint64 afterBegin,
+                                                  int afterId, int limit) const
 {
     QSqlQuery query(m_db);
-    query.prepare(QLatin1String(kSelectColumns) + QStringLiteral("ORDER BY begin_time, id"));
-    return recordsFrom(query);
+    query.setForwardOnly(true);
+    QString where = QStringLiteral("WHERE date_str = ? ");
+    if (afterBegin >= 0)
+        where += QStringLiteral("AND (begin_time < ? OR (begin_time = ? AND id < ?)) ");
+    query.prepare(QLatin1String(kSelectColumns) + where +
+                  QStringLiteral("ORDER BY begin_time DESC, id DESC LIMIT ?"));
+    query.addBindValue(nonNull(date));
+    if (afterBegin >= 0) {
+        query.addBindValue(afterBegin);
+        query.addBindValue(afterBegin);
+        query.addBindValue(afterId);
+    }
+    query.addBindValue(limit);
+    return recordsFrom(query, m_localTime);
+}
+
+bool HistoryDatabase::visitHistory(const QString &date,
+                                   const std::function<bool(const HistoryRecord &)> &visit) const
+{
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (date.isEmpty()) {
+        query.prepare(QLatin1String(kSelectColumns) + QStringLiteral("ORDER BY begin_time, id"));
+    } else {
+        query.prepare(QLatin1String(kSelectColumns) +
+                      QStringLiteral("WHERE date_str = ? ORDER BY begin_time, id"));
+        query.addBindValue(date);
+    }
+    if (!query.exec()) {
+        noteError(query.lastError());
+        return false;
+    }
+    while (query.next()) {
+        if (!visit(recordFrom(query, m_localTime)))
+            return false;
+    }
+    return true;
 }
 
 QList<QDate> HistoryDatabase::historyDates() const

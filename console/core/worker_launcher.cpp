@@ -39,7 +39,11 @@ QStringList WorkerLauncher::workerArguments(int slot, const QString &imagePath, 
     return {QStringLiteral("-i"), QString::number(slot),
             QStringLiteral("-f"), QString::fromLatin1(QUrl::toPercentEncoding(imagePath)),
             QStringLiteral("-d"), port,
-            QStringLiteral("-t"), QString::number(startSeconds)};
+            QStringLiteral("-t"), QString::number(startSeconds),
+            // The history finds the log by the start's day, also for a burn
+            // that starts at 23:59:59 and opens its log after midnight.
+            QStringLiteral("-day"),
+            QDateTime::fromSecsSinceEpoch(startSeconds).toString(QStringLiteral("yyyy-MM-dd"))};
 }
 
 QString WorkerLauncher::workerProgram()

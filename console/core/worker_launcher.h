@@ -26,7 +26,8 @@ public:
     ~WorkerLauncher() override;
 
     // The arguments of one burn: -i slot, -f the image path percent-encoded
-    // (every UTF-8 byte except A-Z a-z 0-9 - . _ ~ as %XX), -d port, -t start.
+    // (every UTF-8 byte except A-Z a-z 0-9 - . _ ~ as %XX), -d port, -t start,
+    // -day the start's local day.
     static QStringList workerArguments(int slot, const QString &imagePath, const QString &port,
                                        qint64 startSeconds);
     // ZelBurner beside the console's own executable.

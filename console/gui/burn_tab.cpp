@@ -5,6 +5,7 @@
 #include "burn_session.h"
 #include "central_history.h"
 #include "firmware_image.h"
+#include "history_recorder.h"
 #include "image_info_row.h"
 #include "settings_store.h"
 #include "trace_store.h"
@@ -61,7 +62,7 @@ BurnTab::BurnTab(QWidget *parent)
       m_imgPath(new QLineEdit), m_selectBtn(new QPushButton(QStringLiteral("选择镜像"))),
       m_imgInfo(new ImageInfoRow), m_refused(new QLabel), m_totalCount(counterLabel(QStringLiteral("总次数："))),
       m_successCount(counterLabel(QStringLiteral("成功次数："))),
-      m_failCount(counterLabel(QStringLiteral("失败次数："))),
+      m_failCount(counterLabel(QStringLiteral("失败次数："))), m_recordNotice(new QLabel),
       m_central(new CentralHistory(TraceStore::instance(), centralUrl(), this)),
       m_centralState(new QLabel), m_progressPace(new QTimer(this))
 {
@@ -80,6 +81,7 @@ BurnTab::BurnTab(QWidget *parent)
     m_refused->setStyleSheet(QStringLiteral("color: #de4745;"));
     m_refused->hide();
     layout->addWidget(m_refused, 0);
+    layout->addWidget(m_recordNotice, 0);
     layout->addWidget(createCounterRow(), 0);
 
     connect(m_session, &BurnSession::slotChanged, this, &BurnTab::showSlot);
@@ -90,8 +92,16 @@ BurnTab::BurnTab(QWidget *parent)
             [this] { ZelDialog::alert(this, QStringLiteral("镜像格式不正确")); });
     connect(m_session, &BurnSession::imageFileMissing, this, &BurnTab::showImageFileMissing);
     connect(m_session, &BurnSession::selectionEnabled, m_selectBtn, &QPushButton::setEnabled);
+    connect(m_session, &BurnSession::recorded, this, &BurnTab::historyRecorded);
     connect(m_session, &BurnSession::burnResult, this, &BurnTab::burnResult);
     connect(m_session, &BurnSession::refusedBoardsChanged, this, &BurnTab::showRefusedBoards);
+    HistoryRecorder *recorder = m_session->recorder();
+    connect(recorder, &HistoryRecorder::noticeChanged, this, &BurnTab::showRecordNotice);
+    connect(recorder, &HistoryRecorder::drained, this, &BurnTab::historyStored);
+    m_recordNotice->setObjectName(QStringLiteral("record_notice"));
+    m_recordNotice->setWordWrap(true);
+    m_recordNotice->setStyleSheet(QStringLiteral("color: #de4745; font-weight: bold;"));
+    showRecordNotice(recorder->notice());
     connect(m_session, &BurnSession::burnResult, m_central, &CentralHistory::pickUp);
     connect(m_central, &CentralHistory::stateChanged, this,
             [this] { m_centralState->setText(m_central->stateText()); });
@@ -246,6 +256,14 @@ void BurnTab::showSlot(int slot)
     device->setPortText(record.portText);
     device->setImageName(record.imageName);
     device->setState(record.state);
+}
+
+// Red until every kept row is stored: the operator must know that the
+// history misses rows and why, in the database's own words.
+void BurnTab::showRecordNotice(const QString &notice)
+{
+    m_recordNotice->setText(notice);
+    m_recordNotice->setVisible(!notice.isEmpty());
 }
 
 void BurnTab::showProgress(int slot)

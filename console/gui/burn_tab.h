@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QVector>
 
+struct HistoryRecord;
 class BurnSession;
 class CentralHistory;
 class ImageInfoRow;
@@ -42,8 +43,12 @@ public slots:
     void clearPortMapping();
 
 signals:
-    // A result was counted, shown and recorded.
+    // A burn's row, recorded before its result is shown.
+    void historyRecorded(const HistoryRecord &record);
+    // A result was recorded, shown and counted.
     void burnResult();
+    // Rows the database refused earlier are all stored now.
+    void historyStored();
 
 private:
     QWidget *createImageRow();
@@ -56,6 +61,7 @@ private:
     void showProgress(int slot);
     void paintDueProgress();
     void showRefusedBoards();
+    void showRecordNotice(const QString &notice);
 
     BurnSession *m_session;
     QLineEdit *m_imgPath;
@@ -66,6 +72,7 @@ private:
     QLabel *m_totalCount;
     QLabel *m_successCount;
     QLabel *m_failCount;
+    QLabel *m_recordNotice;
     CentralHistory *m_central;
     QLabel *m_centralState;
     // Progress reaches the bars at the screen's pace, not once per report.

@@ -1,7 +1,10 @@
 #include "history_tab.h"
 
 #include "burn_log.h"
+#include "burn_trace.h"
+#include "history_button_delegate.h"
 #include "history_csv.h"
+#include "history_day_model.h"
 #include "history_database.h"
 #include "log_files.h"
 #include "trace_store.h"
@@ -16,28 +19,15 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPushButton>
-#include <QScrollBar>
 #include <QSignalBlocker>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
-
-#include <algorithm>
 
 static const char kDateFormat[] = "yyyy-MM-dd";
 
-enum Column {
-    IdColumn,
-    PortColumn,
-    ImageColumn,
-    StartColumn,
-    UsedColumn,
-    ResultColumn,
-    TraceColumn,
-    ButtonColumn
-};
-
 HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
-    : ZelTab(parent), m_table(new QTableWidget(0, 8)), m_previousButton(new QPushButton),
+    : ZelTab(parent), m_model(new HistoryDayModel(this)), m_table(new QTableView),
+      m_previousButton(new QPushButton),
       m_dateButton(new QPushButton), m_nextButton(new QPushButton), m_today(std::move(today))
 {
     setObjectName(QStringLiteral("history_tab"));
@@ -50,18 +40,24 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
         m_minimumDate = dates.first();
 
     m_table->setObjectName(QStringLiteral("burn_history"));
-    m_table->setHorizontalHeaderLabels({QString(), QStringLiteral("USB端口"),
-                                        QStringLiteral("镜像名称"), QStringLiteral("开始时间"),
-                                        QStringLiteral("耗时（秒）"), QStringLiteral("结果"),
-                                        QStringLiteral("板卡标识"), QString()});
+    m_table->setModel(m_model);
+    auto *buttons = new HistoryButtonDelegate(m_table);
+    m_table->setItemDelegateForColumn(HistoryDayModel::ButtonColumn, buttons);
+    connect(buttons, &HistoryButtonDelegate::clicked, this, &HistoryTab::onRowButton);
     QHeaderView *header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Stretch);
-    for (int column : {IdColumn, PortColumn, UsedColumn, ResultColumn, ButtonColumn})
-        header->setSectionResizeMode(column, QHeaderView::Interactive);
+    for (int column = 0; column < HistoryDayModel::ColumnCount; ++column) {
+        if (column != HistoryDayModel::ImageColumn && column != HistoryDayModel::StartColumn)
+            header->setSectionResizeMode(column, QHeaderView::Interactive);
+    }
     // A serial number is read whole or not at all.
-    header->setSectionResizeMode(TraceColumn, QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(HistoryDayModel::TraceColumn, QHeaderView::ResizeToContents);
+    // Every row is as high as the buttons; measuring each row would read the whole day.
+    m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_table->verticalHeader()->setDefaultSectionSize(
+        buttons->sizeHint(QStyleOptionViewItem(), QModelIndex()).height());
     header->setHighlightSections(false);
-    m_table->setColumnHidden(IdColumn, true);
+    m_table->setColumnHidden(HistoryDayModel::IdColumn, true);
     m_table->verticalHeader()->setVisible(false);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -132,82 +128,49 @@ void HistoryTab::showDay(const QDate &date)
 
 void HistoryTab::refresh()
 {
-    const QString day = m_currentDate.toString(QLatin1String(kDateFormat));
-    m_dateButton->setText(day);
-    QList<HistoryRecord> records = HistoryDatabase::instance()->historyOfDate(day);
-    TraceStore::instance()->attachTraces(records);
-    // Emptied first, so no row or button of the day shown before survives.
-    m_table->setRowCount(0);
-    m_table->setRowCount(records.size());
-    for (int row = 0; row < records.size(); ++row)
-        setRow(row, records.at(row));
-    m_table->sortItems(StartColumn, Qt::DescendingOrder);
+    m_dateButton->setText(m_currentDate.toString(QLatin1String(kDateFormat)));
+    m_model->setDay(m_currentDate);
     m_previousButton->setEnabled(m_currentDate > m_minimumDate);
     m_nextButton->setEnabled(m_currentDate < m_today());
 }
 
-void HistoryTab::onBurnResult()
+void HistoryTab::addRecord(const HistoryRecord &record)
 {
-    refresh();
-    if (m_currentDate == m_today())
-        m_table->verticalScrollBar()->setValue(0);
+    m_model->addRecord(record);
 }
 
-void HistoryTab::setRow(int row, const HistoryRecord &record)
+void HistoryTab::onBurnResult()
 {
-    const bool success = record.result == 1;
-    const QString texts[] = {
-        QString::number(record.id),
-        record.usbPort,
-        record.imageFile,
-        record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
-        QString::number(record.usedSeconds),
-        success ? QStringLiteral("成功") : QStringLiteral("失败"),
-        traceText(record.boardTrace),
-    };
-    for (int column = IdColumn; column <= TraceColumn; ++column) {
-        auto *item = new QTableWidgetItem(texts[column]);
-        item->setTextAlignment(Qt::AlignCenter);
-        if (column == ResultColumn)
-            item->setForeground(QColor(success ? "#09983b" : "#de4745"));
-        m_table->setItem(row, column, item);
-    }
+    if (m_currentDate == m_today())
+        m_table->scrollToTop();
+}
 
-    auto *logButton = new ZelButton;
-    auto *deleteButton = new ZelButton;
-    FontAwesome::setButtonIcon(logButton, FontAwesome::FileText);
-    FontAwesome::setButtonIcon(deleteButton, FontAwesome::TrashO);
-    for (QPushButton *button : {logButton, deleteButton}) {
-        button->setFixedWidth(30);
-        button->setProperty("class", QStringLiteral("logBtn"));
-    }
-    // The id is taken now, so the buttons keep their burn when the table is sorted.
-    const int id = record.id;
-    connect(logButton, &QPushButton::clicked, this, [this, id] { showLog(id); });
-    connect(deleteButton, &QPushButton::clicked, this, [this, id] { deleteRecord(id); });
-
-    auto *cell = new QWidget;
-    auto *layout = new QHBoxLayout(cell);
-    layout->setContentsMargins(3, 3, 3, 3);
-    layout->setSpacing(5);
-    layout->addStretch();
-    layout->addWidget(logButton);
-    layout->addWidget(deleteButton);
-    layout->addStretch();
-    m_table->setCellWidget(row, ButtonColumn, cell);
+void HistoryTab::onRowButton(int row, int button)
+{
+    const HistoryRecord record = m_model->record(row);
+    if (button == HistoryButtonDelegate::LogButton)
+        showLogOf(record);
+    else
+        deleteRecord(record.id);
 }
 
 void HistoryTab::showLog(int id)
+{
+    QList<HistoryRecord> found{HistoryDatabase::instance()->historyById(id)};
+    if (found.first().id < 0)
+        return;
+    TraceStore::instance()->attachTraces(found);
+    showLogOf(found.first());
+}
+
+// A row kept aside while the database refused it has no id yet; its log is
+// found from its port and start all the same.
+void HistoryTab::showLogOf(const HistoryRecord &record)
 {
     if (!m_logDialog) {
         m_logDialog = new ZelLogDialog(this);
         m_logDialog->setMinimumSize(800, 400);
     }
-    QList<HistoryRecord> found{HistoryDatabase::instance()->historyById(id)};
-    if (found.first().id < 0)
-        return;
-    TraceStore::instance()->attachTraces(found);
-    const HistoryRecord &record = found.first();
     const QString path = burnLogPath(record);
     const QStringList lines = readLogFile(path);
     if (lines.isEmpty()) {
@@ -273,16 +236,26 @@ void HistoryTab::pickDate()
 
 bool HistoryTab::exportHistory(const QString &path, bool allDays)
 {
-    HistoryDatabase *database = HistoryDatabase::instance();
-    QList<HistoryRecord> records;
-    if (allDays) {
-        records = database->allHistory();
-    } else {
-        records = database->historyOfDate(m_currentDate.toString(QLatin1String(kDateFormat)));
-        std::reverse(records.begin(), records.end());
-    }
-    TraceStore::instance()->attachTraces(records);
-    return writeHistoryCsv(path, records);
+    const QString day = allDays ? QString() : m_currentDate.toString(QLatin1String(kDateFormat));
+    return writeHistoryCsv(path, [&day](const std::function<bool(const HistoryRecord &)> &visit) {
+        // Traces are looked up a batch of rows at a time, not once per row.
+        QList<HistoryRecord> batch;
+        const auto flush = [&batch, &visit] {
+            TraceStore::instance()->attachTraces(batch);
+            for (const HistoryRecord &record : qAsConst(batch)) {
+                if (!visit(record))
+                    return false;
+            }
+            batch.clear();
+            return true;
+        };
+        const bool read = HistoryDatabase::instance()->visitHistory(
+            day, [&batch, &flush](const HistoryRecord &record) {
+                batch.append(record);
+                return batch.size() < 1000 || flush();
+            });
+        return read && flush();
+    });
 }
 
 void HistoryTab::chooseExportFile(bool allDays)

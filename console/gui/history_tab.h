@@ -9,9 +9,10 @@
 
 #include <functional>
 
+class HistoryDayModel;
 struct HistoryRecord;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 class ZelCalendar;
 class ZelDialog;
 class ZelLogDialog;
@@ -24,9 +25,9 @@ public:
     explicit HistoryTab(QWidget *parent = nullptr,
                         std::function<QDate()> today = &QDate::currentDate);
 
-    void setRow(int row, const HistoryRecord &record);
     // Opens the burn's log in the log dialog, or says that the log is gone.
     void showLog(int id);
+    void showLogOf(const HistoryRecord &record);
     // Deletes the burn's row and then its log file.
     void deleteRecord(int id);
     void openDatePicker();
@@ -35,7 +36,9 @@ public:
 
 public slots:
     void refresh();
-    // A burn has ended: reload, and show the newest row when today is shown.
+    // A burn just recorded: its row is put in when its day is shown.
+    void addRecord(const HistoryRecord &record);
+    // A burn has ended: show the newest row when today is shown.
     void onBurnResult();
 
 private:
@@ -44,10 +47,12 @@ private:
     void showDay(const QDate &date);
     void pickDate();
     void chooseExportFile(bool allDays);
+    void onRowButton(int row, int button);
 
     QDate m_minimumDate;
     QDate m_currentDate;
-    QTableWidget *m_table;
+    HistoryDayModel *m_model;
+    QTableView *m_table;
     QPushButton *m_previousButton;
     QPushButton *m_dateButton;
     QPushButton *m_nextButton;

@@ -64,7 +64,9 @@ Veldmark::Veldmark(QWidget *parent)
     for (ZelTab *tab : {static_cast<ZelTab *>(m_burnTab), static_cast<ZelTab *>(m_historyTab),
                         static_cast<ZelTab *>(m_manualTab), static_cast<ZelTab *>(m_settingTab)})
         addTab(tab);
+    connect(m_burnTab, &BurnTab::historyRecorded, m_historyTab, &HistoryTab::addRecord);
     connect(m_burnTab, &BurnTab::burnResult, m_historyTab, &HistoryTab::onBurnResult);
+    connect(m_burnTab, &BurnTab::historyStored, m_historyTab, &HistoryTab::refresh);
     connect(m_settingTab, &SettingTab::statisticReseted, m_burnTab, &BurnTab::refreshCounters);
     connect(m_settingTab, &SettingTab::clearMapping, m_burnTab, &BurnTab::clearPortMapping);
     connect(m_settingTab, &SettingTab::clearHistory, m_historyTab, &HistoryTab::refresh);

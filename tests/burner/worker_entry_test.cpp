@@ -63,6 +63,26 @@ TEST(WorkerEntry, ValidOptionsCreateTheBurnLogUnderTheBoardDirectory)
     EXPECT_TRUE(QFileInfo::exists(dayDir(dir) + QStringLiteral("/1#4#2/.log")));
 }
 
+TEST(WorkerEntry, LogGoesInTheDayFolderOfTheStartGivenOnTheCommandLine)
+{
+    QTemporaryDir dir;
+    // A burn the console started at 23:59:59 on 2024-05-06, whose worker runs after midnight.
+    const WorkerRun run = runWorker(
+        dir.path(), {"-i", "0", "-f", "a.img", "-d", "1:3", "-t", "1715032799", "-day", "2024-05-06"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath("log/2024-05-06/1#3/1715032799.log")));
+
+    // The day names a folder: nothing but a real yyyy-MM-dd day passes.
+    for (const char *day : {"../../x", "2024-02-30", "2024-5-6", "2024-05-06/.."}) {
+        QTemporaryDir other;
+        const WorkerRun refused =
+            runWorker(other.path(), {"-i", "0", "-f", "a.img", "-d", "1:3", "-t", "1", "-day", day});
+        EXPECT_EQ(refused.exitCode, 0) << day;
+        EXPECT_FALSE(QFileInfo::exists(other.filePath("log"))) << day;
+        EXPECT_TRUE(refused.output.contains("is not a day")) << day;
+    }
+}
+
 TEST(WorkerEntry, LogRootThatIsAFileLeavesTheWorkerRunning)
 {
     QTemporaryDir dir;

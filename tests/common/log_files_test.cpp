@@ -1,4 +1,5 @@
 #include "log_files.h"
+#include "logger.h"
 #include "temp_cwd.h"
 
 #include <QDir>
@@ -109,4 +110,26 @@ TEST_F(LogFilesTest, PurgeAndRemoveNeverFollowALink)
     // The purge still did its work inside the tree.
     EXPECT_FALSE(exists("log/2024-05-08/1#4/300.log"));
     EXPECT_TRUE(exists("log/2024-05-07/main.log"));
+}
+
+TEST_F(LogFilesTest, PurgeLeavesFoldersThatAreNoDaysAndTheLogOfARunningBurn)
+{
+    for (const char *other : {"log/archive/2023.tar", "log/operator-notes/line3.txt",
+                              "log/2024-05-07.bak/1#2/200.log", "log/2024-13-01/1#2/1.log"})
+        touch(path(other));
+    {
+        // A worker still burning board 1:5 holds its log open.
+        Logger running(QStringLiteral("1:5"), QStringLiteral("400"), QStringLiteral("2024-05-08"));
+        ASSERT_TRUE(Logger::isOpen());
+        purgeLogDirs(QString());
+        EXPECT_TRUE(exists("log/2024-05-08/1#5/400.log"));
+        EXPECT_FALSE(exists("log/2024-05-08/1#4"));
+        EXPECT_FALSE(exists("log/2024-05-07/1#2"));
+        for (const char *other : {"log/archive/2023.tar", "log/operator-notes/line3.txt",
+                                  "log/2024-05-07.bak/1#2/200.log", "log/2024-13-01/1#2/1.log"})
+            EXPECT_TRUE(exists(other)) << other;
+    }
+    // Once the burn has ended its log goes with the next purge.
+    purgeLogDirs(QString());
+    EXPECT_FALSE(exists("log/2024-05-08"));
 }

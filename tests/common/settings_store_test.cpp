@@ -1,6 +1,8 @@
 #include "settings_store.h"
 #include "temp_cwd.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -198,4 +200,37 @@ TEST_F(SettingsStoreTest, WriteThatCannotReachTheFileIsLoggedAndReportedUntilItC
     ASSERT_TRUE(QFile::rename(path("saved.ini"), path("Veldmark.ini")));
     EXPECT_TRUE(store.setSuccessCount(9));
     EXPECT_EQ(probe("statistic", "success_count"), QStringLiteral("9"));
+}
+
+TEST_F(SettingsStoreTest, OnlyAChangedValueRewritesTheFileAndAHugeFileIsSetAside)
+{
+    {
+        SettingsStore store;
+        ASSERT_TRUE(store.setImagePath(QStringLiteral("/img/a.img")));
+        // The file's time is set back: a write of any kind would move it on.
+        const auto modified = [this] { return QFileInfo(path("Veldmark.ini")).lastModified(); };
+        {
+            QFile file(path("Veldmark.ini"));
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(file.setFileTime(QDateTime(QDate(2020, 1, 1), QTime(0, 0)),
+                                         QFileDevice::FileModificationTime));
+        }
+        const QDateTime untouched = modified();
+        EXPECT_TRUE(store.setImagePath(QStringLiteral("/img/a.img")));
+        EXPECT_EQ(modified(), untouched);
+        EXPECT_TRUE(store.setImagePath(QStringLiteral("/img/b.img")));
+        EXPECT_NE(modified(), untouched);
+    }
+
+    // A settings file of 2 MiB: moved aside whole, the defaults used.
+    const QByteArray huge = "[common]\nimage_path=/img/c.img\n" + QByteArray(2 << 20, '#');
+    writeFile(path("Veldmark.ini"), huge);
+    SettingsStore store;
+    EXPECT_TRUE(store.imagePath().isEmpty());
+    EXPECT_EQ(store.maxDevCount(), 8);
+    const QStringList aside =
+        QDir(m_dir.path()).entryList({QStringLiteral("Veldmark.ini.too-large-*")}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1);
+    EXPECT_EQ(fileBytes(path(aside.first())), huge);
+    EXPECT_LT(QFileInfo(path("Veldmark.ini")).size(), 1024);
 }

@@ -204,10 +204,13 @@ TEST_F(BurnSessionTest, AWorkerThatEndsWithoutAResultIsOneFailedBurn)
     EXPECT_EQ(store->portMapping(), (PortMapping{{QStringLiteral("3:1"), 0}}));
 }
 
-TEST(WorkerArguments, TheImagePathTravelsPercentEncoded)
+TEST(WorkerArguments, TheImagePathTravelsPercentEncodedAndTheLogDayIsTheStartsDay)
 {
+    // Started a second before midnight: the worker opens its log after it,
+    // and must still log where the row's day points.
+    const qint64 start = QDateTime(QDate(2024, 5, 6), QTime(23, 59, 59)).toSecsSinceEpoch();
     EXPECT_EQ(WorkerLauncher::workerArguments(3, QStringLiteral("/tmp/a b/镜像-1_~.img"),
-                                              QStringLiteral("1:2:4"), 1700000000),
+                                              QStringLiteral("1:2:4"), start),
               (QStringList{"-i", "3", "-f", "%2Ftmp%2Fa%20b%2F%E9%95%9C%E5%83%8F-1_~.img", "-d",
-                           "1:2:4", "-t", "1700000000"}));
+                           "1:2:4", "-t", QString::number(start), "-day", "2024-05-06"}));
 }

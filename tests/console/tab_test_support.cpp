@@ -1,14 +1,15 @@
 #include "tab_test_support.h"
 
+#include "history_button_delegate.h"
 #include "history_database.h"
+#include "history_day_model.h"
 #include "modal_answerer.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPushButton>
 #include <QSqlQuery>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 
 QDate testToday()
@@ -70,12 +71,19 @@ QString alertTextOf(const std::function<void()> &action)
     return answer.answered() ? answer.text() : QString();
 }
 
-QPushButton *rowButton(QTableWidget *table, int row, int index)
+void clickRowButton(QTableView *table, int row, int index)
 {
-    // The buttons sit in the last column.
-    QWidget *cell = table->cellWidget(row, table->columnCount() - 1);
-    if (!cell)
-        return nullptr;
-    const QList<QPushButton *> buttons = cell->findChildren<QPushButton *>();
-    return index < buttons.size() ? buttons.at(index) : nullptr;
+    QWidget *window = table->window();
+    if (!window->isVisible()) {
+        window->resize(900, 400);
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window))
+            return;
+    }
+    const QModelIndex cell = table->model()->index(row, HistoryDayModel::ButtonColumn);
+    table->scrollTo(cell);
+    const QRect button = HistoryButtonDelegate::buttonRect(
+        table->visualRect(cell), index == 0 ? HistoryButtonDelegate::LogButton
+                                            : HistoryButtonDelegate::DeleteButton);
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::NoModifier, button.center());
 }

@@ -8,8 +8,7 @@
 
 #include <functional>
 
-class QPushButton;
-class QTableWidget;
+class QTableView;
 
 // Today as the pages are told it in these tests.
 QDate testToday();
@@ -31,5 +30,6 @@ void makeHistoryDeletesFail(bool fail);
 // text, or an empty text when no alert came.
 QString alertTextOf(const std::function<void()> &action);
 
-// Button index (0 log, 1 delete) in the button cell of a history table row.
-QPushButton *rowButton(QTableWidget *table, int row, int index);
+// Clicks a button (0 log, 1 delete) drawn in the button cell of a history
+// table row, where the operator's mouse would; the table's window is shown.
+void clickRowButton(QTableView *table, int row, int index);

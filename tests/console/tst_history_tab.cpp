@@ -1,6 +1,7 @@
 #include "tst_history_tab.h"
 
 #include "history_database.h"
+#include "history_day_model.h"
 #include "history_tab.h"
 #include "tab_test_support.h"
 #include "trace_store.h"
@@ -13,7 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTextBlock>
 
@@ -21,12 +22,14 @@ namespace
 {
 struct Page {
     HistoryTab tab{nullptr, &testToday};
-    QTableWidget *table = tab.findChild<QTableWidget *>(QStringLiteral("burn_history"));
+    QTableView *table = tab.findChild<QTableView *>(QStringLiteral("burn_history"));
     QPushButton *previous = tab.findChild<QPushButton *>(QStringLiteral("pre_btn"));
     QPushButton *date = tab.findChild<QPushButton *>(QStringLiteral("date_btn"));
     QPushButton *next = tab.findChild<QPushButton *>(QStringLiteral("next_btn"));
 
-    QString cell(int row, int column) const { return table->item(row, column)->text(); }
+    QString cell(int row, int column) const { return at(row, column).data().toString(); }
+    QModelIndex at(int row, int column) const { return table->model()->index(row, column); }
+    int rows() const { return table->model()->rowCount(); }
 };
 
 QString logPathOf(const QString &port, const QDateTime &begin)
@@ -49,7 +52,7 @@ void TestHistoryTab::emptyDatabaseAllowsOnlyToday()
 {
     Page page;
     QCOMPARE(page.date->text(), QStringLiteral("2024-05-06"));
-    QCOMPARE(page.table->rowCount(), 0);
+    QCOMPARE(page.rows(), 0);
     QVERIFY(!page.previous->isEnabled());
     QVERIFY(!page.next->isEnabled());
 
@@ -75,23 +78,23 @@ void TestHistoryTab::walksBackDayByDayToTheEarliestRecordAndPicksDaysInTheCalend
     for (const char *day : {"2024-05-05", "2024-05-04", "2024-05-03", "2024-05-02"}) {
         page.previous->click();
         QCOMPARE(page.date->text(), QLatin1String(day));
-        QCOMPARE(page.table->rowCount(), 0);
+        QCOMPARE(page.rows(), 0);
         QVERIFY(page.previous->isEnabled());
         QVERIFY(page.next->isEnabled());
     }
     page.previous->click();
     QCOMPARE(page.date->text(), QStringLiteral("2024-05-01"));
     QVERIFY(!page.previous->isEnabled());
-    QCOMPARE(page.table->rowCount(), 2);
+    QCOMPARE(page.rows(), 2);
     // Latest start first, every column as the operator reads it.
     QCOMPARE(page.cell(0, 1), QStringLiteral("1:3"));
     QCOMPARE(page.cell(0, 2), QStringLiteral("b.img"));
     QCOMPARE(page.cell(0, 3), QStringLiteral("2024-05-01 15:30:00"));
     QCOMPARE(page.cell(0, 4), QStringLiteral("45"));
     QCOMPARE(page.cell(0, 5), QStringLiteral("失败"));
-    QCOMPARE(page.table->item(0, 5)->foreground().color(), QColor(0xde, 0x47, 0x45));
+    QCOMPARE(page.at(0, 5).data(Qt::ForegroundRole).value<QColor>(), QColor(0xde, 0x47, 0x45));
     QCOMPARE(page.cell(1, 5), QStringLiteral("成功"));
-    QCOMPARE(page.table->item(1, 5)->foreground().color(), QColor(0x09, 0x98, 0x3b));
+    QCOMPARE(page.at(1, 5).data(Qt::ForegroundRole).value<QColor>(), QColor(0x09, 0x98, 0x3b));
     QVERIFY(page.table->isColumnHidden(0));
 
     page.tab.openDatePicker();
@@ -102,7 +105,7 @@ void TestHistoryTab::walksBackDayByDayToTheEarliestRecordAndPicksDaysInTheCalend
     QCOMPARE(calendar->selectedDate(), QDate(2024, 5, 1));
     calendar->setSelectedDate(QDate(2024, 5, 3));
     QCOMPARE(page.date->text(), QStringLiteral("2024-05-03"));
-    QCOMPARE(page.table->rowCount(), 0);
+    QCOMPARE(page.rows(), 0);
     QVERIFY(!calendar->window()->isVisible());
     // Days after today cannot be picked.
     page.tab.openDatePicker();
@@ -112,34 +115,60 @@ void TestHistoryTab::walksBackDayByDayToTheEarliestRecordAndPicksDaysInTheCalend
     QCOMPARE(page.tab.findChildren<ZelCalendar *>().size(), 1);
 }
 
-void TestHistoryTab::burnResultKeepsTheShownDayAndShowsTodaysNewestAtTheTop()
+void TestHistoryTab::burnResultAddsOneRowInPlaceWhileTheDayIsReadAsItScrolls()
 {
     insertBurn(QStringLiteral("2:1"), QStringLiteral("old.img"), dayTime(1, 12), 10, true);
-    for (int i = 0; i < 40; ++i)
-        insertBurn(QStringLiteral("1:%1").arg(i + 1), QStringLiteral("a.img"), dayTime(0, 8, i), 30,
-                   true);
+    // More than one page of today's burns, one a minute from 08:00.
+    const int stored = HistoryDayModel::kPageRows + 50;
+    for (int i = 0; i < stored; ++i)
+        HistoryDatabase::instance()->insertHistory(QStringLiteral("1:%1").arg(i % 16 + 1),
+                                                   QStringLiteral("a.img"),
+                                                   dayTime(0, 8).addSecs(60 * i).toSecsSinceEpoch(),
+                                                   30, true);
     Page page;
     page.tab.resize(800, 300);
     page.tab.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page.tab));
+    QVERIFY(page.rows() < stored);
 
+    auto result = [](const QString &image, const QDateTime &begin) {
+        HistoryRecord record;
+        record.usbPort = QStringLiteral("3:1");
+        record.imageFile = image;
+        record.beginTime = begin;
+        record.usedSeconds = 12;
+        record.result = 1;
+        record.id = HistoryDatabase::instance()->insertHistory(
+            record.usbPort, image, begin.toSecsSinceEpoch(), 12, true);
+        return record;
+    };
+    // Another day shown: nothing moves.
     page.previous->click();
-    insertBurn(QStringLiteral("3:1"), QStringLiteral("new.img"), dayTime(0, 10), 12, false);
+    page.tab.addRecord(result(QStringLiteral("while-away.img"), dayTime(0, 7)));
     page.tab.onBurnResult();
-    QCOMPARE(page.date->text(), QStringLiteral("2024-05-05"));
-    QCOMPARE(page.table->rowCount(), 1);
+    QCOMPARE(page.rows(), 1);
     QCOMPARE(page.cell(0, 2), QStringLiteral("old.img"));
 
     page.next->click();
-    QCOMPARE(page.table->rowCount(), 41);
+    const int loaded = page.rows();
     QScrollBar *scroll = page.table->verticalScrollBar();
-    QVERIFY(scroll->maximum() > 0);
-    scroll->setValue(scroll->maximum());
-    insertBurn(QStringLiteral("3:2"), QStringLiteral("newest.img"), dayTime(0, 11), 12, true);
+    scroll->setValue(scroll->maximum() / 2);
+    // A burn that started between two shown rows finishes last: it goes to its place.
+    page.tab.addRecord(result(QStringLiteral("between.img"), dayTime(0, 8).addSecs(60 * 240 + 30)));
+    QCOMPARE(page.rows(), loaded + 1);
+    QCOMPARE(page.cell(stored - 1 - 240, 2), QStringLiteral("between.img"));
+    page.tab.addRecord(result(QStringLiteral("newest.img"), dayTime(0, 23)));
     page.tab.onBurnResult();
-    QCOMPARE(page.table->rowCount(), 42);
     QCOMPARE(page.cell(0, 2), QStringLiteral("newest.img"));
     QCOMPARE(scroll->value(), 0);
+
+    // Scrolled to the end, the rest of the day comes, each burn once and in order.
+    while (page.table->model()->canFetchMore(QModelIndex()))
+        page.table->model()->fetchMore(QModelIndex());
+    QCOMPARE(page.rows(), stored + 3);
+    for (int row = 1; row < page.rows(); ++row)
+        QVERIFY(page.cell(row - 1, 3) >= page.cell(row, 3));
+    QCOMPARE(page.cell(page.rows() - 1, 2), QStringLiteral("while-away.img"));
 }
 
 void TestHistoryTab::logOpensWithEachLineAtTheLevelOfItsLeadingTag()
@@ -168,7 +197,7 @@ void TestHistoryTab::logOpensWithEachLineAtTheLevelOfItsLeadingTag()
     writeTextFile(QStringLiteral("log/") + relative, text);
 
     Page page;
-    rowButton(page.table, 0, 0)->click();
+    clickRowButton(page.table, 0, 0);
     auto *dialog = page.tab.findChild<ZelLogDialog *>();
     QVERIFY(dialog);
     QVERIFY(dialog->isVisible());
@@ -200,12 +229,12 @@ void TestHistoryTab::missingOrEmptyLogIsReportedAndLeavesTheOpenLogAsItWas()
 
     Page page;
     QCOMPARE(page.cell(2, 2), QStringLiteral("shown.img"));
-    rowButton(page.table, 2, 0)->click();
+    clickRowButton(page.table, 2, 0);
     auto *dialog = page.tab.findChild<ZelLogDialog *>();
     QVERIFY(dialog->isVisible());
 
     for (int row : {0, 1}) {
-        QCOMPARE(alertTextOf([&] { rowButton(page.table, row, 0)->click(); }),
+        QCOMPARE(alertTextOf([&] { clickRowButton(page.table, row, 0); }),
                  QStringLiteral("日志文件不存在或已被删除"));
         QCOMPARE(dialog->title(), logPathOf(QStringLiteral("1:1"), shown));
         QCOMPARE(dialog->findChild<QPlainTextEdit *>()->toPlainText(),
@@ -229,21 +258,21 @@ void TestHistoryTab::deleteRemovesRowAndLogAndKeepsBothWhenTheRowCannotGo()
 
     Page page;
     QCOMPARE(page.cell(2, 2), QStringLiteral("logged.img"));
-    rowButton(page.table, 2, 1)->click();
-    QCOMPARE(page.table->rowCount(), 2);
+    clickRowButton(page.table, 2, 1);
+    QCOMPARE(page.rows(), 2);
     QCOMPARE(HistoryDatabase::instance()->historyById(loggedId).id, -1);
     QVERIFY(!QFile::exists(loggedLog));
 
     // A burn whose log is already gone is still deleted.
     QCOMPARE(page.cell(1, 2), QStringLiteral("unlogged.img"));
-    rowButton(page.table, 1, 1)->click();
-    QCOMPARE(page.table->rowCount(), 1);
+    clickRowButton(page.table, 1, 1);
+    QCOMPARE(page.rows(), 1);
     QCOMPARE(HistoryDatabase::instance()->historyById(unloggedId).id, -1);
 
     makeHistoryDeletesFail(true);
-    QCOMPARE(alertTextOf([&] { rowButton(page.table, 0, 1)->click(); }),
+    QCOMPARE(alertTextOf([&] { clickRowButton(page.table, 0, 1); }),
              QStringLiteral("删除失败：无法修改历史数据库"));
-    QCOMPARE(page.table->rowCount(), 1);
+    QCOMPARE(page.rows(), 1);
     QVERIFY(QFile::exists(keptLog));
 }
 

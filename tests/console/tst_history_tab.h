@@ -9,7 +9,7 @@ private slots:
     void init();
     void emptyDatabaseAllowsOnlyToday();
     void walksBackDayByDayToTheEarliestRecordAndPicksDaysInTheCalendar();
-    void burnResultKeepsTheShownDayAndShowsTodaysNewestAtTheTop();
+    void burnResultAddsOneRowInPlaceWhileTheDayIsReadAsItScrolls();
     void logOpensWithEachLineAtTheLevelOfItsLeadingTag();
     void missingOrEmptyLogIsReportedAndLeavesTheOpenLogAsItWas();
     void deleteRemovesRowAndLogAndKeepsBothWhenTheRowCannotGo();

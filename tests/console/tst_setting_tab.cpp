@@ -17,7 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QUrl>
 
@@ -131,13 +131,13 @@ void TestSettingTab::clearingAPeriodRemovesItsRowsAndBurnLogsAndKeepsMainLogs()
     HistoryTab history(nullptr, &testToday);
     SettingTab tab(nullptr, &testToday);
     connect(&tab, &SettingTab::clearHistory, &history, &HistoryTab::refresh);
-    auto *table = history.findChild<QTableWidget *>();
-    QCOMPARE(table->rowCount(), 1);
+    auto *table = history.findChild<QTableView *>();
+    QCOMPARE(table->model()->rowCount(), 1);
 
     tab.findChild<ZelComboBox *>()->setCurrentIndex(period);
     QCOMPARE(alertTextOf([&] { buttonWithText(&tab, QStringLiteral("清除"), 0)->click(); }),
              QStringLiteral("烧写历史清除成功"));
-    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(table->model()->rowCount(), 0);
     // The earliest day stays reachable after the clearing.
     QVERIFY(history.findChild<QPushButton *>(QStringLiteral("pre_btn"))->isEnabled());
 

@@ -21,7 +21,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedLayout>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTextDocument>
 
@@ -175,11 +175,11 @@ void TestVeldmark::historyClearedInTheSettingsIsGoneFromTheHistoryPage()
     HistoryDatabase::instance()->insertHistory(QStringLiteral("1:2"), QStringLiteral("a.img"),
                                                QDateTime::currentSecsSinceEpoch(), 3, true);
     Veldmark window;
-    auto *table = window.findChild<QTableWidget *>(QStringLiteral("burn_history"));
-    QCOMPARE(table->rowCount(), 1);
+    auto *table = window.findChild<QTableView *>(QStringLiteral("burn_history"));
+    QCOMPARE(table->model()->rowCount(), 1);
     QVERIFY(HistoryDatabase::instance()->deleteHistoryAfter(QString()) == 1);
     emit window.findChild<SettingTab *>()->clearHistory();
-    QCOMPARE(table->rowCount(), 0);
+    QCOMPARE(table->model()->rowCount(), 0);
 }
 
 void TestVeldmark::manualHasItsSectionsAndPictures()
