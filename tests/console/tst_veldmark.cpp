@@ -38,7 +38,7 @@ void TestVeldmark::cleanupTestCase()
     QDir::setCurrent(m_previousDir);
 }
 
-void TestVeldmark::applicationFontIsTheCompiledInFallback()
+void TestVeldmark::applicationFontIsTheDroidFallback()
 {
     const QFont previous = QApplication::font();
     QVERIFY(installApplicationFont());

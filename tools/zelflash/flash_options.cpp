@@ -19,7 +19,8 @@ const char kMainHelp[] =
     "                               load one component into board memory and start it\n"
     "  media [-p PORT]              print the board's storage media\n"
     "\n"
-    "Run \"zelflash COMMAND --help\" for the options of one command.\n"
+    "Run \"zelflash COMMAND --help\" for the options of one command,\n"
+    "\"zelflash --version\" for the version.\n"
     "\n"
     "exit status: 0 done, 1 failed, 2 wrong command line, 3 no board, 4 several\n"
     "boards and none chosen, 5 invalid image, 6 board lost, 7 verification failed\n";

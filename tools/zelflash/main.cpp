@@ -10,8 +10,11 @@
 #include "upg_device.h"
 #include "zelupg_cmd.h"
 
+#include "veldmark_version.h"
+
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <unistd.h>
 
@@ -98,6 +101,10 @@ FlashStatus boardCommand(const FlashOptions &o, FlashOutput &out)
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("zelflash " VELDMARK_VERSION);
+        return FlashOk;
+    }
     const FlashOptions o = parseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (o.help) {
         std::fputs(flashHelp(o.command), stdout);
