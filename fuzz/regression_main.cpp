@@ -21,10 +21,14 @@ int main(int argc, char **argv)
         inputs++;
     }
     for (int i = 1; i < argc; i++) {
-        if (!fs::is_directory(argv[i]))
-            continue;
+        // A missing folder is a wrong path, not a target without regressions.
+        if (!fs::is_directory(argv[i])) {
+            std::fprintf(stderr, "no regression folder %s\n", argv[i]);
+            return 1;
+        }
         for (const auto &entry : fs::directory_iterator(argv[i])) {
-            if (!entry.is_regular_file())
+            // Dot files hold the folder in git; they are no inputs.
+            if (!entry.is_regular_file() || entry.path().filename().string().front() == '.')
                 continue;
             std::ifstream in(entry.path(), std::ios::binary);
             std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),

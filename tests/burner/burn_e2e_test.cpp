@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTimer>
+#include <QThread>
 
 #include <numeric>
 
@@ -32,6 +33,17 @@ zelimg::ImageDesc singleImage(size_t size, const std::string &attributes = "burn
 quint32 paddedTo(quint32 size, quint32 block)
 {
     return (size + block - 1) / block * block;
+}
+
+// A process that exists and is not a zombie.
+bool processIsRunning(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const int close = text.lastIndexOf(')');
+    return close > 0 && text.size() > close + 2 && text.at(close + 2) != 'Z';
 }
 
 void expectOneResultLast(const WorkerRun &run, int value)
@@ -243,13 +255,35 @@ TEST_F(BurnE2E, WithoutAListenerTheBurnStillCompletes)
 TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerUntilEachReportIsHandled)
 {
     startFarm({"--board", "1:1", "upgrade=1"});
-    setHandlerDelayMs(300);
+    // While a report is being handled the worker must not move: the board
+    // receives no byte and the worker does not end, however long it takes.
+    struct Handling {
+        quint64 receivedBefore;
+        quint64 receivedAfter;
+        bool workerAlive;
+    };
+    std::vector<Handling> handled;
+    const auto receivedByBoard = [this] {
+        quint64 sum = 0;
+        for (const BoardFwc &fwc : boardFwcs(QStringLiteral("1:1")))
+            sum += fwc.received;
+        return sum;
+    };
+    setWhileHandling([&](const ReceivedReport &) {
+        const quint64 before = receivedByBoard();
+        QThread::msleep(300);
+        handled.push_back({before, receivedByBoard(), processIsRunning(workerPid())});
+    });
     const QString image = writeImage(singleImage(3 * 1024 * 1024));
     const WorkerRun run = runWorker(0, image, QStringLiteral("1:1"));
     expectOneResultLast(run, 1);
-    // Five reports (0, three chunks, result): the worker cannot end sooner.
-    EXPECT_EQ(run.reports.size(), 5u);
-    EXPECT_GE(run.elapsedMs, 5 * 300);
+    // Five reports (0, three chunks, result), each one a pause of the worker.
+    ASSERT_EQ(handled.size(), 5u);
+    for (size_t i = 0; i < handled.size(); ++i) {
+        EXPECT_EQ(handled[i].receivedBefore, handled[i].receivedAfter) << "report " << i;
+        EXPECT_TRUE(handled[i].workerAlive) << "report " << i;
+    }
+    EXPECT_EQ(handled.back().receivedAfter, 3u * 1024 * 1024);
 }
 
 int main(int argc, char **argv)

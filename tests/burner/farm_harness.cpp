@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QThread>
 
 namespace {
 QProcessEnvironment workerEnvironment(const QString &socket, const QString &runtime)
@@ -116,11 +115,14 @@ WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDi
                                  m_beforeFirstReport();
                                  m_beforeFirstReport = nullptr;
                              }
-                             if (m_handlerDelayMs)
-                                 QThread::msleep(static_cast<unsigned long>(m_handlerDelayMs));
                              const DecodedReport d = decodeReportPayload(payload.constData(), payload.size());
-                             if (d.valid)
-                                 run.reports.push_back({static_cast<int>(kind), d.slotIndex, static_cast<qint64>(d.value)});
+                             if (!d.valid)
+                                 return;
+                             const ReceivedReport report{static_cast<int>(kind), d.slotIndex,
+                                                         static_cast<qint64>(d.value)};
+                             if (m_whileHandling)
+                                 m_whileHandling(report);
+                             run.reports.push_back(report);
                          });
     }
 
@@ -132,6 +134,7 @@ WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDi
     clock.start();
     worker.start(QStringLiteral(ZELBURNER), args);
     EXPECT_TRUE(worker.waitForStarted(10000));
+    m_workerPid = worker.processId();
     // The worker waits for each report to be handled: keep the loop turning.
     while (worker.state() != QProcess::NotRunning && clock.elapsed() < limitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -64,7 +64,10 @@ protected:
     // Text of the worker's log of that run.
     QString workerLog(const QString &position, const QString &logName = QStringLiteral("100")) const;
     void setListening(bool listening) { m_listening = listening; }
-    void setHandlerDelayMs(int ms) { m_handlerDelayMs = ms; }
+    // Runs inside the report handler, while the worker waits for its answer.
+    void setWhileHandling(std::function<void(const ReceivedReport &)> action) { m_whileHandling = std::move(action); }
+    // Process id of the worker of the current run.
+    qint64 workerPid() const { return m_workerPid; }
     // Runs while the worker waits on its first report of the next run.
     void setBeforeFirstReport(std::function<void()> action) { m_beforeFirstReport = std::move(action); }
 
@@ -73,7 +76,8 @@ protected:
     QString m_socket;
     bool m_farmRunning = false;
     bool m_listening = true;
-    int m_handlerDelayMs = 0;
+    std::function<void(const ReceivedReport &)> m_whileHandling;
+    qint64 m_workerPid = 0;
     std::function<void()> m_beforeFirstReport;
     QByteArray m_previousRuntime;
 };

@@ -14,7 +14,7 @@ private slots:
     void failureKeepsTheValueAndPaintsTheChunkRed_data();
     void failureKeepsTheValueAndPaintsTheChunkRed();
     void successFillsTheBar();
-    void unknownStateIsStoredWithoutChange();
+    void unknownStateLeavesTheShownResult();
     void resetEmptiesTheSlot();
     void slotNamesHaveTwoDigits();
 };

@@ -18,30 +18,22 @@ const std::string &lastLine()
 
 } // namespace
 
-TEST(ZelupgLog, PrefixOf39CharactersGetsOneSpace)
+// The prefix "name()line: " is padded with spaces so that the message starts
+// in column 40; a longer prefix is neither cut nor padded.
+TEST(ZelupgLog, MessageStartsInColumn40UnlessThePrefixIsLonger)
 {
-    LogCapture log;
-    const std::string name(33, 'f'); // "fff...()12: " = 33 + 2 + 2 + 2 = 39
-    zelupg_log(ZELUPG_LOG_ERR, name.c_str(), 12, "message");
-    ASSERT_EQ(LogCapture::lines().size(), 1u);
-    EXPECT_EQ(lastLine(), name + "()12:  message");
-    EXPECT_EQ(lastLine().find("message"), 40u);
-}
-
-TEST(ZelupgLog, PrefixOf45CharactersIsNotPadded)
-{
-    LogCapture log;
-    const std::string name(39, 'g'); // 39 + "()" + "12" + ": " = 45
-    zelupg_log(ZELUPG_LOG_ERR, name.c_str(), 12, "x=%d", 5);
-    EXPECT_EQ(lastLine(), name + "()12: x=5");
-}
-
-TEST(ZelupgLog, PrefixOfExactly40CharactersIsNotPadded)
-{
-    LogCapture log;
-    const std::string name(34, 'h');
-    zelupg_log(ZELUPG_LOG_INFO, name.c_str(), 12, "m");
-    EXPECT_EQ(lastLine(), name + "()12: m");
+    const struct {
+        size_t nameLength;
+        size_t messageColumn;
+    } cases[] = {{1, 40}, {33, 40}, {34, 40}, {39, 45}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.nameLength);
+        LogCapture log;
+        const std::string name(c.nameLength, 'f');
+        zelupg_log(ZELUPG_LOG_ERR, name.c_str(), 12, "x=%d", 5);
+        ASSERT_EQ(LogCapture::lines().size(), 1u);
+        EXPECT_EQ(lastLine(), name + "()12:" + std::string(c.messageColumn - c.nameLength - 5, ' ') + "x=5");
+    }
 }
 
 TEST(ZelupgLog, ShortPrefixIsPaddedTo40Columns)

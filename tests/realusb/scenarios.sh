@@ -155,14 +155,29 @@ back() {
   while [ "$(devnum "$1")" = "$2" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
   configured "$1"
 }
-# Counts in $missed the boards the console's latest listing lacks.
-check_listed() {
-  sleep 2
-  last=$(grep '^listed' /tmp/discovery.txt | tail -n1)
+# Counts in $missed the boards missing from the first listing made after a
+# device arrival that came after line $1 of the probe's output. A listing
+# printed before the boards came back does not count: a monitor that stops
+# hearing arrivals must fail here.
+check_relisted() {
+  from=$1
+  last=
+  i=0
+  while [ $i -lt 50 ]; do
+    last=$(tail -n +$((from + 1)) /tmp/discovery.txt |
+      awk '/^change arrival/ { arrived = 1; l = "" } arrived && /^listed/ { l = $0 } END { print l }')
+    case "$last " in *" $board1 "*) case "$last " in *" $board2 "*) break ;; esac ;; esac
+    sleep 0.1
+    i=$((i + 1))
+  done
   for b in "$board1" "$board2"; do
-    case "$last " in *" $b "*) ;; *) missed=$((missed + 1)); echo "LOG discovery: $b missing from '$last'" ;; esac
+    case "$last " in
+      *" $b "*) ;;
+      *) missed=$((missed + 1)); echo "LOG discovery: $b missing from the listing after the arrival: '$last'" ;;
+    esac
   done
 }
+lines() { wc -l < /tmp/discovery.txt; }
 ctl "unplug $board1"
 ctl "unplug $board2"
 gone "$board1" && gone "$board2"
@@ -170,21 +185,23 @@ realusb-discovery 300 > /tmp/discovery.txt 2>&1 &
 probe=$!
 i=0
 until grep -q watching /tmp/discovery.txt || [ $i -ge 100 ]; do sleep 0.1; i=$((i + 1)); done
+from=$(lines)
 ctl "plug $board1"
 ctl "plug $board2"
 configured "$board1" && configured "$board2"
 missed=0
-check_listed
+check_relisted "$from"
 result discovery-plugged $missed "boards plugged after the console started: $missed missing from its listing"
 missed=0
 cycles=6
 for cycle in $(seq $cycles); do
   old1=$(devnum "$board1")
   old2=$(devnum "$board2")
+  from=$(lines)
   ctl "restart $board1 mode=1"
   ctl "restart $board2 mode=1"
   back "$board1" "$old1" && back "$board2" "$old2"
-  check_listed
+  check_relisted "$from"
 done
 result discovery-rearrived $missed "$cycles restarts of both boards: $missed times a board missing from the listing"
 grep -E '^(watching|listed)' /tmp/discovery.txt | sed 's/^/LOG discovery: /'
@@ -238,6 +255,14 @@ until [ "$(cd $console && QT_QPA_PLATFORM=offscreen console_probe count 2>/dev/n
 done
 (cd $console && QT_QPA_PLATFORM=offscreen console_probe summary) > $console/summary.txt 2>&1
 rc=$?
+# Both boards recorded once each, and the counters saying the same.
+rows=$(cd $console && QT_QPA_PLATFORM=offscreen console_probe count 2>/dev/null)
+[ "$rows" = 2 ] || { echo "LOG console: $rows history rows, 2 expected"; rc=1; }
+grep -q "counters: total 2, succeeded 2, failed 0" $console/summary.txt || rc=1
+for b in "$board1" "$board2"; do
+  [ "$(awk -v b="$b" '$2 == b && $3 == "succeeded"' $console/summary.txt | wc -l)" = 1 ] ||
+    { echo "LOG console: not one successful row for $b"; rc=1; }
+done
 sed 's/^/LOG console summary: /' $console/summary.txt
 result console-burn $rc "two boards plugged after the console started, burned and recorded"
 if [ $rc != 0 ]; then

@@ -84,23 +84,44 @@ TEST_F(Commands, WriteThenReadMemoryInPacketsOfTheLimit)
     EXPECT_EQ(r.memoryWrites[0].length, 5000u);
 }
 
-TEST_F(Commands, WriteWhoseHeaderLengthDisagreesIsStalled)
+// Each malformed command is refused with a stall at the packet that breaks
+// it, and the same board takes the next command: the cases run in a row.
+TEST_F(Commands, MalformedCommandsAreStalledAtTheBreakingPacket)
 {
-    Bytes addrLen(8);
-    put32(&addrLen[4], 100);
-    ASSERT_TRUE(host.send(header(0x02, 100)));
-    EXPECT_FALSE(host.send(addrLen));
-    expectStalled("write header length");
-}
-
-TEST_F(Commands, WriteDataBeyondItsLengthIsStalled)
-{
-    Bytes addrLen(8);
-    put32(&addrLen[4], 10);
-    ASSERT_TRUE(host.send(header(0x02, 18)));
-    ASSERT_TRUE(host.send(addrLen));
-    EXPECT_FALSE(host.send(Bytes(11, 1)));
-    expectStalled("write overrun");
+    struct Packet {
+        Bytes bytes;
+        bool accepted;
+    };
+    struct Case {
+        const char *what;
+        std::vector<Packet> packets;  // the last one is refused
+    };
+    Bytes writeOf100(8), writeOf10(8);
+    put32(&writeOf100[4], 100);
+    put32(&writeOf10[4], 10);
+    const std::vector<Case> cases = {
+        {"write header length", {{header(0x02, 100), true}, {writeOf100, false}}},
+        {"write overrun", {{header(0x02, 18), true}, {writeOf10, true}, {Bytes(11, 1), false}}},
+        {"4 letters announced as 5", {{header(0x05, 9), true}, {u32(5), true}, {Bytes{'r', 'e', 's', 'e'}, false}}},
+        {"header length 10 for 5 letters", {{header(0x05, 10), true}, {u32(5), false}}},
+        {"upgrade configuration value 31", {{header(0x0A, 36), true}, {u32(31), false}}},
+        {"0x12 before any entry", {{header(0x12, 100), false}}},
+        {"500-byte entry", {{header(0x10, 512), true}, {Bytes(500, 0), false}}},
+        {"entry header length 500", {{header(0x10, 500), false}}},
+        {"4-byte partition request", {{header(0x17, 4), true}, {Bytes(4, 0), false}}},
+        {"partition header length 8", {{header(0x17, 8), false}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const Packet &p : c.packets)
+            ASSERT_EQ(host.send(p.bytes), p.accepted);
+        expectStalled(c.what);
+    }
+    // Data beyond an FWC's padded size, once an entry is open.
+    ASSERT_TRUE(host.command(0x10, 512, {fwcEntry("x", 100, 0)}, &st, &dlen));
+    ASSERT_TRUE(host.send(header(0x12, 100)));
+    EXPECT_FALSE(host.send(Bytes(513, 0)));
+    expectStalled("513 bytes for an FWC of 100 with 512-byte blocks");
 }
 
 TEST_F(Commands, ExecSetAndQueryValues)
@@ -145,17 +166,6 @@ TEST_F(Commands, ShellTextsAreRemembered)
                              &dlen));
     EXPECT_EQ(st, 0);
     EXPECT_EQ(vboard::report(id).shellTexts, std::vector<std::string>{text});
-}
-
-TEST_F(Commands, ShellTextOfAnotherLengthIsStalled)
-{
-    ASSERT_TRUE(host.send(header(0x05, 9)));
-    ASSERT_TRUE(host.send(u32(5)));
-    EXPECT_FALSE(host.send(Bytes{'r', 'e', 's', 'e'}));
-    expectStalled("4 letters announced as 5");
-    ASSERT_TRUE(host.send(header(0x05, 10)));
-    EXPECT_FALSE(host.send(u32(5)));
-    expectStalled("header length 10 for 5 letters");
 }
 
 TEST_F(Commands, ResetRestartsTheBoardAfterItsAnswer)
@@ -209,13 +219,6 @@ TEST_F(Commands, UpgradeConfigurationAndEnd)
     EXPECT_EQ(r.upgradeEnds, 1);
 }
 
-TEST_F(Commands, UpgradeConfigurationWithoutTheValue32IsStalled)
-{
-    ASSERT_TRUE(host.send(header(0x0A, 36)));
-    EXPECT_FALSE(host.send(u32(31)));
-    expectStalled("value 31");
-}
-
 TEST_F(Commands, OneFwcInTheOrderTheBoardExpects)
 {
     const Bytes data = pattern(100000);
@@ -245,14 +248,6 @@ TEST_F(Commands, OneFwcInTheOrderTheBoardExpects)
     EXPECT_EQ(r.commands, (std::vector<int>{0x10, 0x11, 0x12, 0x13, 0x14, 0x15}));
 }
 
-TEST_F(Commands, FwcDataBeyondThePaddedSizeIsStalled)
-{
-    ASSERT_TRUE(host.command(0x10, 512, {fwcEntry("x", 100, 0)}, &st, &dlen));
-    ASSERT_TRUE(host.send(header(0x12, 100)));
-    EXPECT_FALSE(host.send(Bytes(513, 0)));
-    expectStalled("513 bytes for an FWC of 100 with 512-byte blocks");
-}
-
 TEST_F(Commands, ShortFwcIsClosedWithAFailure)
 {
     ASSERT_TRUE(host.command(0x10, 512, {fwcEntry("x", 1000, 0)}, &st, &dlen));
@@ -260,12 +255,6 @@ TEST_F(Commands, ShortFwcIsClosedWithAFailure)
     ASSERT_TRUE(host.response(&st, &dlen));
     EXPECT_EQ(st, 1);
     EXPECT_FALSE(vboard::report(id).fwcs[0].complete);
-}
-
-TEST_F(Commands, FwcDataStartWithoutAnEntryIsStalled)
-{
-    EXPECT_FALSE(host.send(header(0x12, 100)));
-    expectStalled("0x12 before any entry");
 }
 
 TEST_F(Commands, ResultQueriesWithoutAClosedFwcFail)
@@ -287,15 +276,6 @@ TEST_F(Commands, TargetImagesAreRefusedInLoaderMode)
     expectStalled("data of a refused entry");
     ASSERT_EQ(vboard::report(id).fwcs.size(), 1u);
     EXPECT_TRUE(vboard::report(id).fwcs[0].refused);
-}
-
-TEST_F(Commands, EntryOfAnotherSizeIsStalled)
-{
-    ASSERT_TRUE(host.send(header(0x10, 512)));
-    EXPECT_FALSE(host.send(Bytes(500, 0)));
-    expectStalled("500-byte entry");
-    EXPECT_FALSE(host.send(header(0x10, 500)));
-    expectStalled("header length 500");
 }
 
 TEST_F(Commands, BlockSizeIsConfigurable)
@@ -327,15 +307,6 @@ TEST_F(Commands, PartitionTableTakes68BytesAnnouncedAs4)
     ASSERT_TRUE(host.command(0x17, 68, {Bytes(68, 0)}, &st, &dlen));
     EXPECT_EQ(st, 0);
     ASSERT_TRUE(host.recv(&s, dlen));
-}
-
-TEST_F(Commands, PartitionRequestOfAnotherSizeIsStalled)
-{
-    ASSERT_TRUE(host.send(header(0x17, 4)));
-    EXPECT_FALSE(host.send(Bytes(4, 0)));
-    expectStalled("4-byte request");
-    EXPECT_FALSE(host.send(header(0x17, 8)));
-    expectStalled("header length 8");
 }
 
 TEST_F(Commands, FwcReadBackReturnsTheKeptBytes)

@@ -9,6 +9,8 @@
 #include "zel_log_dialog.h"
 #include "zel_title_bar.h"
 
+#include <algorithm>
+
 #include <QDesktopServices>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -62,7 +64,12 @@ void TestZelWidgets::dialogTitleAndContent()
 {
     ZelDialog dialog(nullptr, true);
     dialog.setTitle(QStringLiteral("日期选择"));
-    QCOMPARE(dialog.title(), QStringLiteral("日期选择"));
+    // Frameless: the title is seen only as a label of the dialog's own bar.
+    auto *bar = dialog.findChild<ZelTitleBar *>();
+    QVERIFY(bar);
+    const QList<QLabel *> labels = bar->findChildren<QLabel *>();
+    QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
+                        [](const QLabel *l) { return l->text() == QStringLiteral("日期选择"); }));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("日期选择"));
     QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
 
