@@ -22,7 +22,11 @@ check=false
 scripts/install-deps.sh package
 umask 022
 export LC_ALL=C.UTF-8 TZ=UTC
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct) ||
+    { echo "package.sh: no last commit to date the package by; set SOURCE_DATE_EPOCH" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
 
 fail() { echo "package check: $*" >&2; exit 1; }
 scratch=$(mktemp -d)
