@@ -136,7 +136,15 @@ EOF
   chmod 0644 "$tree/DEBIAN/control" "$tree/DEBIAN/md5sums"
 }
 
-if $check; then build "${tools[@]}"; else build; fi
+if $check; then
+  # Both builds compared below start from clean outputs in this environment,
+  # whoever built the tree before (another user's compiler cache, say, gives
+  # other debug paths).
+  [ -f build/build.ninja ] && ninja -C build -t clean "${shipped[@]}" >/dev/null
+  build "${tools[@]}"
+else
+  build
+fi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
 arch=$(dpkg --print-architecture)
 deb=$top/build/veldmark_${version}_${arch}.deb
