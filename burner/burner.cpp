@@ -7,6 +7,7 @@
 #include "image_format.h"
 #include "library_log_hook.h"
 #include "report.h"
+#include "report_protocol.h"
 #include "settings_store.h"
 #include "upg_device.h"
 #include "zelupg_cmd.h"
@@ -97,6 +98,7 @@ void Burner::run()
     } else if (!(file = std::fopen(libraryPath.c_str(), "rb"))) {
         qCritical() << "Failed to open image file" << m_image->path();
     } else {
+        reportBoardTrace();
         success = burnAll(file);
     }
 
@@ -104,6 +106,25 @@ void Burner::run()
     m_link->close();
     if (file)
         std::fclose(file);
+}
+
+// The console records the board's own identity with the burn; a board that
+// has none is burned all the same.
+void Burner::reportBoardTrace()
+{
+    QByteArray trace;
+    if (!m_link->traceInfo(&trace)) {
+        qDebug() << "Device" << m_link->name() << "has no trace information";
+        return;
+    }
+    qDebug() << "Device" << m_link->name() << "trace information" << trace.toHex();
+    // A cut trace would name another board: none is recorded instead.
+    if (trace.size() > kMaxTraceBytes) {
+        qWarning() << "Device" << m_link->name() << "trace information of" << trace.size()
+                   << "bytes is too long to report; the burn is recorded without it";
+        return;
+    }
+    reportTrace(m_slotIndex, trace);
 }
 
 bool Burner::burnAll(std::FILE *file)

@@ -29,6 +29,7 @@ public:
     void run();
 
 private:
+    void reportBoardTrace();
     bool burnAll(std::FILE *file);
     bool readEntry(std::FILE *file, int index, const fwc_meta &record, unsigned char *wire);
     bool burnComponent(const fwc_meta &entry, const unsigned char *wire, const fwc_meta *next,

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTime>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -75,6 +76,19 @@ bool DeviceLinker::probe()
     const int rc = zelupg_get_device_status(m_handle, &mode);
     m_upgradeMode = rc == 0 ? static_cast<quint8>(mode) : 0;
     return rc == 0;
+}
+
+bool DeviceLinker::traceInfo(QByteArray *bytes)
+{
+    bytes->clear();
+    if (!isOpen())
+        return false;
+    uint8_t *answer = nullptr;
+    const int length = zelupg_cmd_get_traceinfo(m_handle, &answer);
+    if (length > 0)
+        *bytes = QByteArray(reinterpret_cast<const char *>(answer), length);
+    std::free(answer);
+    return !bytes->isEmpty();
 }
 
 bool DeviceLinker::inUpgradeMode() const

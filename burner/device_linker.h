@@ -4,6 +4,7 @@
 // transport supplies (openHandle); with it left at its default a link
 // behaves as a board that is not open.
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -49,6 +50,9 @@ public:
     virtual bool waitReconnect();
     // Opens the board, trying again for a moment while it is busy elsewhere.
     bool openFirst();
+    // The board's trace information (command 0x01); false when the board
+    // gives none, leaving bytes empty.
+    bool traceInfo(QByteArray *bytes);
     // Sends the board command line "reset".
     virtual bool reset();
     QString name() const { return m_name; }

@@ -17,11 +17,9 @@ constexpr int kAnswerWaitMs = 10000;
 constexpr int kHungConsoleWaitMs = 200;
 
 bool g_consoleHangs = false;
-}  // namespace
 
-void report(ReportKind kind, int slotIndex, quint64 value)
+void deliver(ReportKind kind, const QByteArray &payload)
 {
-    const QByteArray payload = buildReportPayload(slotIndex, value);
     const int waitMs = g_consoleHangs ? kHungConsoleWaitMs : kAnswerWaitMs;
     const ReportDelivery delivery =
         deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
@@ -29,4 +27,15 @@ void report(ReportKind kind, int slotIndex, quint64 value)
     if (g_consoleHangs)
         qWarning() << "The console did not answer report" << kind << payload << "within" << waitMs
                    << "ms; going on without it";
+}
+}  // namespace
+
+void report(ReportKind kind, int slotIndex, quint64 value)
+{
+    deliver(kind, buildReportPayload(slotIndex, value));
+}
+
+void reportTrace(int slotIndex, const QByteArray &bytes)
+{
+    deliver(ReportTrace, buildTracePayload(slotIndex, bytes));
 }

@@ -10,6 +10,7 @@ enum ReportKind {
     ReportWaiting = 2,   // the board left the bus; waiting for it
     ReportResumed = 3,   // the wait is over
     ReportResult = 4,    // 1 success, 0 failure
+    ReportTrace = 5,     // the board's trace information, in hex
 };
 
 // "Zelkora量产工具 v0.1.8": the console's title, by which workers find it.
@@ -24,6 +25,21 @@ struct DecodedReport {
     int slotIndex = 0;
     qint64 value = 0;  // 64-bit: progress of images above 2 GiB
 };
+
+// "ZEL_<slot>#<hex of bytes>_TOOL": the board's own trace information. A
+// console that does not know the kind ignores it. Longer traces than
+// kMaxTraceBytes do not fit a report in hex.
+constexpr int kMaxTraceBytes = 2000;
+QByteArray buildTracePayload(int slotIndex, const QByteArray &bytes);
+
+struct DecodedTrace {
+    bool valid = false;  // false unless "<slot>#<hex>" with an even run of hex digits
+    int slotIndex = 0;
+    QByteArray bytes;
+};
+
+// Reads at most size bytes, stopping at a NUL; any other text is refused.
+DecodedTrace decodeTracePayload(const char *data, int size);
 
 // Reads at most size bytes and stops early at a NUL. "ZEL_" and "_TOOL" are
 // removed, the rest split at "#"; parts that are not numbers (a negative

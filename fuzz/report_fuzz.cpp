@@ -55,6 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // Any bytes as a payload; and what a worker sends reads back unchanged.
     decodeReportPayload(bytes, length);
+    decodeTracePayload(bytes, length);
+    if (length >= 4) {
+        int slot;
+        std::memcpy(&slot, bytes, sizeof(slot));
+        slot &= std::numeric_limits<int>::max();
+        const QByteArray trace(bytes + 4, static_cast<int>(length - 4));
+        const DecodedTrace read = decodeTracePayload(buildTracePayload(slot, trace).constData(),
+                                                     buildTracePayload(slot, trace).size());
+        check(read.valid && read.slotIndex == slot && read.bytes == trace);
+    }
     if (length >= 12) {
         int slot;
         quint64 value;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one variant: normal (default), asan, fuzz, or win
-# (the Windows layer cross-built with mingw-w64, tested under wine).
+# (cross-built with mingw-w64 and tested under wine: the Qt programs too once
+# scripts/windows_sdk.sh has built their SDK).
 #   scripts/build.sh [normal|asan|fuzz|win] [ninja targets...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,6 +21,23 @@ esac
 # A compiler cache, when installed, lets several work trees share objects.
 if command -v ccache >/dev/null; then
   flags+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+
+# The Qt programs for Windows need the SDK that scripts/windows_sdk.sh builds
+# (hours on a loaded two-core machine): it is used once it exists, and
+# without it the build holds the layer below Qt and the command-line tools.
+if [ "$variant" = win ]; then
+  sdk_root=${VELDMARK_SDK_ROOT:-/var/cache/veldmark-sdk}
+  sdk=
+  if [ -f "$sdk_root/current/.complete" ]; then
+    sdk=$(readlink -f "$sdk_root/current")
+    flags+=(-DZEL_WINDOWS_SDK="$sdk")
+    # The console's pictures are drawn by the Linux build's tool.
+    [ -f build/console/artwork/veldmark.ico ] || scripts/build.sh normal console_artwork >/dev/null
+  else
+    echo "build.sh: no Windows SDK in $sdk_root (scripts/windows_sdk.sh builds it): the Qt programs are left out" >&2
+  fi
+  grep -qx "ZEL_WINDOWS_SDK:PATH=$sdk" "$dir/CMakeCache.txt" 2>/dev/null || rm -f "$dir/build.ninja"
 fi
 
 if [ ! -f "$dir/build.ninja" ]; then

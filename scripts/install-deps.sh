@@ -8,7 +8,7 @@ set -euo pipefail
 build=(
   build-essential cmake ninja-build pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
-  libusb-1.0-0-dev zlib1g-dev
+  libusb-1.0-0-dev zlib1g-dev libpq-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-font-awesome fonts-droid-fallback
 )
@@ -17,6 +17,7 @@ everything=(
   xvfb xauth
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 libwine fonts-wine locales
+  dpkg-dev tcl nsis x11-utils
   qemu-system-x86 busybox-static cpio
 )
 packages=("${build[@]}" "${package[@]}")

@@ -38,7 +38,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-shipped=(Veldmark ZelBurner zelimg zelflash veldmark_manpages veldmark_changelog)
+shipped=(Veldmark ZelBurner zelimg zelflash zelline veldmark_manpages veldmark_changelog)
 tools=(vboard-farm vusb console_probe)
 build() {
   # The generated headers take the sources' time from the configure step.
@@ -191,7 +191,8 @@ dpkg-deb -x "$deb" "$root"
 dpkg-deb -x "$dbgdeb" "$scratch/dbgroot"
 
 echo "== hardening =="
-for f in usr/libexec/veldmark/Veldmark usr/libexec/veldmark/ZelBurner usr/bin/zelimg usr/bin/zelflash; do
+for f in usr/libexec/veldmark/Veldmark usr/libexec/veldmark/ZelBurner usr/bin/zelimg usr/bin/zelflash \
+         usr/bin/zelline; do
   [ -x "$root/$f" ] || fail "$f is missing"
   # Control-flow protection (-fcf-protection) is not in this release's
   # dpkg-buildflags; everything else hardening-check requires must be there.
@@ -210,13 +211,13 @@ echo "== metadata, menu entry, manual pages =="
 appstreamcli validate --no-net --pedantic "$root/usr/share/metainfo/io.zelkora.veldmark.metainfo.xml" ||
   fail "the AppStream metadata is not valid"
 desktop-file-validate "$root/usr/share/applications/veldmark.desktop" || fail "bad menu entry"
-for page in veldmark zelflash zelimg; do
+for page in veldmark zelflash zelimg zelline; do
   man=$root/usr/share/man/man1/$page.1.gz
   [ -f "$man" ] || fail "no manual page for $page"
   zcat "$man" | grep -q "^\.TH ${page^^} \"1\"" || fail "$page.1.gz is no manual page of $page"
   zcat "$man" | grep -qF -- '\-\-version' || fail "$page.1.gz lacks the options"
 done
-echo "manual pages of veldmark, zelflash and zelimg"
+echo "manual pages of veldmark, zelflash, zelimg and zelline"
 for f in usr/bin/veldmark usr/lib/udev/rules.d/70-veldmark.rules \
          usr/share/icons/hicolor/48x48/apps/veldmark.png usr/share/doc/veldmark/copyright; do
   [ -e "$root/$f" ] || fail "$f is missing"

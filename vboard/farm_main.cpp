@@ -5,7 +5,8 @@
 //
 // The farm holds the devices of an in-process bus (vboard_host.h) and serves
 // them to test-library clients over its Unix socket, one thread per
-// connection.
+// connection. With --tcp it serves the same protocol on the loopback address
+// too, for the Windows test library under wine.
 #include "bus.h"
 #include "farm_proto.h"
 
@@ -20,6 +21,8 @@
 #include <deque>
 #include <fcntl.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -43,7 +46,8 @@ void usage()
     fprintf(stderr,
             "usage: vboard-farm start [--socket PATH] [--foreground] [--log FILE] [--boards N]\n"
             "                         [--board POS]... [--hubs N] [--keyboards N] [--others N]\n"
-            "                         [--others-first] [--trace FILE] [BOARD_OPTION=VALUE...]\n"
+            "                         [--others-first] [--trace FILE] [--tcp PORT]\n"
+            "                         [BOARD_OPTION=VALUE...]\n"
             "       vboard-farm [--socket PATH] CONTROL LINE...   (plug, unplug, restart, fault,\n"
             "                         set, state, received, memory, wait, trace, remove, stop)\n"
             "The socket defaults to $%s.\n",
@@ -161,7 +165,13 @@ void serve(int fd)
         switch (h.type) {
         case farm::kList: {
             const std::vector<DevInfo> d = listPresent();
-            ok = reply(fd, 0, 0, d.data(), uint32_t(d.size() * sizeof(DevInfo)));
+            // The farm's clock with the list: a client on another clock (wine's)
+            // reads the configuration times relative to it.
+            Header r = {};
+            r.type = farm::kReply;
+            r.len = uint32_t(d.size() * sizeof(DevInfo));
+            r.c = uint64_t(Clock::now().time_since_epoch() / std::chrono::nanoseconds(1));
+            ok = farm::writeMsg(fd, r, d.data());
             break;
         }
         case farm::kOpen:
@@ -263,8 +273,31 @@ int listenAt(const std::string &path, std::string *error)
     return fd;
 }
 
+// The loopback TCP listener; port 0 takes any free port. -1 on failure.
+int listenTcp(int port, int *boundPort, std::string *error)
+{
+    struct sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(uint16_t(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd, 128) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr *>(&a), &len) != 0) {
+        *error = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + strerror(errno);
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    *boundPort = ntohs(a.sin_port);
+    return fd;
+}
+
 struct StartOptions {
     std::string socket;
+    int tcpPort = -1; // no TCP listener
     bool foreground = false;
     std::string log;
     std::vector<UsbPosition> boards;
@@ -324,6 +357,12 @@ int runFarm(const StartOptions &o, int readyFd)
     const int lfd = listenAt(o.socket, &error);
     if (lfd < 0)
         return fail(error);
+    int tcpPort = -1;
+    const int tfd = o.tcpPort >= 0 ? listenTcp(o.tcpPort, &tcpPort, &error) : -1;
+    if (o.tcpPort >= 0 && tfd < 0)
+        return fail(error);
+    const std::string where =
+        o.socket + (tfd >= 0 ? " and 127.0.0.1:" + std::to_string(tcpPort) : std::string());
     if (pipe2(g_stopPipe, O_CLOEXEC) != 0)
         return fail("pipe failed");
     g_socketPath = o.socket;
@@ -331,34 +370,42 @@ int runFarm(const StartOptions &o, int readyFd)
     signal(SIGINT, onSignal);
     signal(SIGPIPE, SIG_IGN);
     if (readyFd >= 0) {
-        const char c = 'R';
-        if (write(readyFd, &c, 1) < 0) {
+        const std::string m = "R" + where;
+        if (write(readyFd, m.data(), m.size()) < 0) {
             // The parent is gone: run on regardless.
         }
         close(readyFd);
     } else {
-        fprintf(stderr, "vboard-farm: listening at %s\n", o.socket.c_str());
+        fprintf(stderr, "vboard-farm: listening at %s\n", where.c_str());
     }
     for (;;) {
-        struct pollfd p[2] = {{lfd, POLLIN, 0}, {g_stopPipe[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) {
+        struct pollfd p[3] = {{g_stopPipe[0], POLLIN, 0}, {lfd, POLLIN, 0}, {tfd, POLLIN, 0}};
+        if (poll(p, tfd >= 0 ? 3 : 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
-        if (p[1].revents)
+        if (p[0].revents)
             break;
-        if (p[0].revents & POLLIN) {
-            const int c = accept4(lfd, nullptr, nullptr, SOCK_CLOEXEC);
+        for (int i = 1; i < 3; i++) {
+            if (!(p[i].revents & POLLIN))
+                continue;
+            const int c = accept4(p[i].fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (c < 0)
                 continue;
             const int size = 1 << 20;
             setsockopt(c, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
             setsockopt(c, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+            // Every request waits for its answer: no small-packet delay.
+            const int on = 1;
+            if (p[i].fd == tfd)
+                setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             std::thread(serve, c).detach();
         }
     }
     close(lfd);
+    if (tfd >= 0)
+        close(tfd);
     unlink(g_socketPath.c_str());
     setTraceFile("");
     // Connection threads may still run: leave without running destructors.
@@ -406,6 +453,8 @@ int start(int argc, char **argv)
             o.othersFirst = true;
         else if (a == "--trace")
             o.trace = value();
+        else if (a == "--tcp")
+            o.tcpPort = atoi(value().c_str());
         else if (a.find('=') != std::string::npos && a[0] != '-')
             o.boardOptions += " " + a;
         else {
@@ -454,12 +503,12 @@ int start(int argc, char **argv)
     char buf[512];
     const ssize_t n = read(ready[0], buf, sizeof buf - 1);
     close(ready[0]);
+    const std::string said = n > 1 ? std::string(buf + 1, size_t(n - 1)) : std::string();
     if (n <= 0 || buf[0] != 'R') {
-        const std::string why = n > 1 ? std::string(buf + 1, size_t(n - 1)) : "the farm ended at start";
-        fprintf(stderr, "vboard-farm: %s\n", why.c_str());
+        fprintf(stderr, "vboard-farm: %s\n", n > 1 ? said.c_str() : "the farm ended at start");
         return 1;
     }
-    printf("vboard-farm: pid %d listening at %s\n", int(pid), o.socket.c_str());
+    printf("vboard-farm: pid %d listening at %s\n", int(pid), said.c_str());
     return 0;
 }
 

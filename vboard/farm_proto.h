@@ -1,5 +1,5 @@
 // Messages between the test library and the board farm over the farm's
-// Unix stream socket. Every message is a 24-byte header and `len` payload
+// Unix stream socket (or its loopback TCP listener, for Windows programs). Every message is a 24-byte header and `len` payload
 // bytes. A connection is one of:
 //  - a list connection (List requests),
 //  - a handle connection: Open, then Claim/Release/BulkOut/BulkIn; closing
@@ -18,7 +18,7 @@ namespace detail {
 namespace farm {
 
 enum Type : uint32_t {
-    kList = 1,   // -> Reply a=rc, payload DevInfo[]
+    kList = 1,   // -> Reply a=rc, c=farm's steady clock in ns, payload DevInfo[]
     kOpen,       // c=instance, b=pid, payload=owner name -> Reply a=rc
     kClaim,      // a=interface -> Reply a=rc
     kRelease,    // a=interface -> Reply a=rc

@@ -8,6 +8,8 @@
 // library does not implement are in vusb_unimplemented.cpp: they print a
 // message and fail.
 #include "backend.h"
+#include "usb_descriptors.h"
+#include "usb_error_text.h"
 #include "vboard_host.h"
 
 #include <libusb.h>
@@ -183,23 +185,6 @@ void dispatch(libusb_context *ctx, const BusEvent &ev)
         libusb_unref_device(dev);
 }
 
-const char *const kErrorTexts[] = {
-    "Success",
-    "Input/Output Error",
-    "Invalid parameter",
-    "Access denied (insufficient permissions)",
-    "No such device (it may have been disconnected)",
-    "Entity not found",
-    "Resource busy",
-    "Operation timed out",
-    "Overflow",
-    "Pipe error",
-    "System call interrupted (perhaps due to signal)",
-    "Insufficient memory",
-    "Operation not supported or unimplemented on this platform",
-    "Other error",
-};
-
 bool hasEndpoint(const DevInfo &d, unsigned char ep)
 {
     for (int i = 0; i < d.endpointCount; i++)
@@ -359,13 +344,7 @@ int LIBUSB_CALL libusb_setlocale(const char *locale)
 
 const char *LIBUSB_CALL libusb_strerror(int code)
 {
-    if (code > 0 || code < LIBUSB_ERROR_OTHER)
-        return "**UNKNOWN**";
-    if (code == LIBUSB_ERROR_OTHER)
-        return kErrorTexts[13];
-    if (code < LIBUSB_ERROR_NOT_SUPPORTED)
-        return "**UNKNOWN**";
-    return kErrorTexts[-code];
+    return vboard::detail::errorText(code);
 }
 
 ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context *ctx, libusb_device ***list)
@@ -385,16 +364,6 @@ ssize_t LIBUSB_CALL libusb_get_device_list(libusb_context *ctx, libusb_device **
         l[i] = deviceFor(ctx, infos[i]);
     *list = l;
     return ssize_t(infos.size());
-}
-
-void LIBUSB_CALL libusb_free_device_list(libusb_device **list, int unref_devices)
-{
-    if (!list)
-        return;
-    if (unref_devices)
-        for (libusb_device **d = list; *d; d++)
-            libusb_unref_device(*d);
-    free(list);
 }
 
 libusb_device *LIBUSB_CALL libusb_ref_device(libusb_device *dev)
@@ -418,67 +387,17 @@ void LIBUSB_CALL libusb_unref_device(libusb_device *dev)
 int LIBUSB_CALL libusb_get_device_descriptor(libusb_device *dev,
                                              struct libusb_device_descriptor *desc)
 {
-    memset(desc, 0, sizeof *desc);
-    desc->bLength = LIBUSB_DT_DEVICE_SIZE;
-    desc->bDescriptorType = LIBUSB_DT_DEVICE;
-    desc->bcdUSB = 0x0200;
-    desc->bDeviceClass = dev->info.deviceClass;
-    desc->bMaxPacketSize0 = 64;
-    desc->idVendor = dev->info.vendor;
-    desc->idProduct = dev->info.product;
-    desc->bcdDevice = 0x0100;
-    desc->iManufacturer = 1;
-    desc->iProduct = 2;
-    desc->iSerialNumber = 3;
-    desc->bNumConfigurations = 1;
+    vboard::detail::fillDeviceDescriptor(dev->info, desc);
     return 0;
 }
 
 int LIBUSB_CALL libusb_get_active_config_descriptor(libusb_device *dev,
                                                     struct libusb_config_descriptor **config)
 {
-    // One allocation: configuration, its interface, the alternate setting
-    // and the endpoints; libusb_free_config_descriptor frees it.
-    const DevInfo &d = dev->info;
-    if (!configuredNow(d))
+    if (!configuredNow(dev->info))
         return LIBUSB_ERROR_NOT_FOUND; // what libusb answers for an unconfigured device
-    struct Block {
-        libusb_config_descriptor config;
-        libusb_interface interface;
-        libusb_interface_descriptor alt;
-        libusb_endpoint_descriptor endpoints[16];
-    };
-    Block *b = static_cast<Block *>(calloc(1, sizeof(Block)));
-    if (!b)
-        return LIBUSB_ERROR_NO_MEM;
-    for (int i = 0; i < d.endpointCount; i++) {
-        libusb_endpoint_descriptor &e = b->endpoints[i];
-        e.bLength = LIBUSB_DT_ENDPOINT_SIZE;
-        e.bDescriptorType = LIBUSB_DT_ENDPOINT;
-        e.bEndpointAddress = d.endpoints[i].address;
-        e.bmAttributes = d.endpoints[i].attributes;
-        e.wMaxPacketSize = d.endpoints[i].maxPacket;
-        e.bInterval = (d.endpoints[i].attributes & 3) == LIBUSB_TRANSFER_TYPE_INTERRUPT ? 10 : 0;
-    }
-    b->alt.bLength = LIBUSB_DT_INTERFACE_SIZE;
-    b->alt.bDescriptorType = LIBUSB_DT_INTERFACE;
-    b->alt.bInterfaceNumber = 0;
-    b->alt.bNumEndpoints = d.endpointCount;
-    b->alt.bInterfaceClass = d.interfaceClass;
-    b->alt.endpoint = b->endpoints;
-    b->interface.altsetting = &b->alt;
-    b->interface.num_altsetting = 1;
-    b->config.bLength = LIBUSB_DT_CONFIG_SIZE;
-    b->config.bDescriptorType = LIBUSB_DT_CONFIG;
-    b->config.wTotalLength = uint16_t(LIBUSB_DT_CONFIG_SIZE + LIBUSB_DT_INTERFACE_SIZE +
-                                      d.endpointCount * LIBUSB_DT_ENDPOINT_SIZE);
-    b->config.bNumInterfaces = 1;
-    b->config.bConfigurationValue = 1;
-    b->config.bmAttributes = 0x80;
-    b->config.MaxPower = 250;
-    b->config.interface = &b->interface;
-    *config = &b->config;
-    return 0;
+    *config = vboard::detail::newConfigDescriptor(dev->info);
+    return *config ? 0 : LIBUSB_ERROR_NO_MEM;
 }
 
 int LIBUSB_CALL libusb_get_config_descriptor(libusb_device *dev, uint8_t index,
@@ -499,7 +418,7 @@ int LIBUSB_CALL libusb_get_config_descriptor_by_value(libusb_device *dev, uint8_
 
 void LIBUSB_CALL libusb_free_config_descriptor(struct libusb_config_descriptor *config)
 {
-    free(config); // the Block starts with the configuration
+    vboard::detail::freeConfigDescriptor(config);
 }
 
 uint8_t LIBUSB_CALL libusb_get_bus_number(libusb_device *dev) { return dev->info.bus; }
@@ -568,26 +487,6 @@ void LIBUSB_CALL libusb_close(libusb_device_handle *dev_handle)
 libusb_device *LIBUSB_CALL libusb_get_device(libusb_device_handle *dev_handle)
 {
     return dev_handle->dev;
-}
-
-libusb_device_handle *LIBUSB_CALL libusb_open_device_with_vid_pid(libusb_context *ctx,
-                                                                  uint16_t vendor_id,
-                                                                  uint16_t product_id)
-{
-    libusb_device **list = nullptr;
-    const ssize_t n = libusb_get_device_list(ctx, &list);
-    if (n < 0)
-        return nullptr;
-    libusb_device_handle *h = nullptr;
-    for (ssize_t i = 0; i < n; i++) {
-        if (list[i]->info.vendor == vendor_id && list[i]->info.product == product_id) {
-            if (libusb_open(list[i], &h) != 0)
-                h = nullptr;
-            break;
-        }
-    }
-    libusb_free_device_list(list, 1);
-    return h;
 }
 
 int LIBUSB_CALL libusb_get_configuration(libusb_device_handle *dev_handle, int *config)

@@ -1,10 +1,12 @@
 #include "burn_session.h"
 
+#include "burn_identity.h"
 #include "device_change.h"
 #include "firmware_image.h"
 #include "history_database.h"
 #include "report_protocol.h"
 #include "slot_binding.h"
+#include "trace_store.h"
 #include "worker_launcher.h"
 
 #include <QDebug>
@@ -100,6 +102,7 @@ bool BurnSession::loadImage(const QString &path)
     m_image = std::move(image);
     m_imagePath = path;
     m_imageName = displayName(path);
+    m_imageIdentity = imageIdentity(*m_image);
     SettingsStore::instance()->setImagePath(path);
     qDebug() << "Soc type:" << m_image->platform();
     qDebug() << "Board type:" << m_image->product();
@@ -133,12 +136,19 @@ void BurnSession::startBurn(int slot)
     SlotRecord &record = m_slots[slot];
     record.imageName = m_imageName;
     record.startTime = QDateTime::currentDateTime();
+    record.boardTrace.clear();
     emit slotChanged(slot);
     m_launcher->start(slot, m_imagePath, record.portText, record.startTime.toSecsSinceEpoch());
 }
 
 void BurnSession::handleReport(quint32 kind, const QByteArray &payload)
 {
+    if (kind == ReportTrace) {
+        const DecodedTrace trace = decodeTracePayload(payload.constData(), payload.size());
+        if (trace.valid && trace.slotIndex < m_slots.size())
+            m_slots[trace.slotIndex].boardTrace = trace.bytes;
+        return;
+    }
     const DecodedReport report = decodeReportPayload(payload.constData(), payload.size());
     // Without "#" there is no value to act on.
     if (!report.valid || report.slotIndex < 0 || report.slotIndex >= m_slots.size())
@@ -215,8 +225,10 @@ void BurnSession::countResult(int slot, bool success)
     if (success)
         record.progress = 100;
     setState(slot, success ? SlotSucceeded : SlotFailed);
-    HistoryDatabase::instance()->addHistory(record.portText, record.imageName, record.startTime,
-                                            QDateTime::currentDateTime(), success);
+    const QDateTime end = QDateTime::currentDateTime();
+    const int historyId = HistoryDatabase::instance()->addHistory(
+        record.portText, record.imageName, record.startTime, end, success);
+    TraceStore::instance()->record(burnTrace(record, m_imageIdentity, historyId, end, success));
     emit burnResult();
     QTimer::singleShot(kReenableDelayMs, this, [this] {
         if (isIdle())

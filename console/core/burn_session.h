@@ -3,6 +3,7 @@
 // slot, when a worker starts, what each worker report means for its slot, and
 // how results are counted and recorded. The page only shows what it is told.
 
+#include "burn_trace.h"
 #include "settings_store.h"
 #include "slot_record.h"
 
@@ -77,5 +78,6 @@ private:
     std::unique_ptr<FirmwareImage> m_image;
     QString m_imagePath;
     QString m_imageName;
+    ImageIdentity m_imageIdentity;
     WorkerLauncher *m_launcher;
 };

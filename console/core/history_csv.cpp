@@ -1,6 +1,7 @@
 #include "history_csv.h"
 
 #include "burn_log.h"
+#include "burn_trace.h"
 
 #include <QDebug>
 #include <QDir>
@@ -40,14 +41,16 @@ QByteArray historyCsv(const QList<HistoryRecord> &records)
     const QDir logFolder(QStringLiteral("log"));
     QString text =
         csvLine({QStringLiteral("USB端口"), QStringLiteral("镜像名称"), QStringLiteral("开始时间"),
-                 QStringLiteral("耗时（秒）"), QStringLiteral("结果"), QStringLiteral("日志文件")});
+                 QStringLiteral("耗时（秒）"), QStringLiteral("结果"), QStringLiteral("日志文件"),
+                 QStringLiteral("板卡标识")});
     for (const HistoryRecord &record : records) {
         text +=
             csvLine({literalText(record.usbPort), literalText(record.imageFile),
                      record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
                      QString::number(record.usedSeconds),
                      record.result == 1 ? QStringLiteral("成功") : QStringLiteral("失败"),
-                     QDir::toNativeSeparators(logFolder.absoluteFilePath(burnLogPath(record)))});
+                     QDir::toNativeSeparators(logFolder.absoluteFilePath(burnLogPath(record))),
+                     literalText(traceText(record.boardTrace))});
     }
     return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
 }

@@ -1,8 +1,8 @@
 #pragma once
 // Burn records as a CSV file for spreadsheets: UTF-8 with a byte order mark (so
 // spreadsheet programs read the Chinese text), a header row, then one row per
-// burn with port, image, start time, used seconds, result and the absolute path
-// of its log file. Lines end in CRLF; fields are quoted where CSV needs it.
+// burn with port, image, start time, used seconds, result, the absolute path
+// of its log file and the board's trace. Lines end in CRLF; fields are quoted where CSV needs it.
 
 #include "history_record.h"
 

@@ -114,7 +114,7 @@ void HistoryDatabase::createTable()
     SettingsStore::instance()->setDbCreated(true);
 }
 
-void HistoryDatabase::insertHistory(const QString &usbPort, const QString &imageFile, qint64 begin,
+int HistoryDatabase::insertHistory(const QString &usbPort, const QString &imageFile, qint64 begin,
                                     qint64 usedSeconds, bool success)
 {
     const QString date = QDateTime::fromSecsSinceEpoch(begin).toString(QLatin1String(kDateFormat));
@@ -128,16 +128,19 @@ void HistoryDatabase::insertHistory(const QString &usbPort, const QString &image
     query.addBindValue(date);
     query.addBindValue(usedSeconds);
     query.addBindValue(success ? 1 : 0);
-    if (!query.exec())
+    if (!query.exec()) {
         qCritical() << "Insert data failed" << query.lastError();
+        return -1;
+    }
+    return query.lastInsertId().toInt();
 }
 
-void HistoryDatabase::addHistory(const QString &usbPort, const QString &imageFile,
+int HistoryDatabase::addHistory(const QString &usbPort, const QString &imageFile,
                                  const QDateTime &start, const QDateTime &end, bool success)
 {
     // A slot that never started has no start time; the burn then counts from its end.
     const QDateTime begin = start.isValid() ? start : end;
-    insertHistory(usbPort, imageFile, begin.toSecsSinceEpoch(), begin.secsTo(end), success);
+    return insertHistory(usbPort, imageFile, begin.toSecsSinceEpoch(), begin.secsTo(end), success);
 }
 
 static int runDelete(QSqlQuery &query)

@@ -25,10 +25,12 @@ public:
     bool isOpen() const;
 
     // begin in seconds since 1970 UTC; the row's date is begin's local date.
-    void insertHistory(const QString &usbPort, const QString &imageFile, qint64 begin,
+    // The new row's id, or -1.
+    int insertHistory(const QString &usbPort, const QString &imageFile, qint64 begin,
                        qint64 usedSeconds, bool success);
     // One burn that started at start and ended at end (both local date-times).
-    void addHistory(const QString &usbPort, const QString &imageFile, const QDateTime &start,
+    // The new row's id, or -1.
+    int addHistory(const QString &usbPort, const QString &imageFile, const QDateTime &start,
                     const QDateTime &end, bool success);
     // Number of rows deleted, or -1.
     int deleteHistory(int id);

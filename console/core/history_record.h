@@ -1,6 +1,7 @@
 #pragma once
 // One finished burn as stored in the history table.
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -11,4 +12,5 @@ struct HistoryRecord {
     QDateTime beginTime; // local time
     int usedSeconds = 0;
     int result = 0; // 1 success, 0 failure
+    QByteArray boardTrace; // from the trace table (TraceStore::attachTraces); empty for none
 };

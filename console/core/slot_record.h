@@ -2,6 +2,7 @@
 // What the console knows of one slot of the device grid, without any widget:
 // the board's port text, the image being burned, where the burn stands.
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -22,6 +23,7 @@ struct SlotRecord {
     bool present = true; // seen in the latest rescan
     QDateTime startTime; // local time the current burn started
     int progress = 0;    // percent
+    QByteArray boardTrace; // the board's own identity, as its worker read it
 
     void reset()
     {
@@ -29,5 +31,6 @@ struct SlotRecord {
         imageName.clear();
         state = SlotDisconnected;
         progress = 0;
+        boardTrace.clear();
     }
 };

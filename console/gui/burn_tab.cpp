@@ -1,10 +1,13 @@
 #include "burn_tab.h"
 
 #include "board_listing.h"
+#include "burn_identity.h"
 #include "burn_session.h"
+#include "central_history.h"
 #include "firmware_image.h"
 #include "image_info_row.h"
 #include "settings_store.h"
+#include "trace_store.h"
 #include "zel_device.h"
 #include "zel_dialog.h"
 
@@ -47,7 +50,9 @@ BurnTab::BurnTab(QWidget *parent)
       m_imgPath(new QLineEdit), m_selectBtn(new QPushButton(QStringLiteral("选择镜像"))),
       m_imgInfo(new ImageInfoRow), m_totalCount(counterLabel(QStringLiteral("总次数："))),
       m_successCount(counterLabel(QStringLiteral("成功次数："))),
-      m_failCount(counterLabel(QStringLiteral("失败次数：")))
+      m_failCount(counterLabel(QStringLiteral("失败次数："))),
+      m_central(new CentralHistory(TraceStore::instance(), centralUrl(), this)),
+      m_centralState(new QLabel)
 {
     setObjectName(QStringLiteral("burn_tab"));
     createMenuEntry(QStringLiteral("镜像烧写"), FontAwesome::Fire);
@@ -67,6 +72,9 @@ BurnTab::BurnTab(QWidget *parent)
     connect(m_session, &BurnSession::imageFileMissing, this, &BurnTab::showImageFileMissing);
     connect(m_session, &BurnSession::selectionEnabled, m_selectBtn, &QPushButton::setEnabled);
     connect(m_session, &BurnSession::burnResult, this, &BurnTab::burnResult);
+    connect(m_session, &BurnSession::burnResult, m_central, &CentralHistory::pickUp);
+    connect(m_central, &CentralHistory::stateChanged, this,
+            [this] { m_centralState->setText(m_central->stateText()); });
 
     const QString stored = SettingsStore::instance()->imagePath();
     if (!stored.isEmpty())
@@ -125,6 +133,10 @@ QWidget *BurnTab::createCounterRow()
     layout->addWidget(m_totalCount);
     layout->addWidget(m_successCount);
     layout->addWidget(m_failCount);
+    layout->addStretch(1);
+    m_centralState->setObjectName(QStringLiteral("central_state"));
+    m_centralState->setText(m_central->stateText());
+    layout->addWidget(m_centralState);
     refreshCounters();
     return row;
 }

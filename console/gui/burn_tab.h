@@ -7,6 +7,7 @@
 #include <QVector>
 
 class BurnSession;
+class CentralHistory;
 class ImageInfoRow;
 class QLabel;
 class QLineEdit;
@@ -20,6 +21,7 @@ public:
     explicit BurnTab(QWidget *parent = nullptr);
 
     BurnSession *session() const { return m_session; }
+    CentralHistory *centralHistory() const { return m_central; }
     // No slot is burning or waiting for its board to restart.
     bool isIdle() const;
     // A device-change notification by its Windows number.
@@ -55,4 +57,6 @@ private:
     QLabel *m_totalCount;
     QLabel *m_successCount;
     QLabel *m_failCount;
+    CentralHistory *m_central;
+    QLabel *m_centralState;
 };

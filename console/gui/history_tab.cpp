@@ -4,6 +4,7 @@
 #include "history_csv.h"
 #include "history_database.h"
 #include "log_files.h"
+#include "trace_store.h"
 #include "zel_button.h"
 #include "zel_calendar.h"
 #include "zel_dialog.h"
@@ -31,11 +32,12 @@ enum Column {
     StartColumn,
     UsedColumn,
     ResultColumn,
+    TraceColumn,
     ButtonColumn
 };
 
 HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
-    : ZelTab(parent), m_table(new QTableWidget(0, 7)), m_previousButton(new QPushButton),
+    : ZelTab(parent), m_table(new QTableWidget(0, 8)), m_previousButton(new QPushButton),
       m_dateButton(new QPushButton), m_nextButton(new QPushButton), m_today(std::move(today))
 {
     setObjectName(QStringLiteral("history_tab"));
@@ -51,11 +53,13 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
     m_table->setHorizontalHeaderLabels({QString(), QStringLiteral("USB端口"),
                                         QStringLiteral("镜像名称"), QStringLiteral("开始时间"),
                                         QStringLiteral("耗时（秒）"), QStringLiteral("结果"),
-                                        QString()});
+                                        QStringLiteral("板卡标识"), QString()});
     QHeaderView *header = m_table->horizontalHeader();
     header->setSectionResizeMode(QHeaderView::Stretch);
     for (int column : {IdColumn, PortColumn, UsedColumn, ResultColumn, ButtonColumn})
         header->setSectionResizeMode(column, QHeaderView::Interactive);
+    // A serial number is read whole or not at all.
+    header->setSectionResizeMode(TraceColumn, QHeaderView::ResizeToContents);
     header->setHighlightSections(false);
     m_table->setColumnHidden(IdColumn, true);
     m_table->verticalHeader()->setVisible(false);
@@ -130,7 +134,8 @@ void HistoryTab::refresh()
 {
     const QString day = m_currentDate.toString(QLatin1String(kDateFormat));
     m_dateButton->setText(day);
-    const QList<HistoryRecord> records = HistoryDatabase::instance()->historyOfDate(day);
+    QList<HistoryRecord> records = HistoryDatabase::instance()->historyOfDate(day);
+    TraceStore::instance()->attachTraces(records);
     // Emptied first, so no row or button of the day shown before survives.
     m_table->setRowCount(0);
     m_table->setRowCount(records.size());
@@ -158,8 +163,9 @@ void HistoryTab::setRow(int row, const HistoryRecord &record)
         record.beginTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")),
         QString::number(record.usedSeconds),
         success ? QStringLiteral("成功") : QStringLiteral("失败"),
+        traceText(record.boardTrace),
     };
-    for (int column = IdColumn; column <= ResultColumn; ++column) {
+    for (int column = IdColumn; column <= TraceColumn; ++column) {
         auto *item = new QTableWidgetItem(texts[column]);
         item->setTextAlignment(Qt::AlignCenter);
         if (column == ResultColumn)
@@ -197,9 +203,11 @@ void HistoryTab::showLog(int id)
         m_logDialog = new ZelLogDialog(this);
         m_logDialog->setMinimumSize(800, 400);
     }
-    const HistoryRecord record = HistoryDatabase::instance()->historyById(id);
-    if (record.id < 0)
+    QList<HistoryRecord> found{HistoryDatabase::instance()->historyById(id)};
+    if (found.first().id < 0)
         return;
+    TraceStore::instance()->attachTraces(found);
+    const HistoryRecord &record = found.first();
     const QString path = burnLogPath(record);
     const QStringList lines = readLogFile(path);
     if (lines.isEmpty()) {
@@ -208,7 +216,9 @@ void HistoryTab::showLog(int id)
     }
     // Title and path change only with the text, so an open dialog never shows
     // one burn's log under another burn's name.
-    m_logDialog->setTitle(path);
+    m_logDialog->setTitle(record.boardTrace.isEmpty()
+                              ? path
+                              : path + QStringLiteral("  板卡 ") + traceText(record.boardTrace));
     m_logDialog->setLogFilePath(QDir(QStringLiteral("log")).absoluteFilePath(path));
     m_logDialog->clearLog();
     for (const QString &line : lines)
@@ -271,6 +281,7 @@ bool HistoryTab::exportHistory(const QString &path, bool allDays)
         records = database->historyOfDate(m_currentDate.toString(QLatin1String(kDateFormat)));
         std::reverse(records.begin(), records.end());
     }
+    TraceStore::instance()->attachTraces(records);
     return writeHistoryCsv(path, records);
 }
 

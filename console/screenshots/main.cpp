@@ -9,6 +9,7 @@
 #include "burn_log.h"
 #include "console_resources.h"
 #include "history_database.h"
+#include "trace_store.h"
 #include "history_tab.h"
 #include "veldmark.h"
 #include "zel_about.h"
@@ -34,9 +35,17 @@ static int seedHistory()
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     const QStringList images = {QStringLiteral("zelkora_v3.2.1_release.img"),
                                 QStringLiteral("量产固件_2024.img")};
-    for (int i = 0; i < 12; ++i)
-        database->insertHistory(QStringLiteral("1:%1:%2").arg(2 + i % 3).arg(1 + i % 4),
-                                images.at(i % 2), now - 600 * (i + 1), 40 + i, i % 5 != 3);
+    for (int i = 0; i < 12; ++i) {
+        BurnTrace trace;
+        trace.historyId = database->insertHistory(
+            QStringLiteral("1:%1:%2").arg(2 + i % 3).arg(1 + i % 4), images.at(i % 2),
+            now - 600 * (i + 1), 40 + i, i % 5 != 3);
+        // Most boards carry their serial number; an old one has none.
+        if (i != 7) {
+            trace.boardTrace = QByteArray("ZK3308-24") + QByteArray::number(1207 + i);
+            TraceStore::instance()->record(trace);
+        }
+    }
     database->insertHistory(QStringLiteral("2:1"), images.at(0), now - 3 * 86400, 61, true);
 
     const HistoryRecord newest =

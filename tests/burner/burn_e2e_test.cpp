@@ -61,7 +61,7 @@ class BurnE2E : public FarmTest
 
 TEST_F(BurnE2E, FullBurnPutsEveryComponentOnTheBoardAndReportsInOrder)
 {
-    startFarm({"--board", "1:3", "restart_delay=200"});
+    startFarm({"--board", "1:3", "restart_delay=200", "traceinfo=SN-0042"});
     const zelimg::ImageDesc desc = loaderImage(3 * 1024 * 1024 + 1000, 1024 * 1024);
     const QString image = writeImage(desc);
     const WorkerRun run = runWorker(2, image, QStringLiteral("1:3"), QStringLiteral("4242"));
@@ -80,7 +80,12 @@ TEST_F(BurnE2E, FullBurnPutsEveryComponentOnTheBoardAndReportsInOrder)
         expectedBytes += paddedTo(static_cast<quint32>(c.bytes.size()), 512);
     }
 
-    // 1 with 0, progress per chunk, 2 and 3 around the restart, then 4 with 1.
+    // The board's identity first, then 1 with 0, progress per chunk, 2 and 3
+    // around the restart, then 4 with 1.
+    ASSERT_EQ(run.traces.size(), 1u);
+    EXPECT_EQ(run.traces[0].slot, 2);
+    EXPECT_EQ(run.traces[0].bytes, QByteArray("SN-0042"));
+    EXPECT_EQ(run.traces[0].reportsBefore, 0u);
     ASSERT_GE(run.reports.size(), 3u);
     EXPECT_EQ(run.reports.front().kind, 1);
     EXPECT_EQ(run.reports.front().value, 0);
@@ -254,7 +259,8 @@ TEST_F(BurnE2E, WithoutAListenerTheBurnStillCompletes)
 
 TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerUntilEachReportIsHandled)
 {
-    startFarm({"--board", "1:1", "upgrade=1"});
+    // A board without trace information is burned all the same.
+    startFarm({"--board", "1:1", "upgrade=1", "traceinfo="});
     // While a report is being handled the worker must not move: the board
     // receives no byte and the worker does not end, however long it takes.
     struct Handling {
@@ -284,6 +290,7 @@ TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerUntilEachReportIsHandled)
         EXPECT_TRUE(handled[i].workerAlive) << "report " << i;
     }
     EXPECT_EQ(handled.back().receivedAfter, 3u * 1024 * 1024);
+    EXPECT_TRUE(run.traces.empty());
 }
 
 int main(int argc, char **argv)

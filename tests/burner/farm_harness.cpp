@@ -115,6 +115,11 @@ WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDi
                                  m_beforeFirstReport();
                                  m_beforeFirstReport = nullptr;
                              }
+                             if (kind == ReportTrace) {
+                                 const DecodedTrace t = decodeTracePayload(payload.constData(), payload.size());
+                                 run.traces.push_back({t.slotIndex, t.bytes, run.reports.size()});
+                                 return;
+                             }
                              const DecodedReport d = decodeReportPayload(payload.constData(), payload.size());
                              if (!d.valid)
                                  return;

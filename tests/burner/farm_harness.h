@@ -23,9 +23,17 @@ struct ReceivedReport {
     qint64 value;
 };
 
+// A trace report (kind 5), kept apart from the numbered ones.
+struct ReceivedTrace {
+    int slot;
+    QByteArray bytes;
+    size_t reportsBefore;  // numbered reports that arrived before it
+};
+
 struct WorkerRun {
     int exitCode = -1;
     std::vector<ReceivedReport> reports;
+    std::vector<ReceivedTrace> traces;
     QByteArray output;
     qint64 elapsedMs = 0;
 };

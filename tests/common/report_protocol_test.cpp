@@ -1,4 +1,5 @@
 #include "report_protocol.h"
+#include "report_record.h"
 
 #include <gtest/gtest.h>
 
@@ -72,4 +73,31 @@ TEST(ReportPayload, ValuesAbove2GiBKeepTheirSize)
     const DecodedReport big = decode("ZEL_1#3221225472_TOOL");
     EXPECT_TRUE(big.valid);
     EXPECT_EQ(big.value, Q_INT64_C(3221225472));
+}
+
+TEST(TracePayload, CarriesAnyBytesAndRefusesWhatIsDamaged)
+{
+    QByteArray every;
+    for (int b = 0; b < 256; ++b)
+        every.append(static_cast<char>(b));
+    const QByteArray sent = buildTracePayload(7, every);
+    EXPECT_TRUE(sent.startsWith("ZEL_7#000102"));
+    EXPECT_TRUE(sent.endsWith("fdfeff_TOOL"));
+    const DecodedTrace read = decodeTracePayload(sent.constData(), sent.size());
+    ASSERT_TRUE(read.valid);
+    EXPECT_EQ(read.slotIndex, 7);
+    EXPECT_EQ(read.bytes, every);
+    // The longest trace a worker reports still fits a report record.
+    EXPECT_LE(buildTracePayload(2147483647, QByteArray(kMaxTraceBytes, '\xff')).size(),
+              int(kMaxReportPayload));
+
+    // A damaged payload must not become some other board's identity.
+    for (const QByteArray &bad :
+         {QByteArray("ZEL_1#414_TOOL"), QByteArray("ZEL_1#41zz_TOOL"), QByteArray("ZEL_#41_TOOL"),
+          QByteArray("ZEL_-1#41_TOOL"), QByteArray("ZEL_1#41"), QByteArray("1#41_TOOL"),
+          QByteArray("ZEL_1_TOOL"), QByteArray("ZEL_1#41\0_TOOL", 15), QByteArray()}) {
+        EXPECT_FALSE(decodeTracePayload(bad.constData(), bad.size()).valid) << bad.toStdString();
+    }
+    // Nothing past the size given is read.
+    EXPECT_FALSE(decodeTracePayload("ZEL_1#41_TOOL", 9).valid);
 }

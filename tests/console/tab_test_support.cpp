@@ -72,7 +72,8 @@ QString alertTextOf(const std::function<void()> &action)
 
 QPushButton *rowButton(QTableWidget *table, int row, int index)
 {
-    QWidget *cell = table->cellWidget(row, 6);
+    // The buttons sit in the last column.
+    QWidget *cell = table->cellWidget(row, table->columnCount() - 1);
     if (!cell)
         return nullptr;
     const QList<QPushButton *> buttons = cell->findChildren<QPushButton *>();

@@ -3,6 +3,7 @@
 #include "history_database.h"
 #include "history_tab.h"
 #include "tab_test_support.h"
+#include "trace_store.h"
 #include "zel_calendar.h"
 #include "zel_dialog.h"
 #include "zel_log_dialog.h"
@@ -144,7 +145,10 @@ void TestHistoryTab::burnResultKeepsTheShownDayAndShowsTodaysNewestAtTheTop()
 void TestHistoryTab::logOpensWithEachLineAtTheLevelOfItsLeadingTag()
 {
     const QDateTime begin = dayTime(0, 10);
-    insertBurn(QStringLiteral("1:2:4"), QStringLiteral("a.img"), begin, 30, false);
+    BurnTrace trace;
+    trace.historyId = insertBurn(QStringLiteral("1:2:4"), QStringLiteral("a.img"), begin, 30, false);
+    trace.boardTrace = QByteArray("\x01\xfe", 2);
+    QVERIFY(TraceStore::instance()->record(trace) > 0);
     const QString relative = logPathOf(QStringLiteral("1:2:4"), begin);
     QCOMPARE(relative, QStringLiteral("2024-05-06/1#2#4/%1.log").arg(begin.toSecsSinceEpoch()));
     const struct {
@@ -168,7 +172,8 @@ void TestHistoryTab::logOpensWithEachLineAtTheLevelOfItsLeadingTag()
     auto *dialog = page.tab.findChild<ZelLogDialog *>();
     QVERIFY(dialog);
     QVERIFY(dialog->isVisible());
-    QCOMPARE(dialog->title(), relative);
+    // The board's own identity beside the log's name, in hex when it is not text.
+    QCOMPARE(dialog->title(), relative + QStringLiteral("  板卡 0x01fe"));
     QCOMPARE(dialog->logFilePath(),
              QDir::current().absoluteFilePath(QStringLiteral("log/") + relative));
     QTextBlock block = dialog->findChild<QPlainTextEdit *>()->document()->firstBlock();
@@ -250,28 +255,34 @@ void TestHistoryTab::exportWritesTheShownDayOrAllDaysAsCsv()
     insertBurn(QStringLiteral("1:2"), QStringLiteral("old.img"), early, 30, true);
     // Commas and quotes are quoted; a name that starts like a formula stays text.
     insertBurn(QStringLiteral("1:3"), QStringLiteral("=SUM(1,2) \"x\".img"), second, 71, false);
-    insertBurn(QStringLiteral("1:4"), QStringLiteral("固件.img"), first, 45, true);
+    BurnTrace trace;
+    trace.historyId = insertBurn(QStringLiteral("1:4"), QStringLiteral("固件.img"), first, 45, true);
+    trace.boardTrace = "SN-0042";
+    QVERIFY(TraceStore::instance()->record(trace) > 0);
 
     const QString log =
         QDir::toNativeSeparators(QDir::current().absoluteFilePath(QStringLiteral("log"))) +
         QDir::separator();
     auto line = [&](const QString &port, const QString &image, const QDateTime &begin, int used,
-                    const QString &result) {
-        return QStringLiteral("%1,%2,%3,%4,%5,%6\r\n")
+                    const QString &result, const QString &board = QString()) {
+        return QStringLiteral("%1,%2,%3,%4,%5,%6,%7\r\n")
             .arg(port, image, begin.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")))
             .arg(used)
-            .arg(result, log + QDir::toNativeSeparators(logPathOf(port, begin)))
+            .arg(result, log + QDir::toNativeSeparators(logPathOf(port, begin)), board)
             .toUtf8();
     };
     const QByteArray header =
         QByteArray("\xEF\xBB\xBF") +
-        QStringLiteral("USB端口,镜像名称,开始时间,耗时（秒）,结果,日志文件\r\n").toUtf8();
+        QStringLiteral("USB端口,镜像名称,开始时间,耗时（秒）,结果,日志文件,板卡标识\r\n").toUtf8();
     const QByteArray today =
-        line(QStringLiteral("1:4"), QStringLiteral("固件.img"), first, 45, QStringLiteral("成功")) +
+        line(QStringLiteral("1:4"), QStringLiteral("固件.img"), first, 45, QStringLiteral("成功"),
+             QStringLiteral("SN-0042")) +
         line(QStringLiteral("1:3"), QStringLiteral("\"'=SUM(1,2) \"\"x\"\".img\""), second, 71,
              QStringLiteral("失败"));
 
     Page page;
+    QCOMPARE(page.cell(1, 6), QStringLiteral("SN-0042"));
+    QCOMPARE(page.cell(0, 6), QString());
     QVERIFY(page.tab.exportHistory(QStringLiteral("day.csv"), false));
     QCOMPARE(readFile(QStringLiteral("day.csv")), header + today);
     QVERIFY(page.tab.exportHistory(QStringLiteral("all.csv"), true));

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The Windows programs as a line PC runs them, under wine on the X display of
+# the caller (xvfb-run), against the Linux build's board farm:
+#   programs_under_wine.sh SCENARIO WIN_BUILD LINUX_BUILD OUT VERSION
+# SCENARIO:
+#   console    the console starts, shows its burn page (OUT/burn_page.png),
+#              writes its log and creates data.db
+#   burn       4 farm boards plugged after the console started are burned by
+#              Windows workers: 4 history rows, counters 4/4, a log per burn
+#   zelflash   zelflash.exe burns a farm board over USB
+#   installer  VeldmarkSetup-VERSION.exe installs silently, the installed
+#              console starts, the uninstaller removes the programs and keeps
+#              the user's data
+# The programs run from OUT/app with the libusb test library beside them.
+set -euo pipefail
+scenario=$1 win=$2 linux=$3 out=$4 version=$5
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+export WINEDEBUG=${WINEDEBUG:--all}
+# No menu entries of the installer's shortcuts on the build machine's desktop.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=};winemenubuilder.exe=d"
+# The Chinese ANSI code page (936), as on the line PCs.
+export LC_ALL=zh_CN.UTF-8
+title_pattern=" v$version"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -rf "$out"
+mkdir -p "$out/app" "$out/work"
+farm_socket=$out/farm.sock
+cleanup() {
+  "$wineserver" -k 2>/dev/null || true
+  [ -S "$farm_socket" ] && "$linux/vboard/vboard-farm" --socket "$farm_socket" stop >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+
+# Without the SDK only the tools are built.
+cp "$win"/bin/*.exe "$out/app/"
+cp "$win/vusb/libusb-1.0.dll" "$out/app/"
+
+start_farm() {  # start_farm [farm options]: ZEL_VBOARD_FARM for the Windows side
+  local said
+  said=$("$linux/vboard/vboard-farm" start --socket "$farm_socket" --tcp 0 --log "$out/farm.log" "$@")
+  local port=${said##*127.0.0.1:}
+  [ -n "$port" ] && [ "$port" != "$said" ] || fail "the farm names no TCP port: $said"
+  export ZEL_VBOARD_FARM=tcp:127.0.0.1:$port
+}
+farm() { "$linux/vboard/vboard-farm" --socket "$farm_socket" "$@"; }
+
+windows_path() { echo "Z:${1//\//\\}"; }
+
+# wait_for SECONDS COMMAND...: true once COMMAND succeeds.
+wait_for() {
+  local limit=$1 i=0
+  shift
+  until "$@"; do
+    i=$((i + 1))
+    [ $i -ge $((limit * 5)) ] && return 1
+    sleep 0.2
+  done
+}
+console_window() { xwininfo -root -tree 2>/dev/null | grep -q -- "$title_pattern"; }
+
+start_console() {  # start_console FOLDER PROGRAM: the console working in FOLDER
+  (cd "$1" && exec "$wine" "$2" > "$out/console.out" 2>&1) &
+  console_pid=$!
+  if ! wait_for 180 console_window; then
+    cat "$out/console.out" >&2
+    xwininfo -root -tree >&2 || true
+    fail "no console window within 180 s"
+  fi
+}
+
+screenshot() { QT_QPA_PLATFORM=xcb "$linux/tools/console_probe/console_probe" screenshot "$1"; }
+
+sample_image() {
+  # shellcheck source=../../scripts/sample_image.sh
+  . "$(dirname "$0")/../../scripts/sample_image.sh"
+  sample_image "$linux/tools/zelimg/zelimg" "$out/image/sample.img" 262144 1048576 >/dev/null
+}
+
+case "$scenario" in
+console)
+  start_farm  # no boards: a line PC before the first one is plugged
+  start_console "$out/work" "$out/app/Veldmark.exe"
+  sleep 2
+  screenshot "$out/burn_page.png"
+  wait_for 30 test -f "$out/work/data.db" || fail "no data.db in the working folder"
+  ls "$out"/work/log/*/main.log >/dev/null 2>&1 || fail "no main.log under log/"
+  grep -q . "$out"/work/log/*/main.log || fail "the console's log is empty"
+  echo "console: window, $(du -h "$out/burn_page.png" | cut -f1) screenshot, log and data.db in place"
+  ;;
+
+burn)
+  sample_image
+  start_farm
+  # As the console's file dialog stores it: drive letter and forward slashes.
+  printf '[common]\r\nimage_path=Z:%s\r\n' "$out/image/sample.img" > "$out/work/Veldmark.ini"
+  coproc NOTIFY { exec "$wine" "$win/vusb/vboard-notify.exe"; }
+  read -r -t 120 word <&"${NOTIFY[0]}" || true
+  [ "$word" = ready ] || fail "the device-change notifier did not subscribe to the farm"
+  start_console "$out/work" "$out/app/Veldmark.exe"
+  # The console looks at the bus on device changes only: the boards come after it.
+  sleep 3
+  for port in 1 2 3 4; do farm plug board 1:$port >/dev/null; done
+  count() { [ "$("$linux/tools/console_probe/console_probe" count "$out/work" 2>/dev/null)" = 4 ]; }
+  if ! wait_for 400 count; then
+    screenshot "$out/burn_timeout.png" || true
+    "$linux/tools/console_probe/console_probe" summary "$out/work" >&2 || true
+    fail "4 burns were not recorded within 400 s"
+  fi
+  sleep 2
+  screenshot "$out/burn_done.png"
+  "$linux/tools/console_probe/console_probe" summary "$out/work" | tee "$out/summary.txt"
+  grep -q '^counters: total 4, succeeded 4, failed 0$' "$out/summary.txt" || fail "counters are not 4/4/0"
+  [ "$(grep -c ' succeeded ' "$out/summary.txt")" = 4 ] || fail "not 4 successful history rows"
+  logs=$(find "$out/work/log" -name '*.log' ! -name main.log | wc -l)
+  [ "$logs" = 4 ] || fail "$logs burn logs instead of 4"
+  ;;
+
+zelflash)
+  sample_image
+  start_farm --boards 1
+  "$wine" "$out/app/zelflash.exe" burn "$(windows_path "$out/image/sample.img")" > "$out/zelflash.out" 2>&1 ||
+    { cat "$out/zelflash.out" >&2; fail "zelflash.exe failed"; }
+  cat "$out/zelflash.out"
+  farm received 1:1 > "$out/received.txt"
+  fwcs=$(grep -c ' size=' "$out/received.txt" || true)
+  whole=$(grep ' size=' "$out/received.txt" | grep -c ' complete' || true)
+  [ "$fwcs" -gt 0 ] && [ "$fwcs" = "$whole" ] || fail "the board holds $whole whole components of $fwcs"
+  echo "zelflash: $whole components arrived whole"
+  ;;
+
+installer)
+  setup=$win/VeldmarkSetup-$version.exe
+  [ -f "$setup" ] || fail "no $setup"
+  "$wine" "$setup" /S || fail "the silent install failed"
+  programs=$("$wine" winepath -u 'C:\Program Files\Veldmark' 2>/dev/null)
+  data=$("$wine" winepath -u "$("$wine" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')\\Veldmark" 2>/dev/null)
+  for f in Veldmark.exe ZelBurner.exe zelflash.exe zelimg.exe libusb-1.0.dll uninstall.exe driver/veldmark-winusb.inf; do
+    [ -f "$programs/$f" ] || fail "$f is not installed"
+  done
+  [ -d "$data" ] || fail "no data folder $data"
+  menu=$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu/Programs/Veldmark/Veldmark.lnk' | head -1)
+  [ -n "$menu" ] || fail "no Start-menu entry"
+  # The entry starts the console in the data folder, not where it cannot write.
+  strings -el "$menu" | grep -qF 'AppData\Local\Veldmark' || fail "the Start-menu entry starts elsewhere"
+  # The installed console, working in the data folder as the menu entry starts it.
+  start_console "$data" "$programs/Veldmark.exe"
+  sleep 2
+  screenshot "$out/installed_console.png"
+  wait_for 30 test -f "$data/data.db" || fail "the installed console made no data.db in $data"
+  "$wineserver" -k || true
+  "$wineserver" -w
+  "$wine" "$programs/uninstall.exe" /S || fail "the silent uninstall failed"
+  # The uninstaller copies itself away and returns at once.
+  wait_for 60 test ! -e "$programs/Veldmark.exe" || fail "the programs are still installed"
+  [ -f "$data/data.db" ] || fail "the uninstaller removed the user's data"
+  [ ! -e "$menu" ] || fail "the Start-menu entry is still there"
+  echo "installer: installed to $programs, data in $data kept after the uninstall"
+  ;;
+
+*)
+  fail "unknown scenario $scenario"
+  ;;
+esac
