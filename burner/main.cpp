@@ -7,6 +7,7 @@
 #include "logger.h"
 #include "private_files.h"
 #include "report.h"
+#include "veldmark_version.h"
 #include "worker_args.h"
 
 #include <cstdio>

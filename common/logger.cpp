@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "log_file_open.h"
+#include "terminal.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -18,6 +19,8 @@ namespace {
 QFile *g_logFile = nullptr;
 QTextStream *g_logStream = nullptr;
 QMutex g_logLock;
+bool g_alwaysEcho = false;
+bool g_echo = false; // decided when the log is opened
 
 // Enters dir/name, creating it when needed. A symbolic link standing there
 // is refused, never followed: the log stays inside the "log" folder.
@@ -69,8 +72,10 @@ void openLog(const QString *board, const QString &name, const QString &day)
         delete file;
         return;
     }
+    QMutexLocker locker(&g_logLock);
     g_logFile = file;
     g_logStream = new QTextStream(g_logFile);
+    g_echo = g_alwaysEcho || standardOutputIsTerminal();
 }
 }  // namespace
 
@@ -100,6 +105,12 @@ void Logger::close()
         delete g_logFile;
         g_logFile = nullptr;
     }
+}
+
+void Logger::setAlwaysEcho(bool always)
+{
+    QMutexLocker locker(&g_logLock);
+    g_alwaysEcho = always;
 }
 
 bool Logger::isOpen()
@@ -139,8 +150,10 @@ void logMessageHandler(QtMsgType type, const QMessageLogContext &, const QString
     const QString prefix = QString(feeds, QLatin1Char('\n')) + QLatin1String(logLevelPrefix(type));
     const QString text = message.mid(feeds);
 
-    std::printf("%s%s\n", prefix.toLatin1().constData(), text.toLatin1().constData());
-    std::fflush(stdout);
+    if (g_echo) {
+        std::printf("%s%s\n", prefix.toLatin1().constData(), text.toLatin1().constData());
+        std::fflush(stdout);
+    }
 
     const QString stamp = QLatin1Char('[')
         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))

@@ -1,6 +1,7 @@
 #pragma once
 // The process-wide log file below "log"/<date>/ and the message handler that
-// writes every Qt message, prefixed and time-stamped, to it and to stdout.
+// writes every Qt message, prefixed and time-stamped, to it and echoes it to
+// standard output when that is a terminal (or when asked to).
 
 #include <QString>
 #include <QtGlobal>
@@ -21,6 +22,11 @@ public:
     // Destroys the stream, flushes and closes the file. Safe when nothing is open.
     static void close();
     static bool isOpen();
+
+    // Echo to standard output even when it is no terminal (the console's
+    // --verbose). Otherwise a program started from the menu would copy its
+    // whole log into the session journal. Takes effect when a log is opened.
+    static void setAlwaysEcho(bool always);
 };
 
 // Installed right after the log has been opened; drops messages while no log is open.

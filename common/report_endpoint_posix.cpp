@@ -56,22 +56,32 @@ QByteArray homeFolder()
     return entry && entry->pw_dir ? QByteArray(entry->pw_dir) : QByteArray();
 }
 
+// The user's cache folder: XDG_CACHE_HOME when it names an absolute path
+// (relative ones are invalid and ignored), else ~/.cache. Empty without a home.
+QByteArray cacheFolder()
+{
+    const char *cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && cache[0] == '/')
+        return QByteArray(cache);
+    const QByteArray home = homeFolder();
+    return home.isEmpty() ? QByteArray() : home + "/.cache";
+}
+
 }  // namespace
 
 // The session's runtime folder when it is private; otherwise a folder below
-// the user's home, where no other user can create anything first.
+// the user's cache folder, where no other user can create anything first.
 QByteArray privateRuntimeFolder(QString *error)
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
     QString ignored;
     if (runtime && *runtime && isPrivateFolder(QByteArray(runtime), false, &ignored))
         return QByteArray(runtime);
-    const QByteArray home = homeFolder();
-    if (home.isEmpty()) {
+    const QByteArray cache = cacheFolder();
+    if (cache.isEmpty()) {
         *error = QStringLiteral("no runtime folder and no home folder for the report socket");
         return QByteArray();
     }
-    const QByteArray cache = home + "/.cache";
     if (::mkdir(cache.constData(), 0700) != 0 && errno != EEXIST) {
         *error = describe(cache, lastError("cannot be created: "));
         return QByteArray();

@@ -1,5 +1,7 @@
 #include "report_protocol.h"
 
+#include "veldmark_version.h"
+
 #include <QStringList>
 
 #include <cctype>
@@ -9,7 +11,9 @@
 QString consoleWindowTitle()
 {
     return QStringLiteral("Zelkora量产工具") + QStringLiteral(" v")
-        + QStringLiteral("%1.%2.%3").arg(0).arg(1).arg(8);
+        + QStringLiteral("%1.%2.%3").arg(VeldmarkVersion::kMajor)
+               .arg(VeldmarkVersion::kMinor)
+               .arg(VeldmarkVersion::kPatch);
 }
 
 QByteArray buildReportPayload(int slotIndex, quint64 value)

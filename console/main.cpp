@@ -1,9 +1,10 @@
 #include "application_font.h"
 #include "command_line.h"
 #include "console_resources.h"
-#include "single_instance.h"
+#include "logger.h"
 #include "private_files.h"
 #include "settings_store.h"
+#include "single_instance.h"
 #include "veldmark.h"
 #include "zel_dialog.h"
 
@@ -38,7 +39,7 @@ int refuseSecondConsole(const SingleInstance &instance)
 
 int main(int argc, char *argv[])
 {
-    handleConsoleCommandLine(argc, argv);
+    const bool verbose = handleConsoleCommandLine(argc, argv);
     // Before anything is written; the workers inherit it.
     useOwnerOnlyPermissions();
     // What an earlier version left readable by everyone.
@@ -46,6 +47,7 @@ int main(int argc, char *argv[])
                                 QStringLiteral("data.db.pending"), QStringLiteral("log")})
         makeOwnerOnly(path);
     QApplication app(argc, argv);
+    Logger::setAlwaysEcho(verbose);
     initConsoleResources();
     installApplicationFont();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/image/veldmark.ico")));

@@ -1,21 +1,27 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the project needs to build, test, fuzz,
-# benchmark and run the demo. Idempotent: quiet and quick when all is there.
+# Installs the Debian 12 packages the project needs. Idempotent: quiet and
+# quick when all is there.
+#   scripts/install-deps.sh           everything: build, test, fuzz, benchmark, demo
+#   scripts/install-deps.sh package   only what building and checking the package needs
 set -euo pipefail
 
-packages=(
+build=(
   build-essential cmake ninja-build pkg-config git
   qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
   libusb-1.0-0-dev zlib1g-dev libpq-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-font-awesome fonts-droid-fallback
+)
+package=(dpkg-dev help2man lintian devscripts appstream desktop-file-utils)
+everything=(
   xvfb xauth
   clang libclang-rt-14-dev
-  lintian desktop-file-utils
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 libwine fonts-wine locales
   dpkg-dev tcl nsis x11-utils
   qemu-system-x86 busybox-static cpio
 )
+packages=("${build[@]}" "${package[@]}")
+[ "${1:-}" = package ] || packages+=("${everything[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,7 +30,9 @@ for p in "${packages[@]}"; do
   fi
 done
 # The Windows tests run wine in a Chinese locale (ANSI code page 936).
-locale -a 2>/dev/null | grep -qx 'zh_CN.utf8' || need_locale=1
+if [ "${1:-}" != package ]; then
+  locale -a 2>/dev/null | grep -qx 'zh_CN.utf8' || need_locale=1
+fi
 [ ${#missing[@]} -eq 0 ] && [ -z "${need_locale:-}" ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -37,7 +45,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-if ! locale -a | grep -qx 'zh_CN.utf8'; then
+if [ -n "${need_locale:-}" ]; then
   sed -i 's/^# *zh_CN.UTF-8 UTF-8/zh_CN.UTF-8 UTF-8/' /etc/locale.gen
   grep -qx 'zh_CN.UTF-8 UTF-8' /etc/locale.gen || echo 'zh_CN.UTF-8 UTF-8' >> /etc/locale.gen
   locale-gen >/dev/null

@@ -1,4 +1,5 @@
 #include "font_awesome.h"
+#include "icon_font.h"
 
 #include <QDebug>
 #include <QFontDatabase>
@@ -7,13 +8,11 @@
 
 static QString registerIconFont()
 {
-    // The resource lives in a static library, so its initialiser must be pulled in by hand.
-    Q_INIT_RESOURCE(zelui);
-    const int id =
-        QFontDatabase::addApplicationFont(QStringLiteral(":/font/fontawesome-webfont.ttf"));
+    const QString file = iconFontFile();
+    const int id = QFontDatabase::addApplicationFont(file);
     const QStringList families = QFontDatabase::applicationFontFamilies(id);
     if (families.isEmpty()) {
-        qCritical() << "Failed to load the FontAwesome font";
+        qCritical() << "Failed to load the FontAwesome font from" << file;
         return QString();
     }
     return families.first();

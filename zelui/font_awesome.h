@@ -1,5 +1,5 @@
 #pragma once
-// FontAwesome 4 glyphs drawn as text with the compiled-in icon font.
+// FontAwesome 4 glyphs drawn as text with the FontAwesome icon font.
 
 #include <QString>
 

@@ -1,6 +1,10 @@
 #include "app_info.h"
 
 #include "report_protocol.h"
+#include "source_date.h"
+
+#include <QDateTime>
+#include <QLocale>
 
 namespace AppInfo
 {
@@ -26,7 +30,17 @@ QString feedbackLink(const QString &serviceAddress)
 
 QString buildTime()
 {
-    return QStringLiteral(__DATE__ __TIME__);
+    return buildTime(kSourceDateEpoch);
+}
+
+QString buildTime(qint64 secondsSinceEpoch)
+{
+    const QDateTime time = QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::UTC);
+    // English month names and a space-padded day, whatever the user's locale.
+    const QLocale c = QLocale::c();
+    return c.toString(time, QStringLiteral("MMM ")) +
+           QStringLiteral("%1").arg(time.date().day(), 2, 10, QLatin1Char(' ')) +
+           c.toString(time, QStringLiteral(" yyyyhh:mm:ss"));
 }
 
 } // namespace AppInfo

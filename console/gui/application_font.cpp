@@ -6,11 +6,13 @@
 
 bool installApplicationFont()
 {
-    const int id =
-        QFontDatabase::addApplicationFont(QStringLiteral(":/font/DroidSansFallback.ttf"));
+    // The fonts-droid-fallback file, or the compiled-in copy where the build
+    // embeds it.
+    const QString file = QStringLiteral(CONSOLE_APP_FONT_SOURCE);
+    const int id = QFontDatabase::addApplicationFont(file);
     const QStringList families = QFontDatabase::applicationFontFamilies(id);
     if (families.isEmpty()) {
-        qWarning() << "The application font resource holds no font family";
+        qWarning() << "No font family in the application font" << file;
         return false;
     }
     QFont font(families.first());

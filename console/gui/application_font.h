@@ -1,6 +1,6 @@
 #pragma once
-// The console's application font: the compiled-in DroidSansFallback at 15 px.
+// The console's application font: DroidSansFallback at 15 px.
 
-// Registers the font resource and makes it the application font. Returns false
-// (and leaves the default font) when the resource yields no family.
+// Registers the font and makes it the application font. Returns false (and
+// leaves the default font) when the font file yields no family.
 bool installApplicationFont();

@@ -1,6 +1,7 @@
 #pragma once
-// The style sheet and the application font are compiled into the console's
-// GUI library; programs that link it call initConsoleResources once first.
+// The style sheet (and, where the build embeds it, the application font) is
+// compiled into the console's GUI library; programs that link it call
+// initConsoleResources once first.
 
 #include <QString>
 

@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
 namespace {
 QString today()
 {
@@ -150,6 +155,84 @@ TEST_F(LoggerTest, NeverWritesThroughAPlantedLink)
         QDir(path(QStringLiteral("outside"))).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
         QStringList{QStringLiteral("victim.txt")});
     EXPECT_EQ(fileLines(victim), (QStringList{QStringLiteral("keep"), QString()}));
+}
+
+namespace {
+// Points standard output at fd for the life of the object.
+class StdoutTo
+{
+public:
+    explicit StdoutTo(int fd) : m_saved(::dup(STDOUT_FILENO))
+    {
+        std::fflush(stdout);
+        ::dup2(fd, STDOUT_FILENO);
+    }
+    ~StdoutTo()
+    {
+        std::fflush(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+    }
+
+private:
+    int m_saved;
+};
+
+QByteArray readAvailable(int fd)
+{
+    QByteArray bytes;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        bytes.append(buffer, static_cast<int>(n));
+    return bytes;
+}
+}  // namespace
+
+// A console started from the menu has the session journal as its standard
+// output: lines go there only when it is a terminal or --verbose asks for it.
+// The log file gets every line in each case.
+TEST_F(LoggerTest, EchoesToStandardOutputOnlyOnATerminalOrWhenAlwaysEchoIsSet)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(::pipe2(pipeEnds, O_NONBLOCK), 0);
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+
+    QByteArray piped, onTerminal, forced;
+    {
+        StdoutTo out(pipeEnds[1]);
+        {
+            Logger logger(QStringLiteral("quiet"));
+            qInfo().noquote() << "to the journal";
+        }
+        piped = readAvailable(pipeEnds[0]);
+        {
+            StdoutTo terminal(slave);
+            Logger logger(QStringLiteral("terminal"));
+            qInfo().noquote() << "to the terminal";
+        }
+        onTerminal = readAvailable(master);
+        Logger::setAlwaysEcho(true);
+        {
+            Logger logger(QStringLiteral("verbose"));
+            qWarning().noquote() << "asked for";
+        }
+        Logger::setAlwaysEcho(false);
+        forced = readAvailable(pipeEnds[0]);
+    }
+    for (int fd : {pipeEnds[0], pipeEnds[1], master, slave})
+        ::close(fd);
+
+    EXPECT_EQ(piped, QByteArray());
+    EXPECT_TRUE(onTerminal.contains("[info ] to the terminal")) << onTerminal.toStdString();
+    EXPECT_EQ(forced, QByteArray("[warn ] asked for\n"));
+    for (const char *name : {"quiet", "terminal", "verbose"}) {
+        const QStringList lines =
+            fileLines(path(QStringLiteral("log/%1/%2.log").arg(today(), QLatin1String(name))));
+        EXPECT_EQ(lines.size(), 2) << name; // the line and the empty rest after its line feed
+    }
 }
 
 TEST(LogLevelPrefix, EveryLevelHasAnEightCharacterPrefix)

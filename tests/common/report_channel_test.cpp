@@ -81,6 +81,8 @@ protected:
         qputenv("XDG_RUNTIME_DIR", m_previous);
         if (!m_previousHome.isNull())
             qputenv("HOME", m_previousHome);
+        if (!m_previousCache.isNull())
+            qputenv("XDG_CACHE_HOME", m_previousCache);
     }
 
     // Runs the event loop until done() or a 30 s guard expires.
@@ -110,6 +112,7 @@ protected:
     QTemporaryDir m_runtime;
     QByteArray m_previous;
     QByteArray m_previousHome;
+    QByteArray m_previousCache;
 };
 }  // namespace
 
@@ -300,13 +303,29 @@ TEST_F(ReportChannelTest, SilentAndSlowClientsNeitherDelayAReportNorHoldTheRecei
     EXPECT_EQ(received.size(), 1);
 }
 
-TEST_F(ReportChannelTest, WithoutARuntimeFolderTheChannelLivesInAPrivateFolderBelowHome)
+TEST_F(ReportChannelTest, WithoutARuntimeFolderTheChannelLivesInAPrivateFolderOfTheUsersCache)
 {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
     m_previousHome = qgetenv("HOME");
+    m_previousCache = qgetenv("XDG_CACHE_HOME");
     qputenv("HOME", home.path().toUtf8());
     qunsetenv("XDG_RUNTIME_DIR");
+
+    // A cache folder named elsewhere is followed; a relative one is not valid
+    // and leaves ~/.cache.
+    QTemporaryDir cache;
+    ASSERT_TRUE(cache.isValid());
+    qputenv("XDG_CACHE_HOME", cache.path().toUtf8() + "/c");
+    {
+        ReportReceiver receiver(QStringLiteral("title C"));
+        ASSERT_TRUE(receiver.listen()) << receiver.errorString().toStdString();
+        EXPECT_TRUE(reportSocketPath(QStringLiteral("title C"))
+                        .startsWith(cache.path().toUtf8() + "/c/zel-reports/"));
+        EXPECT_EQ(deliverWhileSpinning(QStringLiteral("title C"), 3, QByteArray("ZEL_0#0_TOOL")),
+                  ReportDelivery::Handled);
+    }
+    qputenv("XDG_CACHE_HOME", "relative/cache");
 
     ReportReceiver receiver(QStringLiteral("title H"));
     ASSERT_TRUE(receiver.listen());

@@ -9,7 +9,7 @@ class TestVeldmark : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void applicationFontIsTheCompiledInFallback();
+    void applicationFontIsTheDroidFallback();
     void titleIsExact();
     void windowSizeAndDailyLog();
     void menuRowsAndPages();

@@ -235,7 +235,7 @@ mkdir -p $console/runtime
 chmod 700 $console/runtime
 printf '[common]\nimage_path=%s\n' "$image" > $console/Veldmark.ini
 (cd $console && HOME=$console XDG_RUNTIME_DIR=$console/runtime QT_QPA_PLATFORM=offscreen \
-  Veldmark > $console/console.out 2>&1) &
+  Veldmark --verbose > $console/console.out 2>&1) &
 veldmark=$!
 # The console takes no look at the bus when it starts: boards count from
 # its first device change on. Its report socket appears just before it

@@ -15,9 +15,11 @@
 #include "zelupg_cmd.h"
 
 #include <libusb.h>
+#include "veldmark_version.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 namespace
@@ -193,6 +195,10 @@ int boardCommand(const FlashOptions &o, FlashOutput &out)
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::puts("zelflash " VELDMARK_VERSION);
+        return FlashOk;
+    }
     const FlashOptions o = parseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (o.version) {
         std::printf("zelflash %s\n", VELDMARK_VERSION);

@@ -13,6 +13,8 @@
 #include "upg_tools.h"
 #include "zelupg_log.h"
 
+#include "veldmark_version.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -35,8 +37,8 @@ const char kMainHelp[] =
     "  build [-o IMAGE] MANIFEST\n"
     "                           build an image from a manifest and component files\n"
     "\n"
-    "Run \"zelimg COMMAND --help\" for the options of one command, \"zelimg --version\"\n"
-    "for the version.\n";
+    "Run \"zelimg COMMAND --help\" for the options of one command,\n"
+    "\"zelimg --version\" for the version.\n";
 
 const char kPrintHelp[] =
     "usage: zelimg print [-v] IMAGE\n"
@@ -230,8 +232,8 @@ int main(int argc, char **argv)
         std::fputs(kMainHelp, stdout);
         return 0;
     }
-    if (args[0] == "--version") {
-        std::printf("zelimg %s\n", VELDMARK_VERSION);
+    if (args.size() == 1 && args[0] == "--version") {
+        std::puts("zelimg " VELDMARK_VERSION);
         return 0;
     }
     const std::string command = args[0];

@@ -6,6 +6,7 @@
 #include "central_link.h"
 #include "line_report.h"
 #include "settings_store.h"
+#include "veldmark_version.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -15,12 +16,14 @@
 namespace
 {
 
+const char kUsage[] = "usage: zelline [--url CONNINFO] [--csv] yield|failures [FROM [TO]]\n"
+                      "       zelline [--url CONNINFO] [--csv] board TRACE\n"
+                      "Days are yyyy-MM-dd. Without --url, [central] url of Veldmark.ini here.\n"
+                      "\"zelline --help\" shows this, \"zelline --version\" the version.\n";
+
 int usage()
 {
-    std::fputs("usage: zelline [--url CONNINFO] [--csv] yield|failures [FROM [TO]]\n"
-               "       zelline [--url CONNINFO] [--csv] board TRACE\n"
-               "Days are yyyy-MM-dd. Without --url, [central] url of Veldmark.ini here.\n",
-               stderr);
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -34,8 +37,12 @@ int main(int argc, char **argv)
     bool csv = false;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString option = args.takeFirst();
+        if (option == QLatin1String("--help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (option == QLatin1String("--version")) {
-            std::printf("zelline %s\n", VELDMARK_VERSION);
+            std::puts("zelline " VELDMARK_VERSION);
             return 0;
         }
         if (option == QLatin1String("--csv"))
