@@ -111,14 +111,14 @@ WorkerRun FarmTest::runWorkerWith(const QStringList &args, const QString &workDi
         EXPECT_TRUE(receiver->listen());
         QObject::connect(receiver.get(), &ReportReceiver::reportReceived,
                          [&run, this](quint32 kind, const QByteArray &payload) {
-                             if (m_beforeFirstReport) {
-                                 m_beforeFirstReport();
-                                 m_beforeFirstReport = nullptr;
-                             }
                              if (kind == ReportTrace) {
                                  const DecodedTrace t = decodeTracePayload(payload.constData(), payload.size());
                                  run.traces.push_back({t.slotIndex, t.bytes, run.reports.size()});
                                  return;
+                             }
+                             if (m_beforeFirstReport) {
+                                 m_beforeFirstReport();
+                                 m_beforeFirstReport = nullptr;
                              }
                              const DecodedReport d = decodeReportPayload(payload.constData(), payload.size());
                              if (!d.valid)

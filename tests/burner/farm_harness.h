@@ -76,7 +76,8 @@ protected:
     void setWhileHandling(std::function<void(const ReceivedReport &)> action) { m_whileHandling = std::move(action); }
     // Process id of the worker of the current run.
     qint64 workerPid() const { return m_workerPid; }
-    // Runs while the worker waits on its first report of the next run.
+    // Runs while the worker waits on its first progress or result report of
+    // the next run (the board's trace comes before the image is read).
     void setBeforeFirstReport(std::function<void()> action) { m_beforeFirstReport = std::move(action); }
 
     QTemporaryDir m_work;

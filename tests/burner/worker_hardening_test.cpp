@@ -95,7 +95,8 @@ TEST_F(WorkerHardening, HostileCommandLinesEndWithOneFailureAndWriteNothing)
 
     const std::vector<std::pair<QString, QString>> positionAndName = {
         {"../../x", "100"},
-        {absolute + "/dir", "100"},
+        // A serial port is an absolute device path, never one that climbs.
+        {absolute + "/../dir", "100"},
         {"1:1/../..", "100"},
         {"1:1", "../../escaped"},
         {"1:1", absolute + "/name"},
