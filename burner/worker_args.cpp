@@ -1,6 +1,6 @@
 #include "worker_args.h"
 
-#include "device_link_for.h"
+#include "upg_port_text.h"
 #include "usb_position.h"
 
 #include <QByteArray>
@@ -84,7 +84,7 @@ namespace {
 // printable ASCII without "." or ".." parts (it also names the log folder).
 bool isUsableSerialPort(const QString &name)
 {
-    if (!isSerialPortName(name))
+    if (!upg_port_is_serial(name.toLocal8Bit().constData()))
         return false;
     for (const QChar c : name) {
         if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
@@ -99,7 +99,7 @@ bool isUsableSerialPort(const QString &name)
 QString workerArgsProblem(const WorkerArgs &args)
 {
     UsbPosition position;
-    if (isSerialPortName(args.usbPosition)) {
+    if (upg_port_is_serial(args.usbPosition.toLocal8Bit().constData())) {
         if (!isUsableSerialPort(args.usbPosition))
             return QStringLiteral("-d %1 is not a usable serial port (COMn, or an absolute "
                                   "device path of printable characters)")

@@ -1,10 +1,14 @@
 // Fuzz target: the worker's argument scan and checks. The input is split at
 // NUL bytes into an argument vector. Whatever passes the checks must name a
-// board by a position the library cannot read as "any board", and must give
+// board by a position the library cannot read as "any board" (or a serial
+// port that stays a plain device path), and must give
 // the log path pieces that cannot leave the log tree.
 
+#include "upg_port_text.h"
 #include "usb_position.h"
 #include "worker_args.h"
+
+#include <QStringList>
 
 #include <string>
 #include <vector>
@@ -38,6 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const WorkerArgs args = parseWorkerArgs(int(argv.size()), argv.data());
     if (!args.usable() || !workerArgsProblem(args).isEmpty())
         return 0;
+    if (upg_port_is_serial(args.usbPosition.toLocal8Bit().constData())) {
+        // A serial port also names the log folder: printable, and never a
+        // path that climbs.
+        for (const QChar c : args.usbPosition)
+            if (c.unicode() <= 0x20 || c.unicode() >= 0x7f)
+                __builtin_trap();
+        const QStringList parts = args.usbPosition.split(QLatin1Char('/'));
+        if (parts.contains(QStringLiteral("..")) || parts.contains(QStringLiteral(".")))
+            __builtin_trap();
+        if (!onlyDigitsAndColons(args.logName, false) || args.imagePath.contains(QChar(0)))
+            __builtin_trap();
+        return 0;
+    }
     UsbPosition position;
     if (!parseUsbPosition(args.usbPosition, &position) || position.bus == 255)
         __builtin_trap();
