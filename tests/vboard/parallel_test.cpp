@@ -2,6 +2,8 @@
 // processes of a farm use it.
 #include "fixture.h"
 
+#include <algorithm>
+#include <chrono>
 #include <thread>
 
 using namespace rawhost;
@@ -93,8 +95,10 @@ TEST_F(Parallel, SixteenBoardsBurnAndRestartAtOnce)
 
 TEST_F(Parallel, BoardsOnOneBusShareItsBandwidth)
 {
-    // 40 Mbit/s: the two megabytes of two boards need at least 0.42 s, where
-    // each board's own link alone would carry its megabyte in 23 ms.
+    // 40 Mbit/s: the two megabytes of two boards need at least 0.42 s from
+    // the first claim to the last board's answer, where each board's own link
+    // alone would carry its megabyte in 23 ms. Only the last board is bound:
+    // the first may have had the bus to itself while the other claimed.
     std::string answer;
     for (const char *where : {"1:1", "1:2"})
         ASSERT_TRUE(vboard::control(std::string("plug board ") + where +
@@ -105,14 +109,14 @@ TEST_F(Parallel, BoardsOnOneBusShareItsBandwidth)
     std::vector<double> seconds(2, 0);
     std::vector<std::string> failures(2);
     std::vector<std::thread> threads;
+    const auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 2; i++) {
-        threads.emplace_back([this, i, &seconds, &failures] {
+        threads.emplace_back([this, i, t0, &seconds, &failures] {
             Host h;
             h.ctx = host.ctx;
             const Bytes data = pattern(1 << 20, uint32_t(i));
             uint8_t st = 0;
             uint32_t dlen = 0;
-            const auto t0 = std::chrono::steady_clock::now();
             if (!claimAt(&h, 1, uint8_t(i + 1)) ||
                 !h.command(0x10, 512, {fwcEntry("image.target.rootfs", 1 << 20, 0)}, &st, &dlen) ||
                 !h.sendFwcData(1 << 20, data, 65536) || !h.response(&st, &dlen) || st != 0)
@@ -125,10 +129,9 @@ TEST_F(Parallel, BoardsOnOneBusShareItsBandwidth)
     }
     for (std::thread &t : threads)
         t.join();
-    for (int i = 0; i < 2; i++) {
+    for (int i = 0; i < 2; i++)
         EXPECT_TRUE(failures[size_t(i)].empty()) << failures[size_t(i)];
-        EXPECT_GE(seconds[size_t(i)], 0.99 * 2 * (1 << 20) / busBytesPerS) << "board " << i + 1;
-    }
+    EXPECT_GE(std::max(seconds[0], seconds[1]), 0.99 * 2 * (1 << 20) / busBytesPerS);
 }
 
 } // namespace
