@@ -323,9 +323,9 @@ TEST(LinkModel, ChargesTheHostsDelayButNotTheBusOwn)
     uint8_t junk[31] = {};
     // Each of these stalled wrappers takes one packet and a turnaround.
     const auto cost = std::chrono::nanoseconds(125000 / 13 + 50000);
-    const auto late = std::chrono::milliseconds(5);
+    const auto late = std::chrono::milliseconds(40); // wide enough for a preempted test thread
 
-    // The bus answered 5 ms after the link was done: the next transfer
+    // The bus answered 40 ms after the link was done: the next transfer
     // starts on the link as if the answer had come on time.
     const Clock::time_point first = board.transfer(0x01, junk, 31, 1000).until;
     std::this_thread::sleep_until(first + late);
@@ -334,7 +334,7 @@ TEST(LinkModel, ChargesTheHostsDelayButNotTheBusOwn)
     EXPECT_LT(second - first, cost + late / 2);
     EXPECT_GE(second - first, cost);
 
-    // The host took 5 ms before its next transfer: the link was idle.
+    // The host took 40 ms before its next transfer: the link was idle.
     std::this_thread::sleep_until(second + late);
     board.answered(second, second);
     const Clock::time_point third = board.transfer(0x01, junk, 31, 1000).until;
