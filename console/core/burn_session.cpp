@@ -252,10 +252,11 @@ void BurnSession::onWorkerEnded(int slot, bool resultSeen)
     else
         enableSelectionOnceIdle();
     // A board unplugged during its burn would otherwise stay on screen, and
-    // plugged in again it would not be burned.
+    // plugged in again it would not be burned. Its result is shown first, on
+    // the slot it was burned in: the result waits for the disk, so this does too.
     if (m_recheck[slot]) {
         m_recheck[slot] = false;
-        scan();
+        m_recorder->whenOnDisk([this] { scan(); });
     }
 }
 
@@ -277,9 +278,10 @@ void BurnSession::setState(int slot, int state)
     emit slotChanged(slot);
 }
 
-// The row is written (or journaled) before the slot shows the result, and the
-// counters, whose settings write may take a while, come last and count only
-// what was kept, so counters and rows agree.
+// The row is written (or journaled) before the result is shown, and shown
+// only once it would survive a power cut; the counters, whose settings write
+// may take a while, come last and count only what was kept, so counters and
+// rows agree.
 void BurnSession::countResult(int slot, bool success)
 {
     const QDateTime end = QDateTime::currentDateTime();
@@ -293,13 +295,24 @@ void BurnSession::countResult(int slot, bool success)
     row.usedSeconds = static_cast<int>(begin.secsTo(end));
     row.result = success ? 1 : 0;
     const bool kept = m_recorder->record(&row);
-
-    if (success)
-        slotRecord.progress = 100;
-    setState(slot, success ? SlotSucceeded : SlotFailed);
     // The trace names the history row; a row kept aside has no id yet.
     TraceStore::instance()->record(
         burnTrace(slotRecord, m_imageIdentity, row.id, end, success));
+    const QDateTime started = slotRecord.startTime;
+    m_recorder->whenOnDisk([this, slot, row, success, kept, started] {
+        showResult(slot, row, success, kept, started);
+    });
+}
+
+void BurnSession::showResult(int slot, const HistoryRecord &row, bool success, bool kept,
+                             const QDateTime &started)
+{
+    // A slot emptied, or given a new burn, meanwhile shows its own state.
+    if (m_slots[slot].startTime == started && m_slots[slot].portText == row.usbPort) {
+        if (success)
+            m_slots[slot].progress = 100;
+        setState(slot, success ? SlotSucceeded : SlotFailed);
+    }
     emit recorded(row);
     emit burnResult();
     if (kept)

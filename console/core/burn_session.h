@@ -82,7 +82,7 @@ signals:
     // Whether the selected image file is there when a burn is to start.
     void imageFileMissing(bool missing);
     void selectionEnabled(bool enabled);
-    // A burn's row, recorded (or kept aside) before its result is shown.
+    // A burn's row, recorded (or kept aside) and on the disk, as its result is shown.
     void recorded(const HistoryRecord &record);
     // A result was recorded, shown and counted.
     void burnResult();
@@ -92,6 +92,8 @@ signals:
 private:
     void setState(int slot, int state);
     void countResult(int slot, bool success);
+    void showResult(int slot, const HistoryRecord &row, bool success, bool kept,
+                    const QDateTime &started);
     void count(bool success);
     void onWorkerEnded(int slot, bool resultSeen);
     void enableSelectionOnceIdle();

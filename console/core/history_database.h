@@ -47,6 +47,8 @@ public:
     // The last failure was another program holding the file: it passes.
     bool lastErrorIsBusy() const;
     QString fileName() const { return m_fileName; }
+    // The write-ahead log beside the file, where committed rows wait for a checkpoint.
+    QString logFileName() const { return m_fileName + QStringLiteral("-wal"); }
     // When the file was no database and was moved aside: where it went.
     QString setAsidePath() const { return m_setAsidePath; }
 
@@ -86,7 +88,7 @@ private:
     bool open();
     bool isDamaged();
     void setAside();
-    void useCrashSafeJournal();
+    void useWriteAheadLog();
     void createTable();
 
     QString m_fileName;

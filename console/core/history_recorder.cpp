@@ -1,13 +1,15 @@
 #include "history_recorder.h"
 
 #include "history_database.h"
+#include "history_syncer.h"
 
 #include <QDebug>
 #include <QTimer>
 
 HistoryRecorder::HistoryRecorder(HistoryDatabase *database, QObject *parent)
     : QObject(parent), m_database(database),
-      m_journal(database->fileName() + QStringLiteral(".pending")), m_retry(new QTimer(this))
+      m_journal(database->fileName() + QStringLiteral(".pending")),
+      m_syncer(new HistorySyncer(database->fileName(), this)), m_retry(new QTimer(this))
 {
     m_retry->setSingleShot(true);
     m_retry->setInterval(kRetryMs);
@@ -40,6 +42,11 @@ bool HistoryRecorder::record(HistoryRecord *record)
     const bool kept = m_pending.last().kept;
     drain();
     return kept;
+}
+
+void HistoryRecorder::whenOnDisk(std::function<void()> then)
+{
+    m_syncer->whenOnDisk(std::move(then));
 }
 
 void HistoryRecorder::keep(const HistoryRecord &record)

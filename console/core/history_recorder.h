@@ -12,7 +12,10 @@
 #include <QList>
 #include <QObject>
 
+#include <functional>
+
 class HistoryDatabase;
+class HistorySyncer;
 class QTimer;
 
 class HistoryRecorder : public QObject
@@ -30,6 +33,9 @@ public:
     // the journal refused it: it is then held in memory, retried, and
     // recordKeptLater tells when it is kept.
     bool record(HistoryRecord *record);
+    // Runs then once the rows recorded so far would survive a power cut: the
+    // database commits them without waiting for the disk.
+    void whenOnDisk(std::function<void()> then);
     // Tries to store the kept rows now; true when none is left.
     bool drain();
     int pendingCount() const { return m_pending.size(); }
@@ -54,6 +60,7 @@ private:
 
     HistoryDatabase *m_database;
     HistoryJournal m_journal;
+    HistorySyncer *m_syncer;
     QList<Pending> m_pending;
     QTimer *m_retry;
     QString m_notice;

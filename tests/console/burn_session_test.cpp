@@ -145,9 +145,15 @@ TEST_F(BurnSessionTest, EveryResultIsCountedShownAndRecordedOnce)
 
     session.handleReport(ReportProgress, payload(1, 0));
     session.handleReport(ReportResult, payload(0, 1));
+    // Stored at once; shown, counted and announced once it is on the disk.
+    EXPECT_EQ(historyRowsOf(QStringLiteral("2:1")), 1);
+    EXPECT_EQ(session.slot(0).state, SlotLinked);
+    EXPECT_EQ(store->totalCount(), total);
+    ASSERT_TRUE(waitFor([&] { return results.count() == 1; }));
     EXPECT_EQ(session.slot(0).state, SlotSucceeded);
     // Two results for one slot count twice.
     session.handleReport(ReportResult, payload(0, 0));
+    ASSERT_TRUE(waitFor([&] { return results.count() == 2; }));
     EXPECT_EQ(session.slot(0).state, SlotFailed);
     EXPECT_EQ(historyRowsOf(QStringLiteral("2:1")), 2);
 
@@ -157,6 +163,7 @@ TEST_F(BurnSessionTest, EveryResultIsCountedShownAndRecordedOnce)
     const int emptyRows = historyRowsOf(QString());
     session.handleReport(ReportResult, payload(1, 1));
     EXPECT_EQ(historyRowsOf(QString()), emptyRows + 1);
+    ASSERT_TRUE(waitFor([&] { return results.count() == 3; }));
     EXPECT_EQ(session.slot(1).state, SlotSucceeded);
 
     EXPECT_EQ(store->totalCount(), total + 3);

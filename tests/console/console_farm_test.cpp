@@ -376,10 +376,11 @@ TEST_F(ConsoleFarm, UnpluggedOrKilledMidBurnEndsFailedAndTheConsoleThenCloses)
     const QList<pid_t> pids = workerPids(QStringLiteral("2:2"));
     ASSERT_EQ(pids.size(), 1);
     ::kill(pids[0], SIGKILL);
-    ASSERT_TRUE(waitUntil([] { return !historyOf(QStringLiteral("2:2")).isEmpty(); }, 10000));
-    EXPECT_TRUE(m_states[1].contains({SlotFailed, QStringLiteral("2:2")}));
+    // Shown once its row is stored and on the disk.
+    ASSERT_TRUE(waitUntil(
+        [this] { return m_states[1].contains({SlotFailed, QStringLiteral("2:2")}); }, 10000));
     // Its board is still off the bus, restarting: the slot is emptied for it.
-    EXPECT_EQ(m_session->slot(1).state, SlotDisconnected);
+    EXPECT_TRUE(waitForState(1, SlotDisconnected, 10000));
     ASSERT_EQ(historyOf(QStringLiteral("2:2")).size(), 1);
     EXPECT_EQ(historyOf(QStringLiteral("2:2"))[0].result, 0);
     EXPECT_EQ(m_store->totalCount(), m_total + 2);

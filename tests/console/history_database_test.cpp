@@ -1,12 +1,19 @@
 #include "history_database.h"
+#include "history_syncer.h"
 #include "history_test_env.h"
 #include "settings_store.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QSemaphore>
+#include <QThread>
 #include <QSqlQuery>
 #include <QVariant>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 
 namespace
 {
@@ -230,22 +237,73 @@ TEST_F(HistoryDatabaseTest, UnopenableFileFailsEveryStatement)
     EXPECT_TRUE(db.historyDates().isEmpty());
 }
 
-TEST_F(HistoryDatabaseTest, RunsWithARollbackJournalEvenOnAWalFile)
+TEST_F(HistoryDatabaseTest, RunsWithAWriteAheadLogEvenOnAFileWithARollbackJournal)
 {
     const QString file = dbFile();
     {
-        QSqlDatabase wal =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("wal"));
-        wal.setDatabaseName(file);
-        ASSERT_TRUE(wal.open());
-        QSqlQuery query(wal);
-        ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
-        ASSERT_TRUE(query.next());
-        ASSERT_EQ(query.value(0).toString(), QStringLiteral("wal"));
+        QSqlDatabase old =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old"));
+        old.setDatabaseName(file);
+        ASSERT_TRUE(old.open());
+        QSqlQuery query(old);
+        ASSERT_TRUE(query.exec(QStringLiteral("PRAGMA journal_mode=DELETE")));
     }
-    QSqlDatabase::removeDatabase(QStringLiteral("wal"));
+    QSqlDatabase::removeDatabase(QStringLiteral("old"));
 
     HistoryDatabase db(file);
-    EXPECT_EQ(scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("delete"));
-    EXPECT_EQ(scalar(QStringLiteral("PRAGMA synchronous")).toInt(), 2); // FULL
+    EXPECT_EQ(scalar(QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+    EXPECT_EQ(scalar(QStringLiteral("PRAGMA synchronous")).toInt(), 1); // NORMAL
+}
+
+static void waitUntil(const std::function<bool()> &done)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < 5000) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+}
+
+// What waits for the disk runs only after a sync that began after it was
+// asked for, in order, and a burst shares its syncs.
+TEST(HistorySyncerTest, WaitersRunOnlyOnceASyncStartedAfterThemHasEnded)
+{
+    QSemaphore started;
+    QSemaphore release;
+    std::atomic<int> syncs{0};
+    std::atomic<bool> fail{false};
+    HistorySyncer syncer([&] {
+        started.release();
+        release.acquire();
+        ++syncs;
+        return !fail.load();
+    });
+    QStringList ran;
+    syncer.whenOnDisk([&ran] { ran << QStringLiteral("a"); });
+    ASSERT_TRUE(started.tryAcquire(1, 5000));
+    // Asked for while the first sync runs: that sync does not cover them.
+    syncer.whenOnDisk([&ran] { ran << QStringLiteral("b"); });
+    syncer.whenOnDisk([&ran] { ran << QStringLiteral("c"); });
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ran.isEmpty());
+
+    release.release();
+    ASSERT_TRUE(started.tryAcquire(1, 5000));
+    waitUntil([&ran] { return !ran.isEmpty(); });
+    EXPECT_EQ(ran, QStringList{QStringLiteral("a")});
+    release.release();
+    waitUntil([&ran] { return ran.size() >= 3; });
+    EXPECT_EQ(ran, (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    EXPECT_EQ(syncs.load(), 2);
+    EXPECT_EQ(syncer.waitingCount(), 0);
+
+    // A failed sync is logged, and what waits still runs: its rows are committed.
+    LogCapture log;
+    fail = true;
+    syncer.whenOnDisk([&ran] { ran << QStringLiteral("d"); });
+    release.release();
+    waitUntil([&ran] { return ran.size() >= 4; });
+    EXPECT_EQ(ran.size(), 4);
+    EXPECT_TRUE(log.contains(QtCriticalMsg, QStringLiteral("Burn records are committed")));
 }
