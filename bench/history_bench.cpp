@@ -22,6 +22,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -177,7 +178,7 @@ int main(int argc, char *argv[])
     // A result is on screen once its slot shows it and its row is in the
     // table: both happen once the row is on the disk, after the handler.
     auto *session = window.findChild<BurnSession *>();
-    std::vector<std::atomic<int>> shownResults(kSenders);
+    std::vector<QSemaphore> shownResults(kSenders);
     std::vector<std::atomic<qint64>> shownAt(kSenders);
     QElapsedTimer clock;
     clock.start();
@@ -190,7 +191,7 @@ int main(int argc, char *argv[])
         if (succeededSlot < 0)
             return;
         shownAt[succeededSlot] = clock.nsecsElapsed();
-        ++shownResults[succeededSlot];
+        shownResults[succeededSlot].release();
         succeededSlot = -1;
     });
     std::vector<std::vector<double>> handlerTimes(kSenders);
@@ -208,8 +209,7 @@ int main(int argc, char *argv[])
                 }
                 const qint64 start = clock.nsecsElapsed();
                 handlerTimes[slot].push_back(deliver(ReportResult, buildReportPayload(slot, 1)));
-                while (shownResults[slot] < r + 1)
-                    std::this_thread::sleep_for(std::chrono::microseconds(50));
+                shownResults[slot].acquire();
                 latencies[slot].push_back((shownAt[slot] - start) / 1e6);
             }
             if (--running == 0)
