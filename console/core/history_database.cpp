@@ -100,7 +100,8 @@ HistoryDatabase::~HistoryDatabase()
 
 void HistoryDatabase::noteError(const QSqlError &error) const
 {
-    m_lastError = error.databaseText();
+    // A statement that failed to prepare says why only in the driver's words.
+    m_lastError = error.databaseText().isEmpty() ? error.driverText() : error.databaseText();
     m_lastErrorCode = error.nativeErrorCode();
 }
 
@@ -351,15 +352,20 @@ QList<HistoryRecord> HistoryDatabase::historyOfDate(const QString &date) const
 }
 
 QList<HistoryRecord> HistoryDatabase::historyPage(const QString &date, qint64 afterBegin,
-                                                  int afterId, int limit) const
+                                                  int afterId, int limit, bool *ok) const
 {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
     QString where = QStringLiteral("WHERE date_str = ? ");
     if (afterBegin >= 0)
         where += QStringLiteral("AND (begin_time < ? OR (begin_time = ? AND id < ?)) ");
-    query.prepare(QLatin1String(kSelectColumns) + where +
-                  QStringLiteral("ORDER BY begin_time DESC, id DESC LIMIT ?"));
+    if (!query.prepare(QLatin1String(kSelectColumns) + where +
+                       QStringLiteral("ORDER BY begin_time DESC, id DESC LIMIT ?"))) {
+        noteError(query.lastError());
+        if (ok)
+            *ok = false;
+        return {};
+    }
     query.addBindValue(nonNull(date));
     if (afterBegin >= 0) {
         query.addBindValue(afterBegin);
@@ -367,7 +373,13 @@ QList<HistoryRecord> HistoryDatabase::historyPage(const QString &date, qint64 af
         query.addBindValue(afterId);
     }
     query.addBindValue(limit);
-    return recordsFrom(query, m_localTime);
+    QList<HistoryRecord> page = recordsFrom(query, m_localTime);
+    const bool read = !query.lastError().isValid();
+    if (!read)
+        noteError(query.lastError());
+    if (ok)
+        *ok = read;
+    return page;
 }
 
 bool HistoryDatabase::visitHistory(const QString &date,

@@ -74,8 +74,10 @@ public:
     QList<HistoryRecord> historyOfDate(const QString &date) const;
     // Up to limit rows of one day, newest start first, that come after the
     // row (afterBegin, afterId) in that order; afterBegin -1 starts at the newest.
+    // *ok (when given) is false when the rows could not be read, e.g. while
+    // another program locks the file; lastError() says why.
     QList<HistoryRecord> historyPage(const QString &date, qint64 afterBegin, int afterId,
-                                     int limit) const;
+                                     int limit, bool *ok = nullptr) const;
     // Hands the rows of one day (or of every day for an empty date), earliest
     // start first, one at a time to visit until it answers false. False when
     // the rows cannot be read or visit stopped.

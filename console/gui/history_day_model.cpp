@@ -139,9 +139,18 @@ void HistoryDayModel::fetchMore(const QModelIndex &parent)
         afterBegin = m_rows.last().beginTime.toSecsSinceEpoch();
         afterId = m_rows.last().id;
     }
-    QList<HistoryRecord> page = HistoryDatabase::instance()->historyPage(
-        m_day.toString(QLatin1String(kDateFormat)), afterBegin, afterId, kPageRows);
-    m_complete = page.size() < kPageRows;
+    bool read = false;
+    HistoryDatabase *database = HistoryDatabase::instance();
+    QList<HistoryRecord> page = database->historyPage(m_day.toString(QLatin1String(kDateFormat)),
+                                                      afterBegin, afterId, kPageRows, &read);
+    // A refused read would be asked again at every scroll, each waiting out
+    // the lock: the day stops here until it is read again.
+    m_complete = !read || page.size() < kPageRows;
+    m_readError = read ? QString() : database->lastError();
+    if (!read) {
+        emit readFailed(m_readError);
+        return;
+    }
     TraceStore::instance()->attachTraces(page);
     if (page.isEmpty())
         return;

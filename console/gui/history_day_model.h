@@ -38,6 +38,8 @@ public:
     // A burn just recorded: put in at its place when it belongs to the shown day.
     void addRecord(const HistoryRecord &record);
     const HistoryRecord &record(int row) const { return m_rows.at(row); }
+    // Why the last page could not be read (SQLite's text); empty once one is.
+    QString readError() const { return m_readError; }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -47,10 +49,15 @@ public:
     bool canFetchMore(const QModelIndex &parent) const override;
     void fetchMore(const QModelIndex &parent) override;
 
+signals:
+    // A page could not be read; the view asks for no more until reload.
+    void readFailed(const QString &error);
+
 private:
     static QString cellText(const HistoryRecord &record, int column);
 
     QDate m_day;
     QVector<HistoryRecord> m_rows;
     bool m_complete = true;
+    QString m_readError;
 };

@@ -17,16 +17,19 @@
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 static const char kDateFormat[] = "yyyy-MM-dd";
 
 HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
     : ZelTab(parent), m_model(new HistoryDayModel(this)), m_table(new QTableView),
+      m_readNotice(new QLabel(this)), m_readRetry(new QTimer(this)),
       m_previousButton(new QPushButton),
       m_dateButton(new QPushButton), m_nextButton(new QPushButton), m_today(std::move(today))
 {
@@ -64,12 +67,24 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setAlternatingRowColors(true);
 
+    // A day the database would not give (another program locks it) is said,
+    // and read again shortly, rather than shown as a day without burns.
+    m_readNotice->setObjectName(QStringLiteral("history_read_notice"));
+    m_readNotice->setWordWrap(true);
+    m_readNotice->setStyleSheet(QStringLiteral("color: #de4745; font-weight: bold;"));
+    m_readNotice->hide();
+    m_readRetry->setSingleShot(true);
+    m_readRetry->setInterval(kReadRetryMs);
+    connect(m_readRetry, &QTimer::timeout, this, &HistoryTab::refresh);
+    connect(m_model, &HistoryDayModel::readFailed, this, &HistoryTab::showReadError);
+
     QWidget *dateBar = newDateBar();
     refresh();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(m_readNotice);
     layout->addWidget(m_table, 1);
     layout->addWidget(dateBar);
 }
@@ -130,8 +145,20 @@ void HistoryTab::refresh()
 {
     m_dateButton->setText(m_currentDate.toString(QLatin1String(kDateFormat)));
     m_model->setDay(m_currentDate);
+    if (m_model->readError().isEmpty()) {
+        m_readRetry->stop();
+        m_readNotice->hide();
+    }
     m_previousButton->setEnabled(m_currentDate > m_minimumDate);
     m_nextButton->setEnabled(m_currentDate < m_today());
+}
+
+void HistoryTab::showReadError(const QString &error)
+{
+    m_readNotice->setText(
+        QStringLiteral("烧写历史暂时无法读取（%1），稍后自动重试").arg(error));
+    m_readNotice->show();
+    m_readRetry->start();
 }
 
 void HistoryTab::addRecord(const HistoryRecord &record)

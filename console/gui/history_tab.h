@@ -11,8 +11,10 @@
 
 class HistoryDayModel;
 struct HistoryRecord;
+class QLabel;
 class QPushButton;
 class QTableView;
+class QTimer;
 class ZelCalendar;
 class ZelDialog;
 class ZelLogDialog;
@@ -21,6 +23,8 @@ class HistoryTab : public ZelTab
 {
     Q_OBJECT
 public:
+    static constexpr int kReadRetryMs = 2000;
+
     // today answers the local date at each use; tests pass a fixed day.
     explicit HistoryTab(QWidget *parent = nullptr,
                         std::function<QDate()> today = &QDate::currentDate);
@@ -48,11 +52,14 @@ private:
     void pickDate();
     void chooseExportFile(bool allDays);
     void onRowButton(int row, int button);
+    void showReadError(const QString &error);
 
     QDate m_minimumDate;
     QDate m_currentDate;
     HistoryDayModel *m_model;
     QTableView *m_table;
+    QLabel *m_readNotice;
+    QTimer *m_readRetry;
     QPushButton *m_previousButton;
     QPushButton *m_dateButton;
     QPushButton *m_nextButton;

@@ -10,6 +10,9 @@
 #include "zel_log_dialog.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -321,4 +324,46 @@ void TestHistoryTab::exportWritesTheShownDayOrAllDaysAsCsv()
                       QStringLiteral("成功")) +
                  today);
     QVERIFY(!page.tab.exportHistory(QStringLiteral("no/such/folder/x.csv"), true));
+}
+
+void TestHistoryTab::aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried()
+{
+    insertBurn(QStringLiteral("1:1"), QStringLiteral("a.img"), dayTime(0, 9), 5, true);
+    insertBurn(QStringLiteral("1:2"), QStringLiteral("b.img"), dayTime(0, 10), 5, true);
+    // The console waits for a lock briefly, never for seconds.
+    QSqlQuery timeout;
+    QVERIFY(timeout.exec(QStringLiteral("PRAGMA busy_timeout")) && timeout.next());
+    QVERIFY(timeout.value(0).toInt() <= 50);
+    {
+        QSqlDatabase other =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("backup_tool"));
+        other.setDatabaseName(HistoryDatabase::instance()->fileName());
+        QVERIFY(other.open());
+        QSqlQuery tool(other);
+        // Another program holds the write lock: the day is read all the same.
+        QVERIFY(tool.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+        QVERIFY(tool.exec(QStringLiteral("DELETE FROM T_HISTORY WHERE usb_port = '1:1'")));
+        {
+            Page page;
+            QCOMPARE(page.rows(), 2);
+            QVERIFY(page.tab.findChild<QLabel *>(QStringLiteral("history_read_notice"))->isHidden());
+        }
+        QVERIFY(tool.exec(QStringLiteral("ROLLBACK")));
+
+        // A read refused (here the table is renamed away) is said, not shown as an empty day.
+        QVERIFY(tool.exec(QStringLiteral("ALTER TABLE T_HISTORY RENAME TO T_ASIDE")));
+        Page page;
+        auto *notice = page.tab.findChild<QLabel *>(QStringLiteral("history_read_notice"));
+        QCOMPARE(page.rows(), 0);
+        QVERIFY(!notice->isHidden());
+        QVERIFY2(notice->text().contains(QStringLiteral("no such table")),
+                 qPrintable(notice->text()));
+        QVERIFY(tool.exec(QStringLiteral("ALTER TABLE T_ASIDE RENAME TO T_HISTORY")));
+        other.close();
+        // Read again by itself: no day switch needed.
+        QTRY_COMPARE_WITH_TIMEOUT(page.rows(), 2, HistoryTab::kReadRetryMs * 3);
+        QVERIFY(notice->isHidden());
+        QCOMPARE(page.cell(0, 2), QStringLiteral("b.img"));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("backup_tool"));
 }

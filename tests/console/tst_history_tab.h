@@ -14,4 +14,5 @@ private slots:
     void missingOrEmptyLogIsReportedAndLeavesTheOpenLogAsItWas();
     void deleteRemovesRowAndLogAndKeepsBothWhenTheRowCannotGo();
     void exportWritesTheShownDayOrAllDaysAsCsv();
+    void aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried();
 };
