@@ -118,18 +118,22 @@ bool HistoryDatabase::isOpen() const
 
 bool HistoryDatabase::reopen()
 {
+    // The check reads the whole file (a tenth of a second at 100,000 rows):
+    // a file that was read-only or full is not looked through at every retry.
+    const bool checkDamage = !m_db.isOpen() || m_lastErrorCode == kCorrupt ||
+                             m_lastErrorCode == kNotADatabase;
     m_db.close();
-    return open();
+    return open(checkDamage);
 }
 
-bool HistoryDatabase::open()
+bool HistoryDatabase::open(bool checkDamage)
 {
     if (!m_db.open()) {
         noteError(m_db.lastError());
         qCritical() << "Failed to open SQLite!" << m_db.lastError();
         return false;
     }
-    if (isDamaged()) {
+    if (checkDamage && isDamaged()) {
         setAside();
         if (!m_db.open()) {
             noteError(m_db.lastError());

@@ -87,7 +87,7 @@ public:
     QList<QDate> historyDates() const;
 
 private:
-    bool open();
+    bool open(bool checkDamage = true);
     bool isDamaged();
     void setAside();
     void useWriteAheadLog();
