@@ -65,9 +65,11 @@ bool HistoryRecorder::drain()
     for (const Pending &pending : qAsConst(m_pending))
         rows.append(pending.record);
     if (m_database->insertMissing(rows)) {
-        // A journal that cannot go is replayed at the next start; the rows it
+        // The journal goes only once its rows are on the disk in the log. A
+        // journal that cannot go is replayed at the next start; the rows it
         // holds are found stored then and skipped.
-        m_journal.clear();
+        if (syncHistoryLog(m_database->fileName()))
+            m_journal.clear();
         const QList<Pending> stored = m_pending;
         m_pending.clear();
         m_retry->stop();

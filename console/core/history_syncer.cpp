@@ -17,35 +17,23 @@ namespace
 // thread sync the log's header once.
 constexpr qint64 kCheckpointMs = 5000;
 
-// fsync of the log file through a handle of our own: the system pushes the
-// file's data whoever wrote it. The log's name in its folder must reach the
-// disk too, once, as SQLite does when it syncs a log it created.
+// Syncs the log and, once, the folder that holds it.
 class LogSync
 {
 public:
-    explicit LogSync(const QString &databaseFile)
-        : m_log(databaseFile + QStringLiteral("-wal"))
-    {
-    }
+    explicit LogSync(const QString &databaseFile) : m_databaseFile(databaseFile) {}
 
     bool operator()()
     {
-        QFile log(m_log);
-        // No log: nothing is committed that is not in the database file already.
-        if (!log.exists())
-            return true;
-        if (!log.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !syncToDisk(log)) {
-            qCritical() << "Failed to push the history log to the disk:" << m_log
-                        << log.errorString();
+        if (!syncHistoryLog(m_databaseFile))
             return false;
-        }
         if (!m_folderSynced)
-            m_folderSynced = syncFolderOf(m_log);
+            m_folderSynced = syncFolderOf(m_databaseFile);
         return true;
     }
 
 private:
-    QString m_log;
+    QString m_databaseFile;
     bool m_folderSynced = false;
 };
 
@@ -99,6 +87,24 @@ private:
 };
 
 } // namespace
+
+// fsync of the log file through a handle of our own: the system pushes the
+// file's data whoever wrote it. The log's name in its folder must reach the
+// disk too, as SQLite does when it syncs a log it created: LogSync does that
+// once.
+bool syncHistoryLog(const QString &databaseFile)
+{
+    QFile log(databaseFile + QStringLiteral("-wal"));
+    // No log: nothing is committed that is not in the database file already.
+    if (!log.exists())
+        return true;
+    if (!log.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !syncToDisk(log)) {
+        qCritical() << "Failed to push the history log to the disk:" << log.fileName()
+                    << log.errorString();
+        return false;
+    }
+    return true;
+}
 
 HistorySyncer::HistorySyncer(const QString &databaseFile, QObject *parent) : QObject(parent)
 {
