@@ -1,5 +1,6 @@
 #include "history_database.h"
 
+#include "file_sync.h"
 #include "settings_store.h"
 
 #include <QCoreApplication>
@@ -225,6 +226,22 @@ void HistoryDatabase::createTable()
         qWarning() << "Failed to index the history by day:" << query.lastError();
 }
 
+// fsync through a handle of our own: the system pushes the file's data
+// whoever wrote it.
+bool HistoryDatabase::syncLogToDisk(const QString &fileName)
+{
+    QFile log(fileName + QStringLiteral("-wal"));
+    // No log: nothing is committed that is not in the database file already.
+    if (!log.exists())
+        return true;
+    if (!log.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !syncToDisk(log)) {
+        qCritical() << "Failed to push the history log to the disk:" << log.fileName()
+                    << log.errorString();
+        return false;
+    }
+    return true;
+}
+
 static const char kInsert[] = "INSERT INTO T_HISTORY(usb_port, image_file, begin_time, date_str, "
                               "used_seconds, burn_result) ";
 
@@ -298,12 +315,15 @@ bool HistoryDatabase::insertMissing(const QList<HistoryRecord> &records)
     return true;
 }
 
-static int runDelete(QSqlQuery &query)
+// Callers remove the deleted burns' logs next: the deletion is pushed to the
+// disk first, so a power cut cannot bring back rows whose logs are gone.
+static int runDelete(QSqlQuery &query, const QString &fileName)
 {
     if (!query.exec()) {
         qCritical() << "Delete history failed:" << query.lastError();
         return -1;
     }
+    HistoryDatabase::syncLogToDisk(fileName);
     return query.numRowsAffected();
 }
 
@@ -312,7 +332,7 @@ int HistoryDatabase::deleteHistory(int id)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("DELETE FROM T_HISTORY WHERE id = ?"));
     query.addBindValue(id);
-    const int deleted = runDelete(query);
+    const int deleted = runDelete(query, m_fileName);
     if (deleted >= 0)
         qDebug() << "Delete history:" << id;
     return deleted;
@@ -323,7 +343,7 @@ int HistoryDatabase::deleteHistoryAfter(const QString &date)
     QSqlQuery query(m_db);
     query.prepare(QStringLiteral("DELETE FROM T_HISTORY WHERE date_str > ?"));
     query.addBindValue(nonNull(date));
-    return runDelete(query);
+    return runDelete(query, m_fileName);
 }
 
 HistoryRecord HistoryDatabase::historyById(int id) const

@@ -47,8 +47,10 @@ public:
     // The last failure was another program holding the file: it passes.
     bool lastErrorIsBusy() const;
     QString fileName() const { return m_fileName; }
-    // The write-ahead log beside the file, where committed rows wait for a checkpoint.
-    QString logFileName() const { return m_fileName + QStringLiteral("-wal"); }
+    // Pushes the write-ahead log beside fileName, where rows are committed
+    // without waiting for the disk, to the disk on the calling thread; false
+    // (logged) when it could not.
+    static bool syncLogToDisk(const QString &fileName);
     // When the file was no database and was moved aside: where it went.
     QString setAsidePath() const { return m_setAsidePath; }
 

@@ -68,7 +68,7 @@ bool HistoryRecorder::drain()
         // The journal goes only once its rows are on the disk in the log. A
         // journal that cannot go is replayed at the next start; the rows it
         // holds are found stored then and skipped.
-        if (syncHistoryLog(m_database->fileName()))
+        if (HistoryDatabase::syncLogToDisk(m_database->fileName()))
             m_journal.clear();
         const QList<Pending> stored = m_pending;
         m_pending.clear();

@@ -1,6 +1,7 @@
 #include "history_syncer.h"
 
 #include "file_sync.h"
+#include "history_database.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -25,7 +26,7 @@ public:
 
     bool operator()()
     {
-        if (!syncHistoryLog(m_databaseFile))
+        if (!HistoryDatabase::syncLogToDisk(m_databaseFile))
             return false;
         if (!m_folderSynced)
             m_folderSynced = syncFolderOf(m_databaseFile);
@@ -87,24 +88,6 @@ private:
 };
 
 } // namespace
-
-// fsync of the log file through a handle of our own: the system pushes the
-// file's data whoever wrote it. The log's name in its folder must reach the
-// disk too, as SQLite does when it syncs a log it created: LogSync does that
-// once.
-bool syncHistoryLog(const QString &databaseFile)
-{
-    QFile log(databaseFile + QStringLiteral("-wal"));
-    // No log: nothing is committed that is not in the database file already.
-    if (!log.exists())
-        return true;
-    if (!log.open(QIODevice::ReadWrite | QIODevice::ExistingOnly) || !syncToDisk(log)) {
-        qCritical() << "Failed to push the history log to the disk:" << log.fileName()
-                    << log.errorString();
-        return false;
-    }
-    return true;
-}
 
 HistorySyncer::HistorySyncer(const QString &databaseFile, QObject *parent) : QObject(parent)
 {

@@ -49,7 +49,3 @@ private:
     quint64 m_written = 0;
     std::deque<Waiting> m_waiting;
 };
-
-// Pushes databaseFile's write-ahead log to the disk on the calling thread;
-// false (logged) when it could not.
-bool syncHistoryLog(const QString &databaseFile);
