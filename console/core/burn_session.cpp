@@ -40,7 +40,7 @@ int progressPercent(qint64 value, quint32 fileSize)
 
 BurnSession::BurnSession(int slotCount, BoardLister listBoards, BoardChecker checkBoard,
                          QObject *parent)
-    : QObject(parent), m_slots(slotCount), m_recheck(slotCount),
+    : QObject(parent), m_slots(slotCount), m_recheck(slotCount), m_showing(slotCount),
       m_mapping(SettingsStore::instance()->portMapping()), m_listBoards(std::move(listBoards)),
       m_checkBoard(std::move(checkBoard)), m_launcher(new WorkerLauncher(slotCount, this)),
       m_recorder(new HistoryRecorder(HistoryDatabase::instance(), this))
@@ -84,7 +84,8 @@ void BurnSession::rescan(const QVector<BoardSighting> &boards)
     const QVector<SlotRecord> before = m_slots;
     const PortMapping mappingBefore = m_mapping;
     BindingChecks checks;
-    checks.workerRuns = [this](int slot) { return m_launcher->isRunning(slot); };
+    // A slot whose result is on its way to the screen keeps its board until it is shown.
+    checks.workerRuns = [this](int slot) { return isBusy(slot); };
     checks.opens = [this](const QString &port) { return opens(port); };
     m_refusedNow.clear();
     const QVector<int> bound = rebindSlots(m_slots, m_mapping, m_sightings, boards, checks);
@@ -99,7 +100,7 @@ void BurnSession::rescan(const QVector<BoardSighting> &boards)
         const bool listed = std::any_of(boards.begin(), boards.end(), [&](const BoardSighting &b) {
             return b.port == m_slots[i].portText;
         });
-        m_recheck[i] = m_launcher->isRunning(i) && !listed;
+        m_recheck[i] = isBusy(i) && !listed;
         if (m_slots[i].state != before[i].state || m_slots[i].portText != before[i].portText ||
             bound.contains(i))
             emit slotChanged(i);
@@ -251,12 +252,22 @@ void BurnSession::onWorkerEnded(int slot, bool resultSeen)
         countResult(slot, false);
     else
         enableSelectionOnceIdle();
-    // A board unplugged during its burn would otherwise stay on screen, and
-    // plugged in again it would not be burned. Its result is shown first, on
-    // the slot it was burned in: the result waits for the disk, so this does too.
-    if (m_recheck[slot]) {
+    recheckOnceIdle(slot);
+}
+
+bool BurnSession::isBusy(int slot) const
+{
+    return m_launcher->isRunning(slot) || m_showing[slot] > 0;
+}
+
+// A board unplugged during its burn would otherwise stay on screen, and
+// plugged in again it would not be burned. Its result is shown first, on the
+// slot it was burned in.
+void BurnSession::recheckOnceIdle(int slot)
+{
+    if (m_recheck[slot] && !isBusy(slot)) {
         m_recheck[slot] = false;
-        m_recorder->whenOnDisk([this] { scan(); });
+        scan();
     }
 }
 
@@ -299,6 +310,7 @@ void BurnSession::countResult(int slot, bool success)
     TraceStore::instance()->record(
         burnTrace(slotRecord, m_imageIdentity, row.id, end, success));
     const QDateTime started = slotRecord.startTime;
+    ++m_showing[slot];
     m_recorder->whenOnDisk([this, slot, row, success, kept, started] {
         showResult(slot, row, success, kept, started);
     });
@@ -318,6 +330,8 @@ void BurnSession::showResult(int slot, const HistoryRecord &row, bool success, b
     if (kept)
         count(success);
     enableSelectionOnceIdle();
+    --m_showing[slot];
+    recheckOnceIdle(slot);
 }
 
 // A worker still ends after its result: the image can be changed only then.

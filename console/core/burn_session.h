@@ -96,13 +96,18 @@ private:
                     const QDateTime &started);
     void count(bool success);
     void onWorkerEnded(int slot, bool resultSeen);
+    // Its worker runs, or its result waits for the disk to be shown.
+    bool isBusy(int slot) const;
+    void recheckOnceIdle(int slot);
     void enableSelectionOnceIdle();
     bool opens(const QString &port);
 
     QVector<SlotRecord> m_slots;
-    // Slots kept at a rescan only because their worker ran: their board was not
-    // listed, so whether it is still there is known only after the worker ends.
+    // Slots kept at a rescan only because they were busy: their board was not
+    // listed, so whether it is still there is known only once they are idle.
     QVector<bool> m_recheck;
+    // Results recorded and not yet shown, per slot.
+    QVector<int> m_showing;
     PortMapping m_mapping;
     PortSightings m_sightings;
     QMap<QString, QString> m_refused;
