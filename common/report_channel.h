@@ -1,8 +1,8 @@
 #pragma once
-// Delivery of one report from a worker to the console window with a given
-// title. Synchronous: returns once the console has handled the report, or
-// once answerWaitMs have passed without an answer (kWaitForAnswer: only when
-// the console is gone).
+// Delivery of reports from a worker to the console window with a given
+// title. The reports of one sending thread arrive in the order it gives
+// them; where the platform has connections, each thread keeps its own from
+// report to report.
 
 #include <QByteArray>
 #include <QString>
@@ -15,5 +15,8 @@ enum class ReportDelivery {
 
 constexpr int kWaitForAnswer = -1;
 
+// Synchronous: returns once the console has handled the report, or once
+// answerWaitMs have passed without an answer (kWaitForAnswer: only when the
+// console is gone).
 ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload,
                              int answerWaitMs);
