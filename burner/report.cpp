@@ -26,12 +26,18 @@ void deliver(ReportKind kind, const QByteArray &payload)
     const int waitMs = kind == ReportResult ? kWaitForAnswer
                        : g_consoleHangs     ? kHungConsoleWaitMs
                                             : kAnswerWaitMs;
+    // Progress need not hold the burn while the console handles it: its
+    // answer is awaited when the next report goes, with the same bounds.
     const ReportDelivery delivery =
-        deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
-    g_consoleHangs = delivery == ReportDelivery::Unanswered;
-    if (g_consoleHangs)
-        qWarning() << "The console did not answer report" << kind << payload << "within" << waitMs
-                   << "ms; going on without it";
+        kind == ReportProgress
+            ? postReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs)
+            : deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
+    // A report only sent tells nothing of the console yet.
+    if (delivery != ReportDelivery::Sent)
+        g_consoleHangs = delivery == ReportDelivery::Unanswered;
+    if (delivery == ReportDelivery::Unanswered)
+        qWarning() << "The console did not answer within" << waitMs << "ms (report" << kind
+                   << payload << "or the progress before it); going on without it";
 }
 }  // namespace
 

@@ -6,7 +6,8 @@
 // restarted since, is replaced by a new one for the same report. A record
 // left unanswered stays in the socket, so a console that resumes later still
 // handles it, in order; its connection is then given up, so that a late
-// answer is never taken for the next report's.
+// answer is never taken for the next report's. A posted record's answer is
+// awaited when the next record goes, so at most one is unanswered.
 
 #include "report_channel.h"
 #include "report_endpoint_posix.h"
@@ -28,12 +29,14 @@ namespace {
 struct KeptConnection {
     int fd = -1;
     QString title;
+    bool inFlight = false;  // a posted record's answer is still to come
 
     void drop()
     {
         if (fd >= 0)
             ::close(fd);
         fd = -1;
+        inFlight = false;
     }
     ~KeptConnection() { drop(); }
 };
@@ -112,29 +115,39 @@ ReportDelivery awaitAnswer(int fd, const QDeadlineTimer &deadline)
     }
 }
 
-// Sends one record on the connection and awaits its answer. NoConsole when
-// the console behind it has ended.
-ReportDelivery exchange(int fd, const QByteArray &record, const QDeadlineTimer &deadline)
+// Sends one record on the connection. NoConsole when the console behind it
+// has ended.
+ReportDelivery sendRecord(int fd, const QByteArray &record, const QDeadlineTimer &deadline)
 {
     if (!sendAll(fd, record.constData(), static_cast<size_t>(record.size()), deadline))
         return errno == EAGAIN ? ReportDelivery::Unanswered : ReportDelivery::NoConsole;
-    return awaitAnswer(fd, deadline);
+    return ReportDelivery::Sent;
 }
-}  // namespace
 
-ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload,
-                             int answerWaitMs)
+// The answer to a record posted earlier, awaited until the deadline; Sent
+// when none awaits one. A record left unanswered stays with the console; its
+// connection is given up, so that its late answer is never taken for the
+// next record's.
+ReportDelivery settle(KeptConnection &kept, const QDeadlineTimer &deadline)
 {
-    const QByteArray record = encodeReportRecord(kind, payload);
-    if (record.isEmpty())
-        return ReportDelivery::NoConsole;
-    const QDeadlineTimer deadline(answerWaitMs);
-    KeptConnection &kept = t_kept;
+    if (!kept.inFlight)
+        return ReportDelivery::Sent;
+    kept.inFlight = false;
+    const ReportDelivery answer = awaitAnswer(kept.fd, deadline);
+    if (answer != ReportDelivery::Handled)
+        kept.drop();
+    return answer;
+}
+
+// Sends the record on the kept connection, or on a new one when there is
+// none or the console behind it has ended (the record was not handled
+// there, and a console started since gets it instead); with wait, until it
+// is answered.
+ReportDelivery transmit(KeptConnection &kept, const QString &windowTitle, const QByteArray &record,
+                        bool wait, const QDeadlineTimer &deadline)
+{
     if (kept.fd >= 0 && kept.title != windowTitle)
         kept.drop();
-    // The kept connection, or a new one when there is none or the console
-    // behind it has ended (the record was not handled there, and a console
-    // started since gets it instead).
     for (int attempt = 0; attempt < 2; ++attempt) {
         const bool reused = kept.fd >= 0;
         if (!reused) {
@@ -144,11 +157,48 @@ ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QBy
                 // A full queue of connections: the console is there but not taking them.
                 return errno == EAGAIN ? ReportDelivery::Unanswered : ReportDelivery::NoConsole;
         }
-        const ReportDelivery result = exchange(kept.fd, record, deadline);
-        if (result != ReportDelivery::Handled)
+        ReportDelivery result = sendRecord(kept.fd, record, deadline);
+        if (result == ReportDelivery::Sent && wait)
+            result = awaitAnswer(kept.fd, deadline);
+        if (result == ReportDelivery::Sent)
+            kept.inFlight = true;
+        else if (result != ReportDelivery::Handled)
             kept.drop();
         if (result != ReportDelivery::NoConsole || !reused)
             return result;
     }
     return ReportDelivery::NoConsole;
+}
+
+ReportDelivery send(const QString &windowTitle, quint32 kind, const QByteArray &payload,
+                    int answerWaitMs, bool wait)
+{
+    const QByteArray record = encodeReportRecord(kind, payload);
+    if (record.isEmpty())
+        return ReportDelivery::NoConsole;
+    const QDeadlineTimer deadline(answerWaitMs);
+    KeptConnection &kept = t_kept;
+    const ReportDelivery earlier = settle(kept, deadline);
+    const ReportDelivery result = transmit(kept, windowTitle, record, wait, deadline);
+    // A record only sent tells what the console did with the one before; a
+    // console that left the earlier record unanswered is reported as such
+    // even when it took this one.
+    if (earlier == ReportDelivery::Unanswered && result != ReportDelivery::NoConsole)
+        return ReportDelivery::Unanswered;
+    if (result == ReportDelivery::Sent && earlier == ReportDelivery::Handled)
+        return ReportDelivery::Handled;
+    return result;
+}
+}  // namespace
+
+ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QByteArray &payload,
+                             int answerWaitMs)
+{
+    return send(windowTitle, kind, payload, answerWaitMs, true);
+}
+
+ReportDelivery postReport(const QString &windowTitle, quint32 kind, const QByteArray &payload,
+                          int answerWaitMs)
+{
+    return send(windowTitle, kind, payload, answerWaitMs, false);
 }

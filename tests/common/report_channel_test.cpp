@@ -152,6 +152,42 @@ TEST_F(ReportChannelTest, ReportsArriveInOrderAndTheSenderWaitsForTheHandler)
     EXPECT_GE(elapsed.load(), 150);
 }
 
+TEST_F(ReportChannelTest, PostedProgressGoesOnAtOnceAndTheNextReportWaitsForItsAnswer)
+{
+    ReportReceiver receiver(QStringLiteral("title P"));
+    ASSERT_TRUE(receiver.listen());
+    QList<Received> received;
+    QObject::connect(&receiver, &ReportReceiver::reportReceived,
+                     [&](quint32 kind, const QByteArray &payload) {
+                         QThread::msleep(300);  // a busy console
+                         received.append({kind, payload});
+                     });
+
+    std::atomic<int> stage{0};
+    std::atomic<qint64> postMs{0};
+    ReportDelivery posted = ReportDelivery::NoConsole;
+    ReportDelivery result = ReportDelivery::NoConsole;
+    std::thread sender([&] {
+        QElapsedTimer clock;
+        clock.start();
+        posted = postReport(QStringLiteral("title P"), 1, QByteArray("ZEL_3#10_TOOL"), kWaitMs);
+        postMs = clock.elapsed();
+        stage = 1;
+        result = deliverReport(QStringLiteral("title P"), 4, QByteArray("ZEL_3#1_TOOL"), kWaitMs);
+        stage = 2;
+    });
+    spin([&] { return stage == 2; });
+    sender.join();
+
+    EXPECT_EQ(posted, ReportDelivery::Sent);
+    EXPECT_LT(postMs.load(), 300);
+    // The result waited for the progress before it, and both arrived in order.
+    EXPECT_EQ(result, ReportDelivery::Handled);
+    ASSERT_EQ(received.size(), 2);
+    EXPECT_EQ(received[0].payload, QByteArray("ZEL_3#10_TOOL"));
+    EXPECT_EQ(received[1].payload, QByteArray("ZEL_3#1_TOOL"));
+}
+
 TEST_F(ReportChannelTest, ASenderKeepsOneConnectionAndFindsARestartedConsole)
 {
     const QString title = QStringLiteral("title K");
