@@ -18,7 +18,7 @@ constexpr int kHungConsoleWaitMs = 200;
 
 bool g_consoleHangs = false;
 
-void deliver(ReportKind kind, const QByteArray &payload)
+void deliver(ReportKind kind, const QByteArray &payload, bool post)
 {
     // The result is the burn's only lasting trace: it is kept until the
     // console has handled it, however long the console is stopped or busy.
@@ -26,12 +26,9 @@ void deliver(ReportKind kind, const QByteArray &payload)
     const int waitMs = kind == ReportResult ? kWaitForAnswer
                        : g_consoleHangs     ? kHungConsoleWaitMs
                                             : kAnswerWaitMs;
-    // Progress need not hold the burn while the console handles it: its
-    // answer is awaited when the next report goes, with the same bounds.
     const ReportDelivery delivery =
-        kind == ReportProgress
-            ? postReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs)
-            : deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
+        post ? postReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs)
+             : deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
     // A report only sent tells nothing of the console yet.
     if (delivery != ReportDelivery::Sent)
         g_consoleHangs = delivery == ReportDelivery::Unanswered;
@@ -43,10 +40,15 @@ void deliver(ReportKind kind, const QByteArray &payload)
 
 void report(ReportKind kind, int slotIndex, quint64 value)
 {
-    deliver(kind, buildReportPayload(slotIndex, value));
+    // Progress need not hold the burn while the console handles it: its
+    // answer is awaited when the next report goes, with the same bounds.
+    // The burn's start (progress 0) changes the slot's state, and is
+    // delivered like the other changes.
+    const bool post = kind == ReportProgress && value > 0;
+    deliver(kind, buildReportPayload(slotIndex, value), post);
 }
 
 void reportTrace(int slotIndex, const QByteArray &bytes)
 {
-    deliver(ReportTrace, buildTracePayload(slotIndex, bytes));
+    deliver(ReportTrace, buildTracePayload(slotIndex, bytes), false);
 }
