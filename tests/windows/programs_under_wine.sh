@@ -8,6 +8,8 @@
 #   burn       4 farm boards plugged after the console started are burned by
 #              Windows workers: 4 history rows, counters 4/4, a log per burn
 #   zelflash   zelflash.exe burns a farm board over USB
+#   zelflash_serial  zelflash.exe burns the virtual serial board over the COM
+#              port wine maps to its pseudo-terminal
 #   installer  VeldmarkSetup-VERSION.exe installs silently, the installed
 #              console starts, the uninstaller removes the programs and keeps
 #              the user's data
@@ -73,10 +75,10 @@ start_console() {  # start_console FOLDER PROGRAM: the console working in FOLDER
 
 screenshot() { QT_QPA_PLATFORM=xcb "$linux/tools/console_probe/console_probe" screenshot "$1"; }
 
-sample_image() {
-  # shellcheck source=../../scripts/sample_image.sh
-  . "$(dirname "$0")/../../scripts/sample_image.sh"
-  sample_image "$linux/tools/zelimg/zelimg" "$out/image/sample.img" 262144 1048576 >/dev/null
+# shellcheck source=../../scripts/sample_image.sh
+. "$(dirname "$0")/../../scripts/sample_image.sh"
+sample() {  # sample KERNEL ROOTFS: OUT/image/sample.img with parts of these sizes
+  sample_image "$linux/tools/zelimg/zelimg" "$out/image/sample.img" "$1" "$2" >/dev/null
 }
 
 case "$scenario" in
@@ -92,7 +94,7 @@ console)
   ;;
 
 burn)
-  sample_image
+  sample 262144 1048576
   start_farm
   # As the console's file dialog stores it: drive letter and forward slashes.
   printf '[common]\r\nimage_path=Z:%s\r\n' "$out/image/sample.img" > "$out/work/Veldmark.ini"
@@ -119,7 +121,7 @@ burn)
   ;;
 
 zelflash)
-  sample_image
+  sample 262144 1048576
   start_farm --boards 1
   "$wine" "$out/app/zelflash.exe" burn "$(windows_path "$out/image/sample.img")" > "$out/zelflash.out" 2>&1 ||
     { cat "$out/zelflash.out" >&2; fail "zelflash.exe failed"; }
@@ -129,6 +131,20 @@ zelflash)
   whole=$(grep ' size=' "$out/received.txt" | grep -c ' complete' || true)
   [ "$fwcs" -gt 0 ] && [ "$fwcs" = "$whole" ] || fail "the board holds $whole whole components of $fwcs"
   echo "zelflash: $whole components arrived whole"
+  ;;
+
+zelflash_serial)
+  # 115200 baud: a small image, burnt by a board already in upgrade mode.
+  sample 8192 16384
+  start_farm  # the USB side with no boards, as on a bench with only a serial line
+  "$(dirname "$0")/serial_under_wine.sh" "$linux/vboard/vboard-serial" \
+    "$out/app/zelflash.exe" burn -p '{port}' "$(windows_path "$out/image/sample.img")" \
+    > "$out/zelflash.out" 2>&1 || { cat "$out/zelflash.out" >&2; fail "zelflash.exe failed over the COM port"; }
+  cat "$out/zelflash.out"
+  read -r started whole < <(sed -n 's/^board side: .* components \([0-9]*\) complete \([0-9]*\)$/\1 \2/p' "$out/zelflash.out")
+  [ "${started:-0}" -gt 0 ] && [ "$started" = "$whole" ] ||
+    fail "the serial board holds ${whole:-no} whole components of ${started:-none}"
+  echo "zelflash_serial: $whole components arrived whole over the COM port"
   ;;
 
 installer)
