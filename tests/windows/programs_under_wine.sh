@@ -4,7 +4,8 @@
 #   programs_under_wine.sh SCENARIO WIN_BUILD LINUX_BUILD OUT VERSION
 # SCENARIO:
 #   console    the console starts, shows its burn page (OUT/burn_page.png),
-#              writes its log and creates data.db
+#              writes its log (which says the central history is not
+#              supported) and creates data.db; a second start is refused
 #   burn       4 farm boards plugged after the console started are burned by
 #              Windows workers: 4 history rows, counters 4/4, a log per burn
 #   zelflash   zelflash.exe burns a farm board over USB
@@ -84,13 +85,28 @@ sample() {  # sample KERNEL ROOTFS: OUT/image/sample.img with parts of these siz
 case "$scenario" in
 console)
   start_farm  # no boards: a line PC before the first one is plugged
+  # A site's central history, which this build cannot reach: said in the log.
+  printf '[central]\r\nurl=postgresql://history.example.invalid/line\r\n' > "$out/work/Veldmark.ini"
   start_console "$out/work" "$out/app/Veldmark.exe"
   sleep 2
   screenshot "$out/burn_page.png"
   wait_for 30 test -f "$out/work/data.db" || fail "no data.db in the working folder"
   ls "$out"/work/log/*/main.log >/dev/null 2>&1 || fail "no main.log under log/"
   grep -q . "$out"/work/log/*/main.log || fail "the console's log is empty"
-  echo "console: window, $(du -h "$out/burn_page.png" | cut -f1) screenshot, log and data.db in place"
+  grep -q 'central history not supported on this build' "$out"/work/log/*/main.log ||
+    fail "the log does not say that the central history is not supported"
+  # A second console, even in another folder, is refused and touches nothing.
+  mkdir -p "$out/second"
+  (cd "$out/second" && exec "$wine" "$out/app/Veldmark.exe" > "$out/second.out" 2>&1) &
+  second=$!
+  refused() { grep -q 'another console already runs' "$out/second.out"; }
+  wait_for 60 refused || { cat "$out/second.out" >&2; fail "the second console was not refused"; }
+  sleep 1
+  screenshot "$out/second_start.png"
+  kill "$second" 2>/dev/null || true   # it waits on its notice until someone reads it
+  [ -z "$(ls -A "$out/second")" ] || fail "the refused console wrote into its folder: $(ls -A "$out/second")"
+  kill -0 "$console_pid" || fail "the first console ended"
+  echo "console: window, $(du -h "$out/burn_page.png" | cut -f1) screenshot, log and data.db in place; a second start refused"
   ;;
 
 burn)
