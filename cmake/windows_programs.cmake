@@ -1,7 +1,6 @@
 # The console, the worker and the command-line tools for Windows, static
 # against the SDK's Qt; they load libusb-1.0.dll from their own folder.
 enable_language(RC)
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${ZEL_PROGRAM_DIR})
 
 # The icon and the manual's pictures are drawn by the Linux build's tool (the
 # same code); the Windows build compiles them in.
