@@ -50,6 +50,14 @@ start_farm() {  # start_farm [farm options]: ZEL_VBOARD_FARM for the Windows sid
 }
 farm() { "$linux/vboard/vboard-farm" --socket "$farm_socket" "$@"; }
 
+holds_whole_image() {  # holds_whole_image PORT: every component the farm board at PORT took is whole
+  farm received "$1" > "$out/received-$1.txt"
+  fwcs=$(grep -c ' size=' "$out/received-$1.txt" || true)
+  local whole
+  whole=$(grep ' size=' "$out/received-$1.txt" | grep -c ' complete' || true)
+  [ "$fwcs" -gt 0 ] && [ "$fwcs" = "$whole" ] || fail "the board at $1 holds $whole whole components of $fwcs"
+}
+
 windows_path() { echo "Z:${1//\//\\}"; }
 
 # wait_for SECONDS COMMAND...: true once COMMAND succeeds.
@@ -114,9 +122,10 @@ burn)
   start_farm
   # As the console's file dialog stores it: drive letter and forward slashes.
   printf '[common]\r\nimage_path=Z:%s\r\n' "$out/image/sample.img" > "$out/work/Veldmark.ini"
-  coproc NOTIFY { exec "$wine" "$win/vusb/vboard-notify.exe"; }
+  coproc NOTIFY { exec "$wine" "$win/vusb/vboard-notify.exe" 2> "$out/notify.err"; }
   read -r -t 120 word <&"${NOTIFY[0]}" || true
-  [ "$word" = ready ] || fail "the device-change notifier did not subscribe to the farm"
+  word=${word%$'\r'}  # a Windows program's text output ends its lines with CR LF
+  [ "$word" = ready ] || { cat "$out/notify.err" >&2; fail "the device-change notifier did not subscribe to the farm"; }
   start_console "$out/work" "$out/app/Veldmark.exe"
   # The console looks at the bus on device changes only: the boards come after it.
   sleep 3
@@ -131,9 +140,11 @@ burn)
   screenshot "$out/burn_done.png"
   "$linux/tools/console_probe/console_probe" summary "$out/work" | tee "$out/summary.txt"
   grep -q '^counters: total 4, succeeded 4, failed 0$' "$out/summary.txt" || fail "counters are not 4/4/0"
-  [ "$(grep -c ' succeeded ' "$out/summary.txt")" = 4 ] || fail "not 4 successful history rows"
+  [ "$(grep -cE '^[0-9]+ +[^ ]+ +succeeded ' "$out/summary.txt")" = 4 ] || fail "not 4 successful history rows"
   logs=$(find "$out/work/log" -name '*.log' ! -name main.log | wc -l)
   [ "$logs" = 4 ] || fail "$logs burn logs instead of 4"
+  # What the console reports, the boards hold.
+  for port in 1 2 3 4; do holds_whole_image 1:$port; done
   ;;
 
 zelflash)
@@ -142,11 +153,8 @@ zelflash)
   "$wine" "$out/app/zelflash.exe" burn "$(windows_path "$out/image/sample.img")" > "$out/zelflash.out" 2>&1 ||
     { cat "$out/zelflash.out" >&2; fail "zelflash.exe failed"; }
   cat "$out/zelflash.out"
-  farm received 1:1 > "$out/received.txt"
-  fwcs=$(grep -c ' size=' "$out/received.txt" || true)
-  whole=$(grep ' size=' "$out/received.txt" | grep -c ' complete' || true)
-  [ "$fwcs" -gt 0 ] && [ "$fwcs" = "$whole" ] || fail "the board holds $whole whole components of $fwcs"
-  echo "zelflash: $whole components arrived whole"
+  holds_whole_image 1:1
+  echo "zelflash: $fwcs components arrived whole"
   ;;
 
 zelflash_serial)
