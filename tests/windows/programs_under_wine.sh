@@ -174,9 +174,11 @@ zelflash_serial)
 installer)
   setup=$win/VeldmarkSetup-$version.exe
   [ -f "$setup" ] || fail "no $setup"
-  "$wine" "$setup" /S || fail "the silent install failed"
   programs=$("$wine" winepath -u 'C:\Program Files\Veldmark' 2>/dev/null)
   data=$("$wine" winepath -u "$("$wine" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')\\Veldmark" 2>/dev/null)
+  # The prefix outlives a run: what an earlier run left proves nothing.
+  rm -rf "$data"
+  "$wine" "$setup" /S || fail "the silent install failed"
   for f in Veldmark.exe ZelBurner.exe zelflash.exe zelimg.exe libusb-1.0.dll uninstall.exe driver/veldmark-winusb.inf; do
     [ -f "$programs/$f" ] || fail "$f is not installed"
   done
