@@ -8,6 +8,7 @@
 #   scripts/demo.sh [--boards N]   (1 to 16, default 8)
 set -euo pipefail
 . "$(dirname "$0")/sample_image.sh"
+. "$(dirname "$0")/farm_run.sh"
 cd "$(dirname "$0")/.."
 top=$PWD
 
@@ -29,26 +30,8 @@ if [ -z "${DEMO_UNDER_XVFB:-}" ]; then
   fi
 fi
 
-bin=$top/build
-run=$top/demo-run
-rm -rf "$run"
-mkdir -p "$run"
-cd "$run"
-
-# Reports and boards of this demo stay private to it.
-export XDG_RUNTIME_DIR=$run/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export ZEL_VBOARD_FARM=$run/runtime/farm.sock
-farm=$bin/vboard/vboard-farm
-probe=$bin/tools/console_probe/console_probe
-
-cleanup() {
-  [ -n "${console:-}" ] && kill "$console" 2>/dev/null || true
-  "$farm" stop >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-
-"$farm" start --log "$run/farm.log" >/dev/null
+# Reports and boards of this run stay private to it.
+farm_run_start "$top/build" "$top/demo-run"
 
 # Sample image: two loader stages, a kernel, the environment, a root file system.
 sample_image "$bin/tools/zelimg/zelimg" "$run/sample.img" $((16 * 1024 * 1024)) $((40 * 1024 * 1024 + 12345))

@@ -10,6 +10,7 @@
 #   scripts/soak.sh [BURNS]   (default 1000)
 set -euo pipefail
 . "$(dirname "$0")/sample_image.sh"
+. "$(dirname "$0")/farm_run.sh"
 cd "$(dirname "$0")/.."
 top=$PWD
 burns=${1:-1000}
@@ -17,23 +18,8 @@ burns=${1:-1000}
 scripts/install-deps.sh
 scripts/build.sh normal Veldmark ZelBurner zelimg vboard-farm vusb console_probe >/dev/null
 
-bin=$top/build
-run=$top/soak-run
-rm -rf "$run"
-mkdir -p "$run"
-cd "$run"
-export XDG_RUNTIME_DIR=$run/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-export ZEL_VBOARD_FARM=$run/runtime/farm.sock
-farm=$bin/vboard/vboard-farm
-probe=$bin/tools/console_probe/console_probe
-
-cleanup() {
-  [ -n "${console:-}" ] && kill "$console" 2>/dev/null || true
-  "$farm" stop >/dev/null 2>&1 || true
-}
-trap cleanup EXIT
-"$farm" start --log "$run/farm.log" >/dev/null
+# Reports and boards of this run stay private to it.
+farm_run_start "$top/build" "$top/soak-run"
 
 sample_image "$bin/tools/zelimg/zelimg" "$run/soak.img" 300000 200000
 cat > Veldmark.ini <<INI
