@@ -1,14 +1,13 @@
 #include "central_link.h"
 
-#include <QDebug>
-
 // The Windows build carries no PostgreSQL client library: a station there
-// keeps its burns in its own history, marked unshipped, and says once in its
-// log (and on the burn page) why they stay there.
+// keeps its burns in its own history, marked unshipped, and says why in its
+// log and on the burn page.
 
 namespace
 {
-const char kUnsupported[] = "central history not supported on this build (no PostgreSQL client)";
+// Short: the burn page shows it in one line.
+const char kUnsupported[] = "not supported on this build";
 } // namespace
 
 void PgResultDeleter::operator()(pg_result *) const
@@ -16,12 +15,16 @@ void PgResultDeleter::operator()(pg_result *) const
 }
 
 CentralLink::CentralLink(const QString &conninfo, bool createSchema)
-    : m_conninfo(conninfo), m_createSchema(createSchema), m_error(QString::fromLatin1(kUnsupported))
+    : m_conninfo(conninfo), m_createSchema(createSchema), m_error(unsupportedReason())
 {
-    qWarning() << "Central history:" << kUnsupported << "; [central] url is ignored";
 }
 
 CentralLink::~CentralLink() = default;
+
+QString CentralLink::unsupportedReason()
+{
+    return QString::fromLatin1(kUnsupported);
+}
 
 bool CentralLink::open()
 {

@@ -101,7 +101,7 @@ console)
   wait_for 30 test -f "$out/work/data.db" || fail "no data.db in the working folder"
   ls "$out"/work/log/*/main.log >/dev/null 2>&1 || fail "no main.log under log/"
   grep -q . "$out"/work/log/*/main.log || fail "the console's log is empty"
-  grep -q 'central history not supported on this build' "$out"/work/log/*/main.log ||
+  grep -q 'Central history: "not supported on this build"' "$out"/work/log/*/main.log ||
     fail "the log does not say that the central history is not supported"
   # A second console, even in another folder, is refused and touches nothing.
   mkdir -p "$out/second"
