@@ -1,7 +1,9 @@
 // How the console keeps up with its workers' reports: a real Veldmark
 // (offscreen, 16 slots, an image selected) receives progress reports from 16
-// senders at once, each as a worker sends them (one connection per report,
-// returning once the console has handled it). Prints, per sending rate, the
+// senders at once, each on the one connection it keeps as a worker does, and
+// each report returning once the console has handled it (a worker posts its
+// progress and awaits the answer with its next report; the console does the
+// same work either way). Prints, per sending rate, the
 // reports the console acknowledged per second, the time from sending a
 // report to its acknowledgement (slot updated) at the 50th and 99th
 // percentile, and the console's CPU. Fails when the console does not start,

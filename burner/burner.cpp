@@ -15,6 +15,7 @@
 #include "zelupg_log.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -23,6 +24,8 @@
 #include <cstring>
 
 namespace {
+constexpr qint64 kChunkLogIntervalMs = 1000;
+
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
 };
@@ -220,10 +223,18 @@ bool Burner::burnComponent(const fwc_meta &entry, const unsigned char *wire, con
         qCritical() << " Dev" << board << "Failed to read" << (chunks ? chunk : rest);
         return false;
     }
+    QElapsedTimer sinceChunkLogged;
     for (quint32 k = 0; k < chunks; ++k) {
-        qDebug() << " Dev" << board << "Send chunk" << k << "...";
-        if (!readChunk(file, buffer.get(), chunk) || !sendChunk(buffer.get(), chunk))
+        // A line a second shows how far the burn got; a dated line per chunk
+        // cost the burn time.
+        if (!sinceChunkLogged.isValid() || sinceChunkLogged.elapsed() >= kChunkLogIntervalMs) {
+            qDebug() << " Dev" << board << "Send chunk" << k << "of" << chunks << "...";
+            sinceChunkLogged.start();
+        }
+        if (!readChunk(file, buffer.get(), chunk) || !sendChunk(buffer.get(), chunk)) {
+            qCritical() << " Dev" << board << "Stopped at chunk" << k << "of" << chunks;
             return false;
+        }
     }
     if (rest != 0) {
         if (!readChunk(file, buffer.get(), rest))

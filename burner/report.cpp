@@ -18,7 +18,7 @@ constexpr int kHungConsoleWaitMs = 200;
 
 bool g_consoleHangs = false;
 
-void deliver(ReportKind kind, const QByteArray &payload)
+void deliver(ReportKind kind, const QByteArray &payload, bool post)
 {
     // The result is the burn's only lasting trace: it is kept until the
     // console has handled it, however long the console is stopped or busy.
@@ -27,20 +27,28 @@ void deliver(ReportKind kind, const QByteArray &payload)
                        : g_consoleHangs     ? kHungConsoleWaitMs
                                             : kAnswerWaitMs;
     const ReportDelivery delivery =
-        deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
-    g_consoleHangs = delivery == ReportDelivery::Unanswered;
-    if (g_consoleHangs)
-        qWarning() << "The console did not answer report" << kind << payload << "within" << waitMs
-                   << "ms; going on without it";
+        post ? postReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs)
+             : deliverReport(consoleWindowTitle(), static_cast<quint32>(kind), payload, waitMs);
+    // A report only sent tells nothing of the console yet.
+    if (delivery != ReportDelivery::Sent)
+        g_consoleHangs = delivery == ReportDelivery::Unanswered;
+    if (delivery == ReportDelivery::Unanswered)
+        qWarning() << "The console did not answer within" << waitMs << "ms (report" << kind
+                   << payload << "or the progress before it); going on without it";
 }
 }  // namespace
 
 void report(ReportKind kind, int slotIndex, quint64 value)
 {
-    deliver(kind, buildReportPayload(slotIndex, value));
+    // Progress need not hold the burn while the console handles it: its
+    // answer is awaited when the next report goes, with the same bounds.
+    // The burn's start (progress 0) changes the slot's state, and is
+    // delivered like the other changes.
+    const bool post = kind == ReportProgress && value > 0;
+    deliver(kind, buildReportPayload(slotIndex, value), post);
 }
 
 void reportTrace(int slotIndex, const QByteArray &bytes)
 {
-    deliver(ReportTrace, buildTracePayload(slotIndex, bytes));
+    deliver(ReportTrace, buildTracePayload(slotIndex, bytes), false);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The worker's reports to the console window (looked up anew for every
-// report, so a console restarted mid-burn gets the later ones).
+// The worker's reports to the console window, in order. A console restarted
+// mid-burn gets the later ones.
 
 #include "report_protocol.h"
 

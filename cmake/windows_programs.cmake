@@ -1,7 +1,6 @@
 # The console, the worker and the command-line tools for Windows, static
 # against the SDK's Qt; they load libusb-1.0.dll from their own folder.
 enable_language(RC)
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${ZEL_PROGRAM_DIR})
 
 # The icon and the manual's pictures are drawn by the Linux build's tool (the
 # same code); the Windows build compiles them in.
@@ -10,20 +9,6 @@ set(ZEL_HOST_ARTWORK_DIR ${ZEL_LINUX_BUILD}/console/artwork)
 
 add_subdirectory(common)
 add_subdirectory(burner)
-
-# The console's central history talks to PostgreSQL through libpq, which the
-# SDK does not hold yet: until it does, the console, the installer and their
-# tests are left out, and the build says so.
-find_library(LIBPQ_WINDOWS pq PATHS ${ZEL_WINDOWS_SDK}/libpq/lib NO_DEFAULT_PATH)
-if(NOT LIBPQ_WINDOWS)
-  message(WARNING "No libpq in ${ZEL_WINDOWS_SDK}: Veldmark.exe and the installer are not built")
-  set(ZEL_WINDOWS_CONSOLE OFF)
-  return()
-endif()
-set(ZEL_WINDOWS_CONSOLE ON)
-add_library(PkgConfig::LIBPQ UNKNOWN IMPORTED)
-set_target_properties(PkgConfig::LIBPQ PROPERTIES IMPORTED_LOCATION ${LIBPQ_WINDOWS}
-                      INTERFACE_INCLUDE_DIRECTORIES ${ZEL_WINDOWS_SDK}/libpq/include)
 add_subdirectory(zelui)
 add_subdirectory(console)
 

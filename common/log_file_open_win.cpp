@@ -1,6 +1,8 @@
 // Windows: the file is opened without following a reparse point (a symbolic
 // link or junction planted in its place); folders, devices and pipes are
-// refused before the handle becomes a C runtime descriptor for QFile.
+// refused before the handle becomes a C runtime descriptor for QFile. The
+// handle shares reading, writing and deletion, but not an exclusive open:
+// that is how the log purge tells a log still being written.
 
 #include "log_file_open.h"
 
@@ -39,4 +41,18 @@ bool openLogFileNoFollow(QFile *file, const QString &path)
         return true;
     _close(fd);
     return false;
+}
+
+// A writer holds its log open with write access: an open that shares nothing
+// is then refused with a sharing violation. Reading asks for data access, as
+// the sharing check needs; a link is looked at, never followed.
+bool logFileInUse(const QString &path)
+{
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ, 0,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
 }

@@ -20,3 +20,10 @@ ReportDelivery deliverReport(const QString &windowTitle, quint32 kind, const QBy
     }
     return ReportDelivery::Unanswered;
 }
+
+// WM_COPYDATA cannot be posted: a posted report is delivered like any other.
+ReportDelivery postReport(const QString &windowTitle, quint32 kind, const QByteArray &payload,
+                          int answerWaitMs)
+{
+    return deliverReport(windowTitle, kind, payload, answerWaitMs);
+}

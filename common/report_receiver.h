@@ -2,9 +2,10 @@
 // The console's receiving end of worker reports: listens under the console's
 // window title while it exists and hands every report, as sent and with the
 // process that sent it, to whoever handles it. The worker waits until the
-// handler has returned. Connections are read as their bytes come, never
-// blocking the thread; a connection that has not sent its whole record within
-// its deadline is dropped.
+// handler has returned. A sender may keep its connection for further
+// reports. Connections are read as their bytes come, never blocking the
+// thread; a connection that does not send a record it owes (its first, or
+// the rest of one begun) within its deadline is dropped.
 
 #include <QByteArray>
 #include <QObject>
@@ -41,8 +42,11 @@ private:
     struct Connection;
 
     void acceptPending();
-    // Reads what has come; true while the record is still incomplete. A
-    // whole record is handed on and answered, and the connection ended.
+    // Reads what the sender left on its connections older than beforeId.
+    void readEarlierFrom(qint64 senderPid, quint64 beforeId);
+    // Reads what has come; true while a record is owed (the first, or one
+    // begun). Every whole record is handed on and answered; the connection
+    // ends when its sender closes it.
     bool readFrom(Connection *connection);
     void drop(Connection *connection);
     void stop();

@@ -17,12 +17,14 @@
 #include <vector>
 
 namespace {
-// A worker writes its whole record right after connecting; a connection that
-// has not delivered it by then is given up. Other connections are read in
-// the meantime, so this only bounds what a stalled peer can hold.
+// A worker writes its first record right after connecting, and every record
+// at once; a connection that has not delivered its first record, or the rest
+// of a record begun, by then is given up. Between records a worker's
+// connection may stay idle for as long as its burn lasts. Other connections
+// are read in the meantime, so this only bounds what a stalled peer can hold.
 constexpr int kRecordDeadlineMs = 2000;
-// Connections read at once (a console runs at most 16 workers, each with one
-// report in flight); further ones wait in the listen queue until one ends.
+// Connections read at once (a console runs at most 16 workers, each keeping
+// one connection); further ones wait in the listen queue until one ends.
 constexpr size_t kMaxConnections = 64;
 constexpr int kListenQueue = 64;
 
@@ -75,7 +77,8 @@ struct ReportReceiver::Connection {
     quint64 id = 0;
     int fd = -1;
     qint64 senderPid = 0;
-    bool handed = false;  // its record is with the handler
+    bool handed = false;    // its record is with the handler
+    bool answered = false;  // a record of it has been handled: it may wait idle
     QSocketNotifier *notifier = nullptr;
     QTimer *deadline = nullptr;
     ReportRecordReader record;
@@ -195,44 +198,78 @@ void ReportReceiver::acceptPending()
                 drop(it->second.get());
         });
         connection->deadline->start(kRecordDeadlineMs);
+        // A sender that connects anew (its console stood still and it gave
+        // up waiting) may have left records on its older connection: they
+        // come first.
+        readEarlierFrom(connection->senderPid, id);
         // A worker's record is usually there already.
-        readFrom(connection);
+        const auto it = m_connections.find(id);
+        if (it != m_connections.end())
+            readFrom(connection);
     }
     if (m_notifier)
         m_notifier->setEnabled(m_connections.size() < kMaxConnections);
 }
 
+void ReportReceiver::readEarlierFrom(qint64 senderPid, quint64 beforeId)
+{
+    std::vector<quint64> ids;
+    for (const auto &entry : m_connections)
+        if (entry.first < beforeId && entry.second->senderPid == senderPid)
+            ids.push_back(entry.first);
+    for (const quint64 id : ids) {
+        const auto it = m_connections.find(id);
+        if (it != m_connections.end() && !it->second->handed)
+            readFrom(it->second.get());
+    }
+}
+
 bool ReportReceiver::readFrom(Connection *connection)
 {
+    const quint64 id = connection->id;
     char buffer[512];
-    while (connection->record.state() == ReportRecordReader::Incomplete) {
-        const int wanted = std::min(connection->record.missing(), static_cast<int>(sizeof(buffer)));
-        const ssize_t n = ::recv(connection->fd, buffer, static_cast<size_t>(wanted), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return true;  // the rest comes later
-        if (n <= 0) {
-            drop(connection);  // gone before its record was whole
+    for (;;) {
+        while (connection->record.state() == ReportRecordReader::Incomplete) {
+            const int wanted =
+                std::min(connection->record.missing(), static_cast<int>(sizeof(buffer)));
+            const ssize_t n = ::recv(connection->fd, buffer, static_cast<size_t>(wanted), 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                // The rest comes later; a record begun must come whole in time.
+                if (connection->record.started() && !connection->deadline->isActive())
+                    connection->deadline->start(kRecordDeadlineMs);
+                return connection->record.started() || !connection->answered;
+            }
+            if (n <= 0) {
+                drop(connection);  // the sender is done, or gone before its record was whole
+                return false;
+            }
+            connection->record.append(buffer, static_cast<int>(n));
+        }
+        if (connection->record.state() == ReportRecordReader::Invalid) {
+            drop(connection);
             return false;
         }
-        connection->record.append(buffer, static_cast<int>(n));
+        // Nothing more to read or to time out while the handler runs.
+        connection->notifier->setEnabled(false);
+        connection->deadline->stop();
+        connection->handed = true;
+        const ReportRecordReader record = std::move(connection->record);
+        connection->record = ReportRecordReader();
+        emit reportReceived(record.kind(), record.payload(), connection->senderPid);
+        // The handler may have stopped the receiver, and the connection with it.
+        const auto it = m_connections.find(id);
+        if (it == m_connections.end())
+            return false;
+        // Only now may the worker go on: the report has been handled. The
+        // worker may keep the connection for its next report.
+        const char ack = 1;
+        ::send(connection->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+        connection->handed = false;
+        connection->answered = true;
+        connection->notifier->setEnabled(true);
     }
-    if (connection->record.state() == ReportRecordReader::Invalid) {
-        drop(connection);
-        return false;
-    }
-    // Nothing more to read or to time out while the handler runs.
-    connection->notifier->setEnabled(false);
-    connection->deadline->stop();
-    connection->handed = true;
-    emit reportReceived(connection->record.kind(), connection->record.payload(),
-                        connection->senderPid);
-    // Only now may the worker go on: the report has been handled.
-    const char ack = 1;
-    ::send(connection->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-    drop(connection);
-    return false;
 }
 
 void ReportReceiver::drop(Connection *connection)

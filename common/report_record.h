@@ -26,6 +26,8 @@ public:
     int append(const char *data, int size);
 
     State state() const { return m_state; }
+    // Whether any byte of the record has come.
+    bool started() const { return m_headerBytes > 0; }
     quint32 kind() const { return m_kind; }
     // The payload once the record is complete.
     const QByteArray &payload() const { return m_payload; }

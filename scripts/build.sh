@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one variant: normal (default), asan, fuzz, or win
-# (cross-built with mingw-w64 and tested under wine: the Qt programs too once
-# scripts/windows_sdk.sh has built their SDK).
+# (cross-built with mingw-w64 against the SDK of scripts/windows_sdk.sh, and
+# tested under wine).
 #   scripts/build.sh [normal|asan|fuzz|win] [ninja targets...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,20 +23,14 @@ if command -v ccache >/dev/null; then
   flags+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
 
-# The Qt programs for Windows need the SDK that scripts/windows_sdk.sh builds
-# (hours on a loaded two-core machine): it is used once it exists, and
-# without it the build holds the layer below Qt and the command-line tools.
+# The programs for Windows link the SDK that scripts/windows_sdk.sh builds
+# from Debian's sources; it is built first when missing (half an hour on two
+# cores, more on a loaded machine) and reused afterwards.
 if [ "$variant" = win ]; then
-  sdk_root=${VELDMARK_SDK_ROOT:-/var/cache/veldmark-sdk}
-  sdk=
-  if [ -f "$sdk_root/current/.complete" ]; then
-    sdk=$(readlink -f "$sdk_root/current")
-    flags+=(-DZEL_WINDOWS_SDK="$sdk")
-    # The console's pictures are drawn by the Linux build's tool.
-    [ -f build/console/artwork/veldmark.ico ] || scripts/build.sh normal console_artwork >/dev/null
-  else
-    echo "build.sh: no Windows SDK in $sdk_root (scripts/windows_sdk.sh builds it): the Qt programs are left out" >&2
-  fi
+  sdk=$(scripts/windows_sdk.sh)
+  flags+=(-DZEL_WINDOWS_SDK="$sdk")
+  # The console's pictures are drawn by the Linux build's tool.
+  [ -f build/console/artwork/veldmark.ico ] || scripts/build.sh normal console_artwork >/dev/null
   grep -qx "ZEL_WINDOWS_SDK:PATH=$sdk" "$dir/CMakeCache.txt" 2>/dev/null || rm -f "$dir/build.ninja"
 fi
 

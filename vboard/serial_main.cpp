@@ -1,7 +1,8 @@
 // vboard-serial: one virtual serial board on a pseudo-terminal, for hosts in
 // other processes (the Windows build under wine, which opens the terminal as
 // a COM port). Prints "path <slave path>", serves until its input closes,
-// then prints what the line carried: "frames <host> <board> connects <n>".
+// then prints what the line carried and what the board took:
+// "frames <host> <board> connects <n> components <started> complete <whole>".
 #include "vboard_serial.h"
 
 #include <cstdio>
@@ -22,7 +23,13 @@ int main()
     while (read(0, &c, 1) > 0) {
     }
     const vboard::SerialReport report = board.report();
-    std::printf("frames %zu %zu connects %d\n", report.hostFrames.size(), report.boardFrames.size(),
-                report.connects);
+    const vboard::BoardReport received = board.boardReport();
+    size_t started = 0, whole = 0;
+    for (const vboard::FwcRecord &fwc : received.fwcs) {
+        started += fwc.started;
+        whole += fwc.complete;
+    }
+    std::printf("frames %zu %zu connects %d components %zu complete %zu\n", report.hostFrames.size(),
+                report.boardFrames.size(), report.connects, started, whole);
     return 0;
 }

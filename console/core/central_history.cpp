@@ -35,6 +35,10 @@ CentralHistory::CentralHistory(TraceStore *store, const QString &url, QObject *p
     m_thread.start();
     m_state = Waiting;
     qInfo() << "Central history on; unshipped burns:" << m_store->unshippedCount();
+    // A build that cannot ship says so from the start, not at the first burn.
+    const QString unsupported = CentralLink::unsupportedReason();
+    if (!unsupported.isEmpty())
+        onFailed(unsupported);
     pickUp();
 }
 

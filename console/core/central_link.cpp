@@ -86,6 +86,11 @@ CentralLink::~CentralLink()
     close();
 }
 
+QString CentralLink::unsupportedReason()
+{
+    return QString();
+}
+
 bool CentralLink::open()
 {
     if (m_conn)

@@ -37,6 +37,10 @@ public:
     CentralLink(const CentralLink &) = delete;
     CentralLink &operator=(const CentralLink &) = delete;
 
+    // Empty where this build has a PostgreSQL client; otherwise why it cannot
+    // reach any server.
+    static QString unsupportedReason();
+
     // Connects when not connected, then creates the schema when missing.
     bool open();
     void close();

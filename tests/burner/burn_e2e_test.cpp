@@ -1,5 +1,6 @@
 // The real ZelBurner against boards of a farm, as the console starts it.
 #include "farm_harness.h"
+#include "report_protocol.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -257,14 +258,15 @@ TEST_F(BurnE2E, WithoutAListenerTheBurnStillCompletes)
     EXPECT_TRUE(workerLog(QStringLiteral("1:1")).contains(QStringLiteral("successfully!")));
 }
 
-TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerUntilEachReportIsHandled)
+TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerAtItsNextReportAndUntilItsResultIsHandled)
 {
     // A board without trace information is burned all the same.
     startFarm({"--board", "1:1", "upgrade=1", "traceinfo="});
-    // While a report is being handled the worker must not move: the board
-    // receives no byte and the worker does not end, however long it takes.
+    // While a progress report is being handled the worker may send the next
+    // chunk, but no further report: it is at most one chunk ahead of what
+    // the console shows. While its result is being handled it does not end.
     struct Handling {
-        quint64 receivedBefore;
+        ReceivedReport report;
         quint64 receivedAfter;
         bool workerAlive;
     };
@@ -275,21 +277,25 @@ TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerUntilEachReportIsHandled)
             sum += fwc.received;
         return sum;
     };
-    setWhileHandling([&](const ReceivedReport &) {
-        const quint64 before = receivedByBoard();
+    setWhileHandling([&](const ReceivedReport &report) {
         QThread::msleep(300);
-        handled.push_back({before, receivedByBoard(), processIsRunning(workerPid())});
+        handled.push_back({report, receivedByBoard(), processIsRunning(workerPid())});
     });
-    const QString image = writeImage(singleImage(3 * 1024 * 1024));
+    constexpr quint64 kChunk = 1024 * 1024;
+    const QString image = writeImage(singleImage(3 * kChunk));
     const WorkerRun run = runWorker(0, image, QStringLiteral("1:1"));
     expectOneResultLast(run, 1);
-    // Five reports (0, three chunks, result), each one a pause of the worker.
+    // Five reports (0, three chunks, result), in order.
     ASSERT_EQ(handled.size(), 5u);
-    for (size_t i = 0; i < handled.size(); ++i) {
-        EXPECT_EQ(handled[i].receivedBefore, handled[i].receivedAfter) << "report " << i;
+    for (size_t i = 0; i + 1 < handled.size(); ++i) {
+        EXPECT_EQ(handled[i].report.kind, ReportProgress) << "report " << i;
+        EXPECT_EQ(quint64(handled[i].report.value), i * kChunk) << "report " << i;
+        EXPECT_LE(handled[i].receivedAfter, (i + 1) * kChunk) << "report " << i;
         EXPECT_TRUE(handled[i].workerAlive) << "report " << i;
     }
-    EXPECT_EQ(handled.back().receivedAfter, 3u * 1024 * 1024);
+    EXPECT_EQ(handled.back().report.kind, ReportResult);
+    EXPECT_EQ(handled.back().receivedAfter, 3u * kChunk);
+    EXPECT_TRUE(handled.back().workerAlive);
     EXPECT_TRUE(run.traces.empty());
 }
 

@@ -152,6 +152,103 @@ TEST_F(ReportChannelTest, ReportsArriveInOrderAndTheSenderWaitsForTheHandler)
     EXPECT_GE(elapsed.load(), 150);
 }
 
+TEST_F(ReportChannelTest, PostedProgressGoesOnAtOnceAndTheNextReportWaitsForItsAnswer)
+{
+    ReportReceiver receiver(QStringLiteral("title P"));
+    ASSERT_TRUE(receiver.listen());
+    QList<Received> received;
+    QObject::connect(&receiver, &ReportReceiver::reportReceived,
+                     [&](quint32 kind, const QByteArray &payload) {
+                         QThread::msleep(300);  // a busy console
+                         received.append({kind, payload});
+                     });
+
+    std::atomic<int> stage{0};
+    std::atomic<qint64> postMs{0};
+    ReportDelivery posted = ReportDelivery::NoConsole;
+    ReportDelivery result = ReportDelivery::NoConsole;
+    std::thread sender([&] {
+        QElapsedTimer clock;
+        clock.start();
+        posted = postReport(QStringLiteral("title P"), 1, QByteArray("ZEL_3#10_TOOL"), kWaitMs);
+        postMs = clock.elapsed();
+        stage = 1;
+        result = deliverReport(QStringLiteral("title P"), 4, QByteArray("ZEL_3#1_TOOL"), kWaitMs);
+        stage = 2;
+    });
+    spin([&] { return stage == 2; });
+    sender.join();
+
+    EXPECT_EQ(posted, ReportDelivery::Sent);
+    EXPECT_LT(postMs.load(), 300);
+    // The result waited for the progress before it, and both arrived in order.
+    EXPECT_EQ(result, ReportDelivery::Handled);
+    ASSERT_EQ(received.size(), 2);
+    EXPECT_EQ(received[0].payload, QByteArray("ZEL_3#10_TOOL"));
+    EXPECT_EQ(received[1].payload, QByteArray("ZEL_3#1_TOOL"));
+}
+
+TEST_F(ReportChannelTest, ASenderKeepsOneConnectionAndFindsARestartedConsole)
+{
+    const QString title = QStringLiteral("title K");
+    // A console that answers records on the first connection only: a sender
+    // that connected anew for a report would wait in vain.
+    const sockaddr_un addr = socketAddress(title);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr *>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    // It ends after five answers, closing its connection as its process would.
+    std::atomic<int> answered{0};
+    std::thread console([&] {
+        const int conn = ::accept(listener, nullptr, nullptr);
+        ReportRecordReader record;
+        char byte;
+        while (conn >= 0 && answered < 5 && ::recv(conn, &byte, 1, 0) == 1) {
+            record.append(&byte, 1);
+            if (record.state() != ReportRecordReader::Incomplete) {
+                record = ReportRecordReader();
+                const char ack = 1;
+                ::send(conn, &ack, 1, MSG_NOSIGNAL);
+                ++answered;
+            }
+        }
+        if (conn >= 0)
+            ::close(conn);
+        ::close(listener);
+    });
+
+    // The sender is a worker's burn thread: its reports, then a console
+    // restarted under the same title.
+    std::vector<ReportDelivery> results;
+    std::atomic<int> phase{0};
+    std::thread worker([&] {
+        for (int i = 0; i < 5; ++i)
+            results.push_back(deliverReport(title, 1, QByteArray("ZEL_0#1_TOOL"), 3000));
+        phase = 1;
+        while (phase != 2)
+            QThread::msleep(5);
+        results.push_back(deliverReport(title, 4, QByteArray("ZEL_0#1_TOOL"), kWaitMs));
+        phase = 3;
+    });
+    spin([&] { return phase == 1; });
+    console.join();
+    EXPECT_EQ(answered, 5);
+    ReportReceiver restarted(title);
+    EXPECT_TRUE(restarted.listen());
+    QList<Received> received;
+    QObject::connect(&restarted, &ReportReceiver::reportReceived,
+                     [&](quint32 kind, const QByteArray &payload) { received.append({kind, payload}); });
+    phase = 2;
+    spin([&] { return phase == 3; });
+    worker.join();
+
+    ASSERT_EQ(results.size(), 6u);
+    for (const ReportDelivery r : results)
+        EXPECT_EQ(r, ReportDelivery::Handled);
+    ASSERT_EQ(received.size(), 1);
+    EXPECT_EQ(received[0].kind, 4u);
+}
+
 TEST_F(ReportChannelTest, WithoutAListenerReportsAreDroppedAtOnce)
 {
     QElapsedTimer clock;

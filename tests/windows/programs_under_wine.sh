@@ -4,10 +4,13 @@
 #   programs_under_wine.sh SCENARIO WIN_BUILD LINUX_BUILD OUT VERSION
 # SCENARIO:
 #   console    the console starts, shows its burn page (OUT/burn_page.png),
-#              writes its log and creates data.db
+#              writes its log (which says the central history is not
+#              supported) and creates data.db; a second start is refused
 #   burn       4 farm boards plugged after the console started are burned by
 #              Windows workers: 4 history rows, counters 4/4, a log per burn
 #   zelflash   zelflash.exe burns a farm board over USB
+#   zelflash_serial  zelflash.exe burns the virtual serial board over the COM
+#              port wine maps to its pseudo-terminal
 #   installer  VeldmarkSetup-VERSION.exe installs silently, the installed
 #              console starts, the uninstaller removes the programs and keeps
 #              the user's data
@@ -47,6 +50,14 @@ start_farm() {  # start_farm [farm options]: ZEL_VBOARD_FARM for the Windows sid
 }
 farm() { "$linux/vboard/vboard-farm" --socket "$farm_socket" "$@"; }
 
+holds_whole_image() {  # holds_whole_image PORT: every component the farm board at PORT took is whole
+  farm received "$1" > "$out/received-$1.txt"
+  fwcs=$(grep -c ' size=' "$out/received-$1.txt" || true)
+  local whole
+  whole=$(grep ' size=' "$out/received-$1.txt" | grep -c ' complete' || true)
+  [ "$fwcs" -gt 0 ] && [ "$fwcs" = "$whole" ] || fail "the board at $1 holds $whole whole components of $fwcs"
+}
+
 windows_path() { echo "Z:${1//\//\\}"; }
 
 # wait_for SECONDS COMMAND...: true once COMMAND succeeds.
@@ -73,32 +84,48 @@ start_console() {  # start_console FOLDER PROGRAM: the console working in FOLDER
 
 screenshot() { QT_QPA_PLATFORM=xcb "$linux/tools/console_probe/console_probe" screenshot "$1"; }
 
-sample_image() {
-  # shellcheck source=../../scripts/sample_image.sh
-  . "$(dirname "$0")/../../scripts/sample_image.sh"
-  sample_image "$linux/tools/zelimg/zelimg" "$out/image/sample.img" 262144 1048576 >/dev/null
+# shellcheck source=../../scripts/sample_image.sh
+. "$(dirname "$0")/../../scripts/sample_image.sh"
+sample() {  # sample KERNEL ROOTFS: OUT/image/sample.img with parts of these sizes
+  sample_image "$linux/tools/zelimg/zelimg" "$out/image/sample.img" "$1" "$2" >/dev/null
 }
 
 case "$scenario" in
 console)
   start_farm  # no boards: a line PC before the first one is plugged
+  # A site's central history, which this build cannot reach: said in the log.
+  printf '[central]\r\nurl=postgresql://history.example.invalid/line\r\n' > "$out/work/Veldmark.ini"
   start_console "$out/work" "$out/app/Veldmark.exe"
   sleep 2
   screenshot "$out/burn_page.png"
   wait_for 30 test -f "$out/work/data.db" || fail "no data.db in the working folder"
   ls "$out"/work/log/*/main.log >/dev/null 2>&1 || fail "no main.log under log/"
   grep -q . "$out"/work/log/*/main.log || fail "the console's log is empty"
-  echo "console: window, $(du -h "$out/burn_page.png" | cut -f1) screenshot, log and data.db in place"
+  grep -q 'Central history: "not supported on this build"' "$out"/work/log/*/main.log ||
+    fail "the log does not say that the central history is not supported"
+  # A second console, even in another folder, is refused and touches nothing.
+  mkdir -p "$out/second"
+  (cd "$out/second" && exec "$wine" "$out/app/Veldmark.exe" > "$out/second.out" 2>&1) &
+  second=$!
+  refused() { grep -q 'another console already runs' "$out/second.out"; }
+  wait_for 60 refused || { cat "$out/second.out" >&2; fail "the second console was not refused"; }
+  sleep 1
+  screenshot "$out/second_start.png"
+  kill "$second" 2>/dev/null || true   # it waits on its notice until someone reads it
+  [ -z "$(ls -A "$out/second")" ] || fail "the refused console wrote into its folder: $(ls -A "$out/second")"
+  kill -0 "$console_pid" || fail "the first console ended"
+  echo "console: window, $(du -h "$out/burn_page.png" | cut -f1) screenshot, log and data.db in place; a second start refused"
   ;;
 
 burn)
-  sample_image
+  sample 262144 1048576
   start_farm
   # As the console's file dialog stores it: drive letter and forward slashes.
   printf '[common]\r\nimage_path=Z:%s\r\n' "$out/image/sample.img" > "$out/work/Veldmark.ini"
-  coproc NOTIFY { exec "$wine" "$win/vusb/vboard-notify.exe"; }
+  coproc NOTIFY { exec "$wine" "$win/vusb/vboard-notify.exe" 2> "$out/notify.err"; }
   read -r -t 120 word <&"${NOTIFY[0]}" || true
-  [ "$word" = ready ] || fail "the device-change notifier did not subscribe to the farm"
+  word=${word%$'\r'}  # a Windows program's text output ends its lines with CR LF
+  [ "$word" = ready ] || { cat "$out/notify.err" >&2; fail "the device-change notifier did not subscribe to the farm"; }
   start_console "$out/work" "$out/app/Veldmark.exe"
   # The console looks at the bus on device changes only: the boards come after it.
   sleep 3
@@ -111,32 +138,49 @@ burn)
   fi
   sleep 2
   screenshot "$out/burn_done.png"
-  "$linux/tools/console_probe/console_probe" summary "$out/work" | tee "$out/summary.txt"
+  # It exits non-zero when a burn failed: the checks below say which way.
+  "$linux/tools/console_probe/console_probe" summary "$out/work" > "$out/summary.txt" || true
+  cat "$out/summary.txt"
   grep -q '^counters: total 4, succeeded 4, failed 0$' "$out/summary.txt" || fail "counters are not 4/4/0"
-  [ "$(grep -c ' succeeded ' "$out/summary.txt")" = 4 ] || fail "not 4 successful history rows"
+  [ "$(grep -cE '^[0-9]+ +[^ ]+ +succeeded ' "$out/summary.txt")" = 4 ] || fail "not 4 successful history rows"
   logs=$(find "$out/work/log" -name '*.log' ! -name main.log | wc -l)
   [ "$logs" = 4 ] || fail "$logs burn logs instead of 4"
+  # What the console reports, the boards hold.
+  for port in 1 2 3 4; do holds_whole_image 1:$port; done
   ;;
 
 zelflash)
-  sample_image
+  sample 262144 1048576
   start_farm --boards 1
   "$wine" "$out/app/zelflash.exe" burn "$(windows_path "$out/image/sample.img")" > "$out/zelflash.out" 2>&1 ||
     { cat "$out/zelflash.out" >&2; fail "zelflash.exe failed"; }
   cat "$out/zelflash.out"
-  farm received 1:1 > "$out/received.txt"
-  fwcs=$(grep -c ' size=' "$out/received.txt" || true)
-  whole=$(grep ' size=' "$out/received.txt" | grep -c ' complete' || true)
-  [ "$fwcs" -gt 0 ] && [ "$fwcs" = "$whole" ] || fail "the board holds $whole whole components of $fwcs"
-  echo "zelflash: $whole components arrived whole"
+  holds_whole_image 1:1
+  echo "zelflash: $fwcs components arrived whole"
+  ;;
+
+zelflash_serial)
+  # 115200 baud: a small image, burnt by a board already in upgrade mode.
+  sample 8192 16384
+  start_farm  # the USB side with no boards, as on a bench with only a serial line
+  "$(dirname "$0")/serial_under_wine.sh" "$linux/vboard/vboard-serial" \
+    "$out/app/zelflash.exe" burn -p '{port}' "$(windows_path "$out/image/sample.img")" \
+    > "$out/zelflash.out" 2>&1 || { cat "$out/zelflash.out" >&2; fail "zelflash.exe failed over the COM port"; }
+  cat "$out/zelflash.out"
+  read -r started whole < <(sed -n 's/^board side: .* components \([0-9]*\) complete \([0-9]*\)$/\1 \2/p' "$out/zelflash.out")
+  [ "${started:-0}" -gt 0 ] && [ "$started" = "$whole" ] ||
+    fail "the serial board holds ${whole:-no} whole components of ${started:-none}"
+  echo "zelflash_serial: $whole components arrived whole over the COM port"
   ;;
 
 installer)
   setup=$win/VeldmarkSetup-$version.exe
   [ -f "$setup" ] || fail "no $setup"
-  "$wine" "$setup" /S || fail "the silent install failed"
   programs=$("$wine" winepath -u 'C:\Program Files\Veldmark' 2>/dev/null)
   data=$("$wine" winepath -u "$("$wine" cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')\\Veldmark" 2>/dev/null)
+  # The prefix outlives a run: what an earlier run left proves nothing.
+  rm -rf "$data"
+  "$wine" "$setup" /S || fail "the silent install failed"
   for f in Veldmark.exe ZelBurner.exe zelflash.exe zelimg.exe libusb-1.0.dll uninstall.exe driver/veldmark-winusb.inf; do
     [ -f "$programs/$f" ] || fail "$f is not installed"
   done
