@@ -27,8 +27,10 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -124,6 +126,7 @@ public:
     bool inProcessParallel();
     bool sharedBus(size_t mib);
     bool plugInLatency(int arrivals);
+    bool consoleUnderWorkers(int mib);
     // One line per goal: the figure, the goal and whether it was met.
     void printHeadlines() const;
 
@@ -607,6 +610,105 @@ bool Bench::plugInLatency(int arrivals)
     return ok;
 }
 
+// CPU time a running process has used so far, in seconds; -1 when it is gone.
+static double runningCpuS(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t end = text.rfind(')');
+    if (end == std::string::npos)
+        return -1;
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    long long user = 0, system = 0;
+    for (int i = 0; i <= 12 && fields >> field; ++i) {
+        if (i == 0 && field == "Z")
+            return -1;
+        if (i == 11)
+            user = std::stoll(field);
+        if (i == 12)
+            system = std::stoll(field);
+    }
+    return double(user + system) / double(sysconf(_SC_CLK_TCK));
+}
+
+bool Bench::consoleUnderWorkers(int mib)
+{
+    std::printf(
+        "### The console under its workers' reports\n\n"
+        "The real console (offscreen, 16 slots, an image of one %d MiB target selected) burns 16 "
+        "farm boards, each on a bus of its own, with its own workers, which report their progress "
+        "once per MiB; the console's CPU time is taken from the first board's first command to "
+        "the last board holding the whole image. Its workers and the farm share the machine's "
+        "cores with it, so the reports come at the pace the machine allows.\n\n",
+        mib);
+    std::printf("| workers | seconds | progress reports/s per worker | console CPU, %% of one core |\n");
+    std::printf("|---|---|---|---|\n");
+    const std::string home = m_scratch + "/console-load";
+    mkdir(home.c_str(), 0700);
+    mkdir((home + "/runtime").c_str(), 0700);
+    {
+        std::ofstream ini(home + "/Veldmark.ini");
+        ini << "[common]\nimage_path=" << image("target" + std::to_string(mib) + ".img")
+            << "\nmax_dev_count=16\ndev_column_count=2\n";
+    }
+    if (!m_farm.start({})) {
+        std::fprintf(stderr, "burn_bench: the farm did not start\n");
+        return false;
+    }
+    std::string reply;
+    std::vector<std::string> boards;
+    for (int bus = 1; bus <= 16; ++bus) {
+        boards.push_back(std::to_string(bus) + ":1");
+        if (!m_farm.command("plug board " + boards.back() + " upgrade=1 link=1", &reply)) {
+            m_farm.stop();
+            return false;
+        }
+    }
+    // The boards are there at its start: the console binds them all at once.
+    Child console;
+    if (!console.start({m_paths.console},
+                       environmentWith({{"ZEL_VBOARD_FARM", m_scratch + "/runtime/farm.sock"},
+                                        {"LD_LIBRARY_PATH", m_paths.vusbDir},
+                                        {"QT_QPA_PLATFORM", "offscreen"},
+                                        {"XDG_RUNTIME_DIR", home + "/runtime"}}),
+                       home, home + "/console.out")) {
+        m_farm.stop();
+        return false;
+    }
+    const long long imageBytes = (long long)mib << 20;
+    const auto waitAll = [&](const std::string &field, long long atLeast, double timeoutS) {
+        const double deadline = nowSeconds() + timeoutS;
+        for (const std::string &at : boards)
+            while (m_farm.stateField(at, field) < atLeast)
+                if (nowSeconds() > deadline || console.poll())
+                    return false;
+                else
+                    usleep(2000);
+        return true;
+    };
+    bool ok = waitAll("first_command_ns", 1, 20);
+    const double from = nowSeconds();
+    const double cpuFrom = runningCpuS(console.pid());
+    ok = ok && waitAll("fwc_bytes", imageBytes, 300);
+    const double seconds = nowSeconds() - from;
+    const double cpuTo = runningCpuS(console.pid());
+    console.kill();
+    m_farm.stop();
+    if (!ok || cpuFrom < 0 || cpuTo < 0) {
+        std::fprintf(stderr, "burn_bench: the console did not burn its 16 boards (see %s/console.out)\n",
+                     home.c_str());
+        return false;
+    }
+    const double percent = 100 * (cpuTo - cpuFrom) / seconds;
+    std::printf("| 16 | %s | %s | %s |\n\n", fixed(seconds, 2).c_str(),
+                fixed(mib / seconds, 1).c_str(), fixed(percent, 1).c_str());
+    headline("console CPU, 16 workers reporting, % of one core (" + fixed(mib / seconds, 0) +
+                 " reports/s each)",
+             percent, 1, "< 5", percent < 5);
+    return true;
+}
+
 std::map<std::string, std::string> Bench::localBoard(const std::string &options,
                                                      const std::string &report) const
 {
@@ -892,11 +994,13 @@ int main(int argc, char *argv[])
         printMachine(runs);
         ok = bench.prepare(quick);
         if (ok && quick)
-            ok = bench.sharedBus(16) && bench.plugInLatency(8) && bench.inProcessEfficiency(true);
+            ok = bench.sharedBus(16) && bench.plugInLatency(8) && bench.consoleUnderWorkers(64) &&
+                 bench.inProcessEfficiency(true);
         else {
             if (ok && !inProcessOnly)
                 ok = bench.hostCost() && bench.linkEfficiency() && bench.parallelScale() &&
-                     bench.sharedBus(64) && bench.plugInLatency(100) && bench.startUp();
+                     bench.sharedBus(64) && bench.plugInLatency(100) &&
+                     bench.consoleUnderWorkers(64) && bench.startUp();
             ok = ok && bench.inProcessEfficiency(false) && bench.inProcessHostCost() &&
                  bench.inProcessParallel();
         }

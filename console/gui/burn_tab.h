@@ -75,7 +75,7 @@ private:
     QLabel *m_recordNotice;
     CentralHistory *m_central;
     QLabel *m_centralState;
-    // Progress reaches the bars at the screen's pace, not once per report.
+    // Progress reaches the bars ten times a second, not once per report.
     QTimer *m_progressPace;
     QSet<int> m_progressDue;
 };
