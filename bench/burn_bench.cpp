@@ -127,6 +127,10 @@ public:
     bool sharedBus(size_t mib);
     bool plugInLatency(int arrivals);
     bool consoleUnderWorkers(int mib);
+    // A private folder for a real console (16 slots, image selected) and
+    // the console started there offscreen against the farm.
+    std::string consoleHome(const std::string &name, const std::string &imageName) const;
+    bool startConsole(const std::string &home, Child *console) const;
     // One line per goal: the figure, the goal and whether it was met.
     void printHeadlines() const;
 
@@ -499,6 +503,27 @@ bool Bench::sharedBus(size_t mib)
     return true;
 }
 
+std::string Bench::consoleHome(const std::string &name, const std::string &imageName) const
+{
+    const std::string home = m_scratch + "/" + name;
+    mkdir(home.c_str(), 0700);
+    mkdir((home + "/runtime").c_str(), 0700);
+    std::ofstream ini(home + "/Veldmark.ini");
+    ini << "[common]\nimage_path=" << image(imageName) << "\nmax_dev_count=16\ndev_column_count=2\n";
+    return home;
+}
+
+bool Bench::startConsole(const std::string &home, Child *console) const
+{
+    // Its own runtime directory: the report socket of this benchmark's batches is taken.
+    return console->start({m_paths.console},
+                          environmentWith({{"ZEL_VBOARD_FARM", m_scratch + "/runtime/farm.sock"},
+                                           {"LD_LIBRARY_PATH", m_paths.vusbDir},
+                                           {"QT_QPA_PLATFORM", "offscreen"},
+                                           {"XDG_RUNTIME_DIR", home + "/runtime"}}),
+                          home, home + "/console.out");
+}
+
 bool Bench::plugInLatency(int arrivals)
 {
     std::printf(
@@ -512,26 +537,13 @@ bool Bench::plugInLatency(int arrivals)
         "they hold the image, 0.5 s before the next wave.\n\n");
     std::printf("| boards per wave | arrivals | never started | p50 ms | p99 ms | max ms |\n");
     std::printf("|---|---|---|---|---|---|\n");
-    const std::string home = m_scratch + "/console";
-    mkdir(home.c_str(), 0700);
-    mkdir((home + "/runtime").c_str(), 0700);
-    {
-        std::ofstream ini(home + "/Veldmark.ini");
-        ini << "[common]\nimage_path=" << image("loader1.img")
-            << "\nmax_dev_count=16\ndev_column_count=2\n";
-    }
+    const std::string home = consoleHome("console", "loader1.img");
     if (!m_farm.start({})) {
         std::fprintf(stderr, "burn_bench: the farm did not start\n");
         return false;
     }
     Child console;
-    // Its own runtime directory: the report socket of this benchmark's batches is taken.
-    if (!console.start({m_paths.console},
-                       environmentWith({{"ZEL_VBOARD_FARM", m_scratch + "/runtime/farm.sock"},
-                                        {"LD_LIBRARY_PATH", m_paths.vusbDir},
-                                        {"QT_QPA_PLATFORM", "offscreen"},
-                                        {"XDG_RUNTIME_DIR", home + "/runtime"}}),
-                       home, home + "/console.out")) {
+    if (!startConsole(home, &console)) {
         m_farm.stop();
         return false;
     }
@@ -644,14 +656,7 @@ bool Bench::consoleUnderWorkers(int mib)
         mib);
     std::printf("| workers | seconds | progress reports/s per worker | console CPU, %% of one core |\n");
     std::printf("|---|---|---|---|\n");
-    const std::string home = m_scratch + "/console-load";
-    mkdir(home.c_str(), 0700);
-    mkdir((home + "/runtime").c_str(), 0700);
-    {
-        std::ofstream ini(home + "/Veldmark.ini");
-        ini << "[common]\nimage_path=" << image("target" + std::to_string(mib) + ".img")
-            << "\nmax_dev_count=16\ndev_column_count=2\n";
-    }
+    const std::string home = consoleHome("console-load", "target" + std::to_string(mib) + ".img");
     if (!m_farm.start({})) {
         std::fprintf(stderr, "burn_bench: the farm did not start\n");
         return false;
@@ -667,12 +672,7 @@ bool Bench::consoleUnderWorkers(int mib)
     }
     // The boards are there at its start: the console binds them all at once.
     Child console;
-    if (!console.start({m_paths.console},
-                       environmentWith({{"ZEL_VBOARD_FARM", m_scratch + "/runtime/farm.sock"},
-                                        {"LD_LIBRARY_PATH", m_paths.vusbDir},
-                                        {"QT_QPA_PLATFORM", "offscreen"},
-                                        {"XDG_RUNTIME_DIR", home + "/runtime"}}),
-                       home, home + "/console.out")) {
+    if (!startConsole(home, &console)) {
         m_farm.stop();
         return false;
     }
