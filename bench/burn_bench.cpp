@@ -1,13 +1,14 @@
 // burn_bench: whole-process benchmarks of the ZelBurner worker against the
 // board farm, printed as Markdown tables (see README.md, "Benchmarks").
 //
-//   burn_bench [--runs N] [--in-process | --quick] [--burner PATH] [--flasher PATH]
-//              [--farm PATH] [--vusb DIR]
+//   burn_bench [--runs N] [--in-process | --quick | --only SECTION] [--burner PATH]
+//              [--flasher PATH] [--farm PATH] [--vusb DIR]
 //
 // --in-process measures only on the in-process harness: every measured
 // process serves its own board through the test library (ZEL_VBOARD_LOCAL),
 // with no socket between host and board. --quick measures once, on smaller
-// images, only what the headline ratios need.
+// images, only what the headline ratios need. --only measures one section of
+// the full run: plug-in, console or worker-overhead (N runs each).
 //
 // Every figure is the median of N runs (default 5) measured in this one
 // invocation; ratios compare figures of the same invocation.
@@ -929,8 +930,8 @@ void printMachine(int runs)
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: burn_bench [--runs N] [--in-process | --quick] [--burner PATH] "
-                 "[--flasher PATH] [--farm PATH] [--vusb DIR]\n");
+                 "usage: burn_bench [--runs N] [--in-process | --quick | --only plug-in|console|"
+                 "worker-overhead] [--burner PATH] [--flasher PATH] [--farm PATH] [--vusb DIR]\n");
     return 2;
 }
 } // namespace
@@ -945,6 +946,7 @@ int main(int argc, char *argv[])
     int runs = 5;
     bool inProcessOnly = false;
     bool quick = false;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--in-process" || option == "--quick") {
@@ -954,7 +956,9 @@ int main(int argc, char *argv[])
         if (i + 1 >= argc)
             return usage();
         const std::string value = argv[++i];
-        if (option == "--runs")
+        if (option == "--only")
+            only = value;
+        else if (option == "--runs")
             runs = std::atoi(value.c_str());
         else if (option == "--burner")
             paths.burner = value;
@@ -967,7 +971,8 @@ int main(int argc, char *argv[])
         else
             return usage();
     }
-    if (runs < 1 || (quick && inProcessOnly))
+    if (runs < 1 || int(quick) + int(inProcessOnly) + int(!only.empty()) > 1 ||
+        (!only.empty() && only != "plug-in" && only != "console" && only != "worker-overhead"))
         return usage();
     if (quick)
         runs = 1;
@@ -992,8 +997,15 @@ int main(int argc, char *argv[])
     {
         Bench bench(paths, runs, scratch);
         printMachine(runs);
-        ok = bench.prepare(quick);
-        if (ok && quick)
+        ok = bench.prepare(quick || !only.empty());
+        if (ok && only == "plug-in")
+            ok = bench.plugInLatency(100);
+        else if (ok && only == "console")
+            for (int r = 0; r < runs && ok; ++r)
+                ok = bench.consoleUnderWorkers(64);
+        else if (ok && only == "worker-overhead")
+            ok = bench.inProcessEfficiency(true);
+        else if (ok && quick)
             ok = bench.sharedBus(16) && bench.plugInLatency(8) && bench.consoleUnderWorkers(64) &&
                  bench.inProcessEfficiency(true);
         else {

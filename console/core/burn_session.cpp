@@ -89,6 +89,10 @@ void BurnSession::rescan(const QVector<BoardSighting> &boards)
     checks.opens = [this](const QString &port) { return opens(port); };
     m_refusedNow.clear();
     const QVector<int> bound = rebindSlots(m_slots, m_mapping, m_sightings, boards, checks);
+    // A board waits for its worker: every worker starts before anything is
+    // shown or stored, the slots are shown below.
+    for (int slot : bound)
+        launchWorker(slot);
     if (m_refusedNow != m_refused) {
         m_refused = m_refusedNow;
         emit refusedBoardsChanged();
@@ -105,8 +109,6 @@ void BurnSession::rescan(const QVector<BoardSighting> &boards)
             bound.contains(i))
             emit slotChanged(i);
     }
-    for (int slot : bound)
-        startBurn(slot);
 }
 
 bool BurnSession::loadImage(const QString &path)
@@ -150,23 +152,29 @@ bool BurnSession::loadImage(const QString &path)
 
 void BurnSession::startBurn(int slot)
 {
+    if (launchWorker(slot))
+        emit slotChanged(slot);
+}
+
+bool BurnSession::launchWorker(int slot)
+{
     if (m_imagePath.isEmpty() || m_burningDisabled)
-        return;
+        return false;
     if (!QFileInfo::exists(m_imagePath)) {
         emit imageFileMissing(true);
-        return;
+        return false;
     }
     emit imageFileMissing(false);
     emit selectionEnabled(false);
     if (slot < 0 || slot >= m_slots.size() || m_slots[slot].state != SlotLinked ||
         m_launcher->isRunning(slot))
-        return;
+        return false;
     SlotRecord &record = m_slots[slot];
     record.imageName = m_imageName;
     record.startTime = QDateTime::currentDateTime();
     record.boardTrace.clear();
-    emit slotChanged(slot);
     m_launcher->start(slot, m_imagePath, record.portText, record.startTime.toSecsSinceEpoch());
+    return true;
 }
 
 void BurnSession::handleReport(quint32 kind, const QByteArray &payload, qint64 senderPid)

@@ -90,6 +90,9 @@ signals:
     void refusedBoardsChanged();
 
 private:
+    // Starts the slot's worker without showing the slot; false when it
+    // cannot start now.
+    bool launchWorker(int slot);
     void setState(int slot, int state);
     void countResult(int slot, bool success);
     void showResult(int slot, const HistoryRecord &row, bool success, bool kept,

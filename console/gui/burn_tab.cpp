@@ -236,7 +236,11 @@ void BurnTab::showImage()
 
 void BurnTab::showImageFileMissing(bool missing)
 {
-    m_imgPath->setStyleSheet(missing ? QStringLiteral("color: red;") : QString());
+    // Told at every burn start, while the next boards wait for their
+    // workers: a style sheet set anew polishes the field again.
+    const QString style = missing ? QStringLiteral("color: red;") : QString();
+    if (m_imgPath->styleSheet() != style)
+        m_imgPath->setStyleSheet(style);
     m_imgPath->setToolTip(missing ? QStringLiteral("镜像文件不存在或已被删除，请重新选择镜像文件")
                                   : QString());
 }
