@@ -48,6 +48,11 @@ private:
     // begun). Every whole record is handed on and answered; the connection
     // ends when its sender closes it.
     bool readFrom(Connection *connection);
+    // Whether a record is owed now (see readFrom); starts the deadline of one begun.
+    bool owesRecord(Connection *connection);
+    // Hands the connection's whole record on and answers it; false when the
+    // handler ended the connection.
+    bool handOn(Connection *connection);
     void drop(Connection *connection);
     void stop();
 

@@ -188,7 +188,13 @@ void ReportReceiver::acceptPending()
         // Looked up by id: a signal that comes after the connection ended does nothing.
         connect(connection->notifier, &QSocketNotifier::activated, this, [this, id] {
             const auto it = m_connections.find(id);
-            if (it != m_connections.end() && !it->second->handed)
+            if (it == m_connections.end())
+                return;
+            // Woken while its record is still with the handler (which runs an
+            // event loop): quiet until the record is answered.
+            if (it->second->handed)
+                it->second->notifier->setEnabled(false);
+            else
                 readFrom(it->second.get());
         });
         connect(connection->deadline, &QTimer::timeout, this, [this, id] {
@@ -226,50 +232,63 @@ void ReportReceiver::readEarlierFrom(qint64 senderPid, quint64 beforeId)
 
 bool ReportReceiver::readFrom(Connection *connection)
 {
-    const quint64 id = connection->id;
+    // As much as has come, records past the first included: a worker's record
+    // usually comes whole, in one read, and one wake-up per report is what
+    // the console pays for it.
     char buffer[512];
     for (;;) {
-        while (connection->record.state() == ReportRecordReader::Incomplete) {
-            const int wanted =
-                std::min(connection->record.missing(), static_cast<int>(sizeof(buffer)));
-            const ssize_t n = ::recv(connection->fd, buffer, static_cast<size_t>(wanted), 0);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // The rest comes later; a record begun must come whole in time.
-                if (connection->record.started() && !connection->deadline->isActive())
-                    connection->deadline->start(kRecordDeadlineMs);
-                return connection->record.started() || !connection->answered;
-            }
-            if (n <= 0) {
-                drop(connection);  // the sender is done, or gone before its record was whole
+        const ssize_t n = ::recv(connection->fd, buffer, sizeof(buffer), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return owesRecord(connection);
+        if (n <= 0) {
+            drop(connection);  // the sender is done, or gone before its record was whole
+            return false;
+        }
+        for (int used = 0; used < n;) {
+            used += connection->record.append(buffer + used, static_cast<int>(n) - used);
+            if (connection->record.state() == ReportRecordReader::Invalid) {
+                drop(connection);
                 return false;
             }
-            connection->record.append(buffer, static_cast<int>(n));
+            if (connection->record.state() == ReportRecordReader::Complete && !handOn(connection))
+                return false;
         }
-        if (connection->record.state() == ReportRecordReader::Invalid) {
-            drop(connection);
-            return false;
-        }
-        // Nothing more to read or to time out while the handler runs.
-        connection->notifier->setEnabled(false);
-        connection->deadline->stop();
-        connection->handed = true;
-        const ReportRecordReader record = std::move(connection->record);
-        connection->record = ReportRecordReader();
-        emit reportReceived(record.kind(), record.payload(), connection->senderPid);
-        // The handler may have stopped the receiver, and the connection with it.
-        const auto it = m_connections.find(id);
-        if (it == m_connections.end())
-            return false;
-        // Only now may the worker go on: the report has been handled. The
-        // worker may keep the connection for its next report.
-        const char ack = 1;
-        ::send(connection->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
-        connection->handed = false;
-        connection->answered = true;
-        connection->notifier->setEnabled(true);
+        // A short read took all the sender had sent.
+        if (static_cast<size_t>(n) < sizeof(buffer))
+            return owesRecord(connection);
     }
+}
+
+bool ReportReceiver::owesRecord(Connection *connection)
+{
+    // The rest comes later; a record begun must come whole in time.
+    if (connection->record.started() && !connection->deadline->isActive())
+        connection->deadline->start(kRecordDeadlineMs);
+    return connection->record.started() || !connection->answered;
+}
+
+bool ReportReceiver::handOn(Connection *connection)
+{
+    const quint64 id = connection->id;
+    connection->deadline->stop();
+    connection->handed = true;
+    const ReportRecordReader record = std::move(connection->record);
+    connection->record = ReportRecordReader();
+    emit reportReceived(record.kind(), record.payload(), connection->senderPid);
+    // The handler may have stopped the receiver, and the connection with it.
+    if (m_connections.find(id) == m_connections.end())
+        return false;
+    // Only now may the worker go on: the report has been handled. The
+    // worker may keep the connection for its next report.
+    const char ack = 1;
+    ::send(connection->fd, &ack, 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+    connection->handed = false;
+    connection->answered = true;
+    if (!connection->notifier->isEnabled())
+        connection->notifier->setEnabled(true);
+    return true;
 }
 
 void ReportReceiver::drop(Connection *connection)

@@ -72,18 +72,19 @@ bool WorkerLauncher::start(int slot, const QString &imagePath, const QString &po
             });
     auto *silence = new QTimer(this);
     silence->setSingleShot(true);
-    silence->setInterval(SettingsStore::instance()->workerSilenceSeconds() * 1000);
+    const int silenceMs = SettingsStore::instance()->workerSilenceSeconds() * 1000;
     connect(silence, &QTimer::timeout, this, [this, slot] { onSilence(slot); });
     m_workers[slot] = Worker();
     m_workers[slot].process = process;
     m_workers[slot].silence = silence;
+    m_workers[slot].silenceMs = silenceMs;
     process->start(workerProgram(), workerArguments(slot, imagePath, port, startSeconds));
     // Still ours: a failed start may have released it already.
     if (m_workers[slot].process == process && process->processId() > 0) {
         m_workers[slot].pid = process->processId();
         m_tie.adopt(process);
         m_workers[slot].silentFor.start();
-        silence->start();
+        silence->start(silenceMs);
     }
     return true;
 }
@@ -103,10 +104,9 @@ bool WorkerLauncher::acceptReport(int slot, qint64 senderPid)
     if (senderPid != 0 && senderPid != worker.pid)
         return false;
     ++worker.reports;
-    if (worker.silence->isActive()) {
-        worker.silentFor.start();
-        worker.silence->start();
-    }
+    // The silence timer is not set anew at every report (tens a second from
+    // each worker): once due, it looks how long the worker has been silent.
+    worker.silentFor.start();
     return true;
 }
 
@@ -147,25 +147,36 @@ void WorkerLauncher::onSilence(int slot)
 {
     if (!isRunning(slot))
         return;
+    // Reported since the timer was set: silent only a full time after that report.
+    const qint64 silentMs = m_workers[slot].silentFor.elapsed();
+    const int silenceMs = m_workers[slot].silenceMs;
+    if (silentMs < silenceMs) {
+        m_workers[slot].silence->start(silenceMs - int(silentMs));
+        return;
+    }
     // A console that was stopped or busy finds its timers due at once: what
     // the worker sent meanwhile counts before it is taken for silent.
     const quint64 before = m_workers[slot].reports;
     readPendingReports();
-    if (!isRunning(slot) || m_workers[slot].reports != before)
+    if (!isRunning(slot))
         return;
     Worker &worker = m_workers[slot];
+    if (worker.reports != before) {
+        worker.silence->start(silenceMs);
+        return;
+    }
     // Due long ago: this console stood still itself, and the worker's
     // reports may still be on their way in. It gets a full time of its own.
-    if (worker.silentFor.elapsed() > worker.silence->interval() + kLateSilenceMs) {
+    if (worker.silentFor.elapsed() > silenceMs + kLateSilenceMs) {
         worker.silentFor.start();
-        worker.silence->start();
+        worker.silence->start(silenceMs);
         return;
     }
     qCritical().noquote() << QStringLiteral("Burn process of slot %1 (pid %2) sent no report for "
                                             "%3 s; ending it")
                                  .arg(slot)
                                  .arg(worker.pid)
-                                 .arg(worker.silence->interval() / 1000);
+                                 .arg(silenceMs / 1000);
     worker.process->kill();
 }
 

@@ -64,6 +64,7 @@ private:
         bool resultSeen = false;
         quint64 reports = 0;  // reports acted on
         QTimer *silence = nullptr;
+        int silenceMs = 0;  // how long it may stay silent
         QElapsedTimer silentFor;  // since the last report, or since the start
     };
     QVector<Worker> m_workers;
