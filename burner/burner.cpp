@@ -25,6 +25,10 @@
 
 namespace {
 constexpr qint64 kChunkLogIntervalMs = 1000;
+// The console paints a slot's bar ten times a second: progress reported more
+// often (a chunk takes 20 ms at USB 2.0 speed) wakes it for nothing, sixteen
+// workers at once.
+constexpr qint64 kProgressReportIntervalMs = 100;
 
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
@@ -104,6 +108,9 @@ void Burner::run()
     } else {
         reportBoardTrace();
         success = burnAll(file);
+        // A failed burn shows how far it got, also when that was not reported yet.
+        if (!success && m_bytesSent != m_bytesReported)
+            report(ReportProgress, m_slotIndex, m_bytesSent);
     }
 
     report(ReportResult, m_slotIndex, success ? 1 : 0);
@@ -145,7 +152,9 @@ bool Burner::burnAll(std::FILE *file)
     const QString board = m_link->name();
 
     report(ReportProgress, m_slotIndex, 0);
+    m_sinceProgressReport.start();
     m_bytesSent = 0;
+    m_bytesReported = 0;
     for (int i = 0; i < count; ++i) {
         QMutexLocker locker(&m_lock);
         const fwc_meta &entry = records[i];
@@ -231,7 +240,8 @@ bool Burner::burnComponent(const fwc_meta &entry, const unsigned char *wire, con
             qDebug() << " Dev" << board << "Send chunk" << k << "of" << chunks << "...";
             sinceChunkLogged.start();
         }
-        if (!readChunk(file, buffer.get(), chunk) || !sendChunk(buffer.get(), chunk)) {
+        if (!readChunk(file, buffer.get(), chunk) ||
+            !sendChunk(buffer.get(), chunk, k + 1 == chunks && rest == 0)) {
             qCritical() << " Dev" << board << "Stopped at chunk" << k << "of" << chunks;
             return false;
         }
@@ -244,7 +254,7 @@ bool Burner::burnComponent(const fwc_meta &entry, const unsigned char *wire, con
         const auto padded = static_cast<quint32>(zelupg_fwc_padded_length(rest, blockSize));
         std::memset(buffer.get() + rest, 0, padded - rest);
         qDebug() << " Dev" << board << "Send the rest data" << padded;
-        if (!sendChunk(buffer.get(), padded))
+        if (!sendChunk(buffer.get(), padded, true))
             return false;
     }
 
@@ -267,18 +277,17 @@ bool Burner::readChunk(std::FILE *file, unsigned char *buffer, quint32 length)
     return true;
 }
 
-bool Burner::sendChunk(const unsigned char *buffer, quint32 length)
+bool Burner::sendChunk(const unsigned char *buffer, quint32 length, bool endsComponent)
 {
     if (!m_link->send(buffer, length)) {
         qCritical() << " Dev" << m_link->name() << "Failed to send" << length;
         return false;
     }
     m_bytesSent += length;
-    reportProgress();
+    if (endsComponent || m_sinceProgressReport.elapsed() >= kProgressReportIntervalMs) {
+        report(ReportProgress, m_slotIndex, m_bytesSent);
+        m_bytesReported = m_bytesSent;
+        m_sinceProgressReport.start();
+    }
     return true;
-}
-
-void Burner::reportProgress()
-{
-    report(ReportProgress, m_slotIndex, m_bytesSent);
 }

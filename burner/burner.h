@@ -3,6 +3,7 @@
 // the image, run() sends every component and ends with exactly one result
 // report.
 
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QString>
 
@@ -36,8 +37,8 @@ private:
     bool burnComponent(const fwc_meta &entry, const unsigned char *wire, const fwc_meta *next,
                        std::FILE *file);
     bool readChunk(std::FILE *file, unsigned char *buffer, quint32 length);
-    bool sendChunk(const unsigned char *buffer, quint32 length);
-    void reportProgress();
+    // endsComponent: the component's last chunk, whose progress is always reported.
+    bool sendChunk(const unsigned char *buffer, quint32 length, bool endsComponent);
 
     QMutex m_lock;
     std::unique_ptr<FirmwareImage> m_image;
@@ -46,4 +47,6 @@ private:
     bool m_ready = false;
     // Bytes handed to the board, padding included: images pass 4 GiB.
     quint64 m_bytesSent = 0;
+    quint64 m_bytesReported = 0;
+    QElapsedTimer m_sinceProgressReport;
 };

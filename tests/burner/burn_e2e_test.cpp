@@ -121,7 +121,10 @@ TEST_F(BurnE2E, FullBurnPutsEveryComponentOnTheBoardAndReportsInOrder)
 
 TEST_F(BurnE2E, ChunksAreWholeBlocksAndTheRestIsPaddedWithZeros)
 {
-    startFarm({"--board", "1:1", "--board", "1:2", "--board", "1:4", "upgrade=1", "block=3000"});
+    // A slow bus (5 MB/s): each chunk takes longer than the worker's progress
+    // pace, so every chunk's end is reported.
+    startFarm({"--board", "1:1", "--board", "1:2", "--board", "1:4", "upgrade=1", "block=3000",
+               "link=1", "bus_mbps=40"});
     farm("set 1:2 block=512");
     farm("set 1:4 block=512");
 
@@ -265,6 +268,7 @@ TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerAtItsNextReportAndUntilItsResultIsHan
     // While a progress report is being handled the worker may send the next
     // chunk, but no further report: it is at most one chunk ahead of what
     // the console shows. While its result is being handled it does not end.
+    // Progress goes ten times a second at most, and always at a component's end.
     struct Handling {
         ReceivedReport report;
         quint64 receivedAfter;
@@ -285,12 +289,17 @@ TEST_F(BurnE2E, ASlowListenerHoldsTheWorkerAtItsNextReportAndUntilItsResultIsHan
     const QString image = writeImage(singleImage(3 * kChunk));
     const WorkerRun run = runWorker(0, image, QStringLiteral("1:1"));
     expectOneResultLast(run, 1);
-    // Five reports (0, three chunks, result), in order.
-    ASSERT_EQ(handled.size(), 5u);
+    // The start, then rising progress up to all three chunks, then the result.
+    ASSERT_GE(handled.size(), 3u);
+    EXPECT_EQ(handled[0].report.value, 0);
+    EXPECT_EQ(quint64(handled[handled.size() - 2].report.value), 3 * kChunk);
     for (size_t i = 0; i + 1 < handled.size(); ++i) {
         EXPECT_EQ(handled[i].report.kind, ReportProgress) << "report " << i;
-        EXPECT_EQ(quint64(handled[i].report.value), i * kChunk) << "report " << i;
-        EXPECT_LE(handled[i].receivedAfter, (i + 1) * kChunk) << "report " << i;
+        if (i > 0) {
+            EXPECT_GT(handled[i].report.value, handled[i - 1].report.value) << "report " << i;
+        }
+        EXPECT_LE(handled[i].receivedAfter, quint64(handled[i].report.value) + kChunk)
+            << "report " << i;
         EXPECT_TRUE(handled[i].workerAlive) << "report " << i;
     }
     EXPECT_EQ(handled.back().report.kind, ReportResult);

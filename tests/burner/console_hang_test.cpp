@@ -115,17 +115,20 @@ TEST_F(ConsoleHang, TheWorkerFinishesItsBurnAndKeepsItsResultUntilTheResumedCons
     EXPECT_TRUE(log.contains(QStringLiteral("successfully!")));
     EXPECT_TRUE(log.contains(QStringLiteral("did not answer"))) << log.toStdString();
 
-    // The board's trace, start, three chunks, result: all kept for the
-    // console, in order, and the result still awaited its answer when the
-    // console came back.
-    ASSERT_EQ(answered.size(), 6u);
+    // The board's trace, the start, progress up to all three chunks, the
+    // result: all kept for the console, in order, and the result still
+    // awaited its answer when the console came back.
+    ASSERT_GE(answered.size(), 4u);
     EXPECT_EQ(answered[0].report.kind, ReportTrace);
-    for (size_t i = 1; i < 5; ++i)
+    for (size_t i = 1; i + 1 < answered.size(); ++i) {
         EXPECT_EQ(answered[i].report.kind, ReportProgress);
-    EXPECT_EQ(answered[5].report.kind, ReportResult);
-    EXPECT_EQ(answered[5].report.slot, 2);
-    EXPECT_EQ(answered[5].report.value, 1);
-    EXPECT_TRUE(answered[5].senderWaited);
+        EXPECT_EQ(answered[i].report.value > 0, i > 1);
+    }
+    EXPECT_EQ(answered[answered.size() - 2].report.value, 3 * 1024 * 1024);
+    EXPECT_EQ(answered.back().report.kind, ReportResult);
+    EXPECT_EQ(answered.back().report.slot, 2);
+    EXPECT_EQ(answered.back().report.value, 1);
+    EXPECT_TRUE(answered.back().senderWaited);
 }
 
 int main(int argc, char **argv)
