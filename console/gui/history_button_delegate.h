@@ -2,6 +2,7 @@
 // Draws the log and delete buttons of every history row and turns a click on
 // one into a signal, so a day of many rows needs no widget per row.
 
+#include <QPixmap>
 #include <QStyledItemDelegate>
 
 class HistoryButtonDelegate : public QStyledItemDelegate
@@ -23,4 +24,10 @@ public:
 
 signals:
     void clicked(int row, HistoryButtonDelegate::Button button);
+
+private:
+    // Both buttons of a row, drawn once for the screen's pixel ratio.
+    const QPixmap &buttonPair(qreal pixelRatio) const;
+
+    mutable QPixmap m_buttonPair;
 };

@@ -6,6 +6,7 @@
 #include "history_csv.h"
 #include "history_day_model.h"
 #include "history_database.h"
+#include "history_table_view.h"
 #include "log_files.h"
 #include "trace_store.h"
 #include "zel_button.h"
@@ -28,7 +29,7 @@
 static const char kDateFormat[] = "yyyy-MM-dd";
 
 HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
-    : ZelTab(parent), m_model(new HistoryDayModel(this)), m_table(new QTableView),
+    : ZelTab(parent), m_model(new HistoryDayModel(this)), m_table(new HistoryTableView),
       m_readNotice(new QLabel(this)), m_readRetry(new QTimer(this)),
       m_previousButton(new QPushButton),
       m_dateButton(new QPushButton), m_nextButton(new QPushButton), m_today(std::move(today))

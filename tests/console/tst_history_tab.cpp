@@ -1,8 +1,10 @@
 #include "tst_history_tab.h"
 
+#include "console_resources.h"
 #include "history_database.h"
 #include "history_day_model.h"
 #include "history_tab.h"
+#include "history_table_view.h"
 #include "tab_test_support.h"
 #include "trace_store.h"
 #include "zel_calendar.h"
@@ -10,6 +12,7 @@
 #include "zel_log_dialog.h"
 
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -17,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -366,4 +370,40 @@ void TestHistoryTab::aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried()
         QCOMPARE(page.cell(0, 2), QStringLiteral("b.img"));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("backup_tool"));
+}
+
+// The grid is drawn by the view itself for speed: it must look exactly as
+// Qt's own, with hidden rows and columns, scrolled, and below the last row.
+void TestHistoryTab::theGridIsDrawnPixelForPixelAsQtDrawsIt()
+{
+    QStandardItemModel model(40, 5);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        for (int column = 0; column < model.columnCount(); ++column)
+            model.setItem(row, column, new QStandardItem(QStringLiteral("%1:%2").arg(row).arg(column)));
+    }
+    QTableView reference;
+    HistoryTableView drawn;
+    for (QTableView *view : {&reference, static_cast<QTableView *>(&drawn)}) {
+        view->setObjectName(QStringLiteral("burn_history"));
+        view->setStyleSheet(consoleStyleSheet());
+        view->setModel(&model);
+        view->setAlternatingRowColors(true);
+        view->setColumnHidden(1, true);
+        view->setRowHidden(3, true);
+        view->verticalHeader()->setVisible(false);
+        view->resize(400, 300);
+    }
+    const auto same = [&](const char *what) {
+        const QImage expected = reference.grab().toImage();
+        const QImage actual = drawn.grab().toImage();
+        QVERIFY2(expected == actual, what);
+    };
+    same("top of the table");
+    for (QTableView *view : {&reference, static_cast<QTableView *>(&drawn)}) {
+        view->verticalScrollBar()->setValue(7);
+        view->horizontalScrollBar()->setValue(20);
+    }
+    same("scrolled");
+    model.setRowCount(4);
+    same("fewer rows than the view holds");
 }
