@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
@@ -319,15 +320,29 @@ void TestHistoryTab::exportWritesTheShownDayOrAllDaysAsCsv()
     Page page;
     QCOMPARE(page.cell(1, 6), QStringLiteral("SN-0042"));
     QCOMPARE(page.cell(0, 6), QString());
-    QVERIFY(page.tab.exportHistory(QStringLiteral("day.csv"), false));
+    auto *button = page.tab.findChild<QPushButton *>(QStringLiteral("export_btn"));
+    // The export runs on a thread of its own, one at a time: its button and a
+    // second start wait for it; its result comes as a signal.
+    const auto exported = [&page, button](const QString &path, bool allDays) {
+        QSignalSpy finished(&page.tab, &HistoryTab::exportFinished);
+        if (!page.tab.startExport(path, allDays) || button->isEnabled() ||
+            page.tab.startExport(QStringLiteral("second.csv"), allDays) ||
+            !finished.wait(10000) || !button->isEnabled() || QFile::exists("second.csv"))
+            return false;
+        return finished.first().first().toBool();
+    };
+    QVERIFY(exported(QStringLiteral("day.csv"), false));
     QCOMPARE(readFile(QStringLiteral("day.csv")), header + today);
-    QVERIFY(page.tab.exportHistory(QStringLiteral("all.csv"), true));
+    QVERIFY(exported(QStringLiteral("all.csv"), true));
     QCOMPARE(readFile(QStringLiteral("all.csv")),
              header +
                  line(QStringLiteral("1:2"), QStringLiteral("old.img"), early, 30,
                       QStringLiteral("成功")) +
                  today);
-    QVERIFY(!page.tab.exportHistory(QStringLiteral("no/such/folder/x.csv"), true));
+    QSignalSpy failed(&page.tab, &HistoryTab::exportFinished);
+    QVERIFY(page.tab.startExport(QStringLiteral("no/such/folder/x.csv"), true));
+    QVERIFY(failed.wait(10000));
+    QCOMPARE(failed.first().first().toBool(), false);
 }
 
 void TestHistoryTab::aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried()
