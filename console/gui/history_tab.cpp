@@ -3,6 +3,7 @@
 #include "burn_log.h"
 #include "burn_trace.h"
 #include "history_button_delegate.h"
+#include "history_cell_delegate.h"
 #include "history_day_model.h"
 #include "history_database.h"
 #include "history_export.h"
@@ -49,6 +50,7 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
 
     m_table->setObjectName(QStringLiteral("burn_history"));
     m_table->setModel(m_model);
+    m_table->setItemDelegate(new HistoryCellDelegate(m_table));
     auto *buttons = new HistoryButtonDelegate(m_table);
     m_table->setItemDelegateForColumn(HistoryDayModel::ButtonColumn, buttons);
     connect(buttons, &HistoryButtonDelegate::clicked, this, &HistoryTab::onRowButton);

@@ -1,6 +1,7 @@
 #include "tst_history_tab.h"
 
 #include "console_resources.h"
+#include "history_cell_delegate.h"
 #include "history_database.h"
 #include "history_day_model.h"
 #include "history_tab.h"
@@ -387,31 +388,39 @@ void TestHistoryTab::aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried()
     QSqlDatabase::removeDatabase(QStringLiteral("backup_tool"));
 }
 
-// The grid is drawn by the view itself for speed: it must look exactly as
-// Qt's own, with hidden rows and columns, scrolled, and below the last row.
-void TestHistoryTab::theGridIsDrawnPixelForPixelAsQtDrawsIt()
+// The history view draws its grid itself and its cells from pictures it
+// keeps, for speed: it must look exactly as Qt's own table, with hidden rows
+// and columns, a selected row, coloured text, scrolled, short, and when it
+// draws from its pictures.
+void TestHistoryTab::theTableIsDrawnPixelForPixelAsQtDrawsIt()
 {
     QStandardItemModel model(40, 5);
     for (int row = 0; row < model.rowCount(); ++row) {
         for (int column = 0; column < model.columnCount(); ++column)
             model.setItem(row, column, new QStandardItem(QStringLiteral("%1:%2").arg(row).arg(column)));
+        model.item(row, 2)->setForeground(QColor(row % 2 ? "#09983b" : "#de4745"));
     }
     QTableView reference;
     HistoryTableView drawn;
+    drawn.setItemDelegate(new HistoryCellDelegate(&drawn));
     for (QTableView *view : {&reference, static_cast<QTableView *>(&drawn)}) {
         view->setObjectName(QStringLiteral("burn_history"));
         view->setStyleSheet(consoleStyleSheet());
         view->setModel(&model);
         view->setAlternatingRowColors(true);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setColumnHidden(1, true);
         view->setRowHidden(3, true);
         view->verticalHeader()->setVisible(false);
+        view->selectRow(5);
         view->resize(400, 300);
     }
     const auto same = [&](const char *what) {
-        const QImage expected = reference.grab().toImage();
-        const QImage actual = drawn.grab().toImage();
-        QVERIFY2(expected == actual, what);
+        for (int paint = 0; paint < 2; ++paint) {
+            const QImage expected = reference.grab().toImage();
+            const QImage actual = drawn.grab().toImage();
+            QVERIFY2(expected == actual, what);
+        }
     };
     same("top of the table");
     for (QTableView *view : {&reference, static_cast<QTableView *>(&drawn)}) {

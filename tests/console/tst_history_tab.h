@@ -15,5 +15,5 @@ private slots:
     void deleteRemovesRowAndLogAndKeepsBothWhenTheRowCannotGo();
     void exportWritesTheShownDayOrAllDaysAsCsv();
     void aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried();
-    void theGridIsDrawnPixelForPixelAsQtDrawsIt();
+    void theTableIsDrawnPixelForPixelAsQtDrawsIt();
 };
