@@ -23,6 +23,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSemaphore>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -241,8 +242,10 @@ int main(int argc, char *argv[])
     history->findChild<QPushButton *>(QStringLiteral("next_btn"))->click();
     QCoreApplication::processEvents();
     const double switchMs = clock.nsecsElapsed() / 1e6;
+    QSignalSpy exportFinished(history, &HistoryTab::exportFinished);
     clock.restart();
-    const bool exported = history->exportHistory(QStringLiteral("day.csv"), false);
+    const bool exported = history->startExport(QStringLiteral("day.csv"), false) &&
+                          exportFinished.wait(60000) && exportFinished.first().first().toBool();
     const double exportMs = clock.nsecsElapsed() / 1e6;
     const auto [rssEnd, peakEnd] = residentMiB();
 

@@ -409,7 +409,18 @@ QList<HistoryRecord> HistoryDatabase::historyPage(const QString &date, qint64 af
 bool HistoryDatabase::visitHistory(const QString &date,
                                    const std::function<bool(const HistoryRecord &)> &visit) const
 {
-    QSqlQuery query(m_db);
+    QSqlError error;
+    const bool read = visitHistory(m_db, date, visit, &error);
+    if (error.isValid())
+        noteError(error);
+    return read;
+}
+
+bool HistoryDatabase::visitHistory(const QSqlDatabase &db, const QString &date,
+                                   const std::function<bool(const HistoryRecord &)> &visit,
+                                   QSqlError *error)
+{
+    QSqlQuery query(db);
     query.setForwardOnly(true);
     if (date.isEmpty()) {
         query.prepare(QLatin1String(kSelectColumns) + QStringLiteral("ORDER BY begin_time, id"));
@@ -419,14 +430,17 @@ bool HistoryDatabase::visitHistory(const QString &date,
         query.addBindValue(date);
     }
     if (!query.exec()) {
-        noteError(query.lastError());
+        *error = query.lastError();
         return false;
     }
+    LocalTimeCache localTime;
     while (query.next()) {
-        if (!visit(recordFrom(query, m_localTime)))
+        if (!visit(recordFrom(query, localTime)))
             return false;
     }
-    return true;
+    // A read that broke off midway (the file damaged meanwhile) is no whole export.
+    *error = query.lastError();
+    return !error->isValid();
 }
 
 QList<QDate> HistoryDatabase::historyDates() const

@@ -85,6 +85,11 @@ public:
     // the rows cannot be read or visit stopped.
     bool visitHistory(const QString &date,
                       const std::function<bool(const HistoryRecord &)> &visit) const;
+    // The same through db, a connection of another thread; *error says why
+    // the rows could not be read.
+    static bool visitHistory(const QSqlDatabase &db, const QString &date,
+                             const std::function<bool(const HistoryRecord &)> &visit,
+                             QSqlError *error);
     // Every day that has rows, earliest first.
     QList<QDate> historyDates() const;
 

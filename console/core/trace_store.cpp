@@ -180,12 +180,17 @@ bool TraceStore::markShipped(const QVector<qint64> &localIds)
 
 void TraceStore::attachTraces(QList<HistoryRecord> &records) const
 {
+    attachTraces(m_db, records);
+}
+
+void TraceStore::attachTraces(const QSqlDatabase &db, QList<HistoryRecord> &records)
+{
     if (records.isEmpty())
         return;
     QString ids;
     for (const HistoryRecord &record : records)
         ids += (ids.isEmpty() ? QString() : QStringLiteral(",")) + QString::number(record.id);
-    QSqlQuery query(m_db);
+    QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT history_id, board_trace FROM T_BURN_TRACE"
                                    " WHERE board_trace IS NOT NULL AND history_id IN (%1)")
                         .arg(ids)))

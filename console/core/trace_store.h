@@ -37,6 +37,8 @@ public:
     bool markShipped(const QVector<qint64> &localIds);
     // Fills in the board trace of each record that has one.
     void attachTraces(QList<HistoryRecord> &records) const;
+    // The same through db, a connection of another thread.
+    static void attachTraces(const QSqlDatabase &db, QList<HistoryRecord> &records);
 
 private:
     bool createTables();

@@ -4,6 +4,7 @@
 #include "burn_identity.h"
 #include "burn_session.h"
 #include "central_history.h"
+#include "elided_label.h"
 #include "firmware_image.h"
 #include "history_recorder.h"
 #include "image_info_row.h"
@@ -59,7 +60,7 @@ BurnTab::BurnTab(QWidget *parent)
       m_successCount(counterLabel(QStringLiteral("成功次数："))),
       m_failCount(counterLabel(QStringLiteral("失败次数："))), m_recordNotice(new QLabel),
       m_central(new CentralHistory(TraceStore::instance(), centralUrl(), this)),
-      m_centralState(new QLabel), m_progressPace(new QTimer(this))
+      m_centralState(new ElidedLabel), m_progressPace(new QTimer(this))
 {
     m_progressPace->setSingleShot(true);
     m_progressPace->setInterval(kProgressPaintMs);
@@ -99,7 +100,7 @@ BurnTab::BurnTab(QWidget *parent)
     showRecordNotice(recorder->notice());
     connect(m_session, &BurnSession::burnResult, m_central, &CentralHistory::pickUp);
     connect(m_central, &CentralHistory::stateChanged, this,
-            [this] { m_centralState->setText(m_central->stateText()); });
+            [this] { m_centralState->setFullText(m_central->stateText()); });
 
     const QString stored = SettingsStore::instance()->imagePath();
     if (!stored.isEmpty())
@@ -158,10 +159,9 @@ QWidget *BurnTab::createCounterRow()
     layout->addWidget(m_totalCount);
     layout->addWidget(m_successCount);
     layout->addWidget(m_failCount);
-    layout->addStretch(1);
     m_centralState->setObjectName(QStringLiteral("central_state"));
-    m_centralState->setText(m_central->stateText());
-    layout->addWidget(m_centralState);
+    m_centralState->setFullText(m_central->stateText());
+    layout->addWidget(m_centralState, 1);
     refreshCounters();
     return row;
 }

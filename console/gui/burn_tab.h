@@ -11,6 +11,7 @@ struct HistoryRecord;
 class BurnSession;
 class CentralHistory;
 class ImageInfoRow;
+class ElidedLabel;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -74,7 +75,7 @@ private:
     QLabel *m_failCount;
     QLabel *m_recordNotice;
     CentralHistory *m_central;
-    QLabel *m_centralState;
+    ElidedLabel *m_centralState;
     // Progress reaches the bars ten times a second, not once per report.
     QTimer *m_progressPace;
     QSet<int> m_progressDue;

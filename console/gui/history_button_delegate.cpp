@@ -9,7 +9,7 @@ static constexpr int kButtonWidth = 30;
 static constexpr int kButtonHeight = 23;
 static constexpr int kSpacing = 5;
 
-HistoryButtonDelegate::HistoryButtonDelegate(QObject *parent) : QStyledItemDelegate(parent) {}
+HistoryButtonDelegate::HistoryButtonDelegate(QObject *parent) : HistoryCellDelegate(parent) {}
 
 QRect HistoryButtonDelegate::buttonRect(const QRect &cell, Button button)
 {
@@ -19,10 +19,10 @@ QRect HistoryButtonDelegate::buttonRect(const QRect &cell, Button button)
     return QRect(x, top, kButtonWidth, kButtonHeight);
 }
 
-void HistoryButtonDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
-                                  const QModelIndex &index) const
+void HistoryButtonDelegate::paintCell(QPainter *painter, const QStyleOptionViewItem &option,
+                                      const QModelIndex &index) const
 {
-    QStyledItemDelegate::paint(painter, option, index);
+    HistoryCellDelegate::paintCell(painter, option, index);
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     QFont font(FontAwesome::family());

@@ -2,9 +2,9 @@
 // Draws the log and delete buttons of every history row and turns a click on
 // one into a signal, so a day of many rows needs no widget per row.
 
-#include <QStyledItemDelegate>
+#include "history_cell_delegate.h"
 
-class HistoryButtonDelegate : public QStyledItemDelegate
+class HistoryButtonDelegate : public HistoryCellDelegate
 {
     Q_OBJECT
 public:
@@ -15,12 +15,14 @@ public:
     // Where button sits in a cell: 30 px wide, centred side by side, 5 px apart.
     static QRect buttonRect(const QRect &cell, Button button);
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option,
-               const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     bool editorEvent(QEvent *event, QAbstractItemModel *model, const QStyleOptionViewItem &option,
                      const QModelIndex &index) override;
 
 signals:
     void clicked(int row, HistoryButtonDelegate::Button button);
+
+protected:
+    void paintCell(QPainter *painter, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) const override;
 };

@@ -3,9 +3,11 @@
 #include "burn_log.h"
 #include "burn_trace.h"
 #include "history_button_delegate.h"
-#include "history_csv.h"
+#include "history_cell_delegate.h"
 #include "history_day_model.h"
 #include "history_database.h"
+#include "history_export.h"
+#include "history_table_view.h"
 #include "log_files.h"
 #include "trace_store.h"
 #include "zel_button.h"
@@ -22,19 +24,23 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <memory>
 
 static const char kDateFormat[] = "yyyy-MM-dd";
 
 HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
-    : ZelTab(parent), m_model(new HistoryDayModel(this)), m_table(new QTableView),
+    : ZelTab(parent), m_model(new HistoryDayModel(this)), m_table(new HistoryTableView),
       m_readNotice(new QLabel(this)), m_readRetry(new QTimer(this)),
       m_previousButton(new QPushButton),
       m_dateButton(new QPushButton), m_nextButton(new QPushButton), m_today(std::move(today))
 {
     setObjectName(QStringLiteral("history_tab"));
     createMenuEntry(QStringLiteral("烧写历史"), FontAwesome::History);
+    connect(this, &HistoryTab::exportFinished, this, &HistoryTab::onExportFinished);
 
     m_minimumDate = m_currentDate = m_today();
     // Computed once: later inserts and deletions do not move the earliest day.
@@ -44,6 +50,7 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
 
     m_table->setObjectName(QStringLiteral("burn_history"));
     m_table->setModel(m_model);
+    m_table->setItemDelegate(new HistoryCellDelegate(m_table));
     auto *buttons = new HistoryButtonDelegate(m_table);
     m_table->setItemDelegateForColumn(HistoryDayModel::ButtonColumn, buttons);
     connect(buttons, &HistoryButtonDelegate::clicked, this, &HistoryTab::onRowButton);
@@ -89,6 +96,15 @@ HistoryTab::HistoryTab(QWidget *parent, std::function<QDate()> today)
     layout->addWidget(dateBar);
 }
 
+HistoryTab::~HistoryTab()
+{
+    // The file the operator asked for is written whole before the page goes.
+    if (m_export) {
+        m_export->wait();
+        delete m_export;
+    }
+}
+
 QWidget *HistoryTab::newDateBar()
 {
     auto *bar = new QWidget;
@@ -103,6 +119,7 @@ QWidget *HistoryTab::newDateBar()
     for (QPushButton *button : {m_previousButton, m_dateButton, m_nextButton})
         button->setCursor(Qt::PointingHandCursor);
     QPushButton *exportButton = newExportButton();
+    m_exportButton = exportButton;
 
     auto *layout = new QHBoxLayout(bar);
     layout->setContentsMargins(5, 5, 5, 5);
@@ -261,28 +278,24 @@ void HistoryTab::pickDate()
     m_dateDialog->close();
 }
 
-bool HistoryTab::exportHistory(const QString &path, bool allDays)
+bool HistoryTab::startExport(const QString &path, bool allDays)
 {
+    if (m_export)
+        return false;
     const QString day = allDays ? QString() : m_currentDate.toString(QLatin1String(kDateFormat));
-    return writeHistoryCsv(path, [&day](const std::function<bool(const HistoryRecord &)> &visit) {
-        // Traces are looked up a batch of rows at a time, not once per row.
-        QList<HistoryRecord> batch;
-        const auto flush = [&batch, &visit] {
-            TraceStore::instance()->attachTraces(batch);
-            for (const HistoryRecord &record : qAsConst(batch)) {
-                if (!visit(record))
-                    return false;
-            }
-            batch.clear();
-            return true;
-        };
-        const bool read = HistoryDatabase::instance()->visitHistory(
-            day, [&batch, &flush](const HistoryRecord &record) {
-                batch.append(record);
-                return batch.size() < 1000 || flush();
-            });
-        return read && flush();
+    const QString database = HistoryDatabase::instance()->fileName();
+    auto written = std::make_shared<bool>(false);
+    m_export = QThread::create(
+        [database, day, path, written] { *written = exportHistoryFile(database, day, path); });
+    connect(m_export, &QThread::finished, this, [this, written] {
+        m_export->deleteLater();
+        m_export = nullptr;
+        m_exportButton->setEnabled(true);
+        emit exportFinished(*written);
     });
+    m_exportButton->setEnabled(false);
+    m_export->start();
+    return true;
 }
 
 void HistoryTab::chooseExportFile(bool allDays)
@@ -296,7 +309,14 @@ void HistoryTab::chooseExportFile(bool allDays)
     dialog.setDefaultSuffix(QStringLiteral("csv"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    const bool written = exportHistory(dialog.selectedFiles().first(), allDays);
+    m_alertOnExport = startExport(dialog.selectedFiles().first(), allDays);
+}
+
+void HistoryTab::onExportFinished(bool written)
+{
+    if (!m_alertOnExport)
+        return;
+    m_alertOnExport = false;
     ZelDialog::alert(this, written ? QStringLiteral("导出成功") : QStringLiteral("导出失败"),
                      false);
 }

@@ -14,6 +14,7 @@ struct HistoryRecord;
 class QLabel;
 class QPushButton;
 class QTableView;
+class QThread;
 class QTimer;
 class ZelCalendar;
 class ZelDialog;
@@ -28,6 +29,7 @@ public:
     // today answers the local date at each use; tests pass a fixed day.
     explicit HistoryTab(QWidget *parent = nullptr,
                         std::function<QDate()> today = &QDate::currentDate);
+    ~HistoryTab() override;
 
     // Opens the burn's log in the log dialog, or says that the log is gone.
     void showLog(int id);
@@ -35,8 +37,13 @@ public:
     // Deletes the burn's row and then its log file.
     void deleteRecord(int id);
     void openDatePicker();
-    // Writes the shown day's burns, or every burn, earliest first, as CSV to path.
-    bool exportHistory(const QString &path, bool allDays);
+    // Starts writing the shown day's burns, or every burn, earliest first, as
+    // CSV to path on a thread of its own; exportFinished says how it went.
+    // False when an export runs already.
+    bool startExport(const QString &path, bool allDays);
+
+signals:
+    void exportFinished(bool written);
 
 public slots:
     void refresh();
@@ -51,6 +58,7 @@ private:
     void showDay(const QDate &date);
     void pickDate();
     void chooseExportFile(bool allDays);
+    void onExportFinished(bool written);
     void onRowButton(int row, int button);
     void showReadError(const QString &error);
 
@@ -63,6 +71,9 @@ private:
     QPushButton *m_previousButton;
     QPushButton *m_dateButton;
     QPushButton *m_nextButton;
+    QPushButton *m_exportButton = nullptr;
+    QThread *m_export = nullptr;
+    bool m_alertOnExport = false;
     ZelLogDialog *m_logDialog = nullptr;
     ZelDialog *m_dateDialog = nullptr;
     ZelCalendar *m_calendar = nullptr;

@@ -120,6 +120,9 @@ QList<pid_t> burnersAt(const QString &port)
 {
     QList<pid_t> pids;
     const QByteArray needle = QByteArray("-d") + '\0' + port.toLatin1() + '\0';
+    // Other tests burn boards of the same names at the same time: only the
+    // workers of this test's consoles run in its folder.
+    const QString folder = QDir(g_workDir).canonicalPath();
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool number = false;
         const pid_t pid = entry.toInt(&number);
@@ -130,7 +133,8 @@ QList<pid_t> burnersAt(const QString &port)
         QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
         // An ended process not yet reaped burns nothing.
         const bool zombie = stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z ");
-        if (args.contains("ZelBurner") && args.contains(needle) && !zombie)
+        if (args.contains("ZelBurner") && args.contains(needle) && !zombie &&
+            QFile::symLinkTarget(QStringLiteral("/proc/%1/cwd").arg(entry)) == folder)
             pids.append(pid);
     }
     return pids;

@@ -1,8 +1,11 @@
 #include "tst_history_tab.h"
 
+#include "console_resources.h"
+#include "history_cell_delegate.h"
 #include "history_database.h"
 #include "history_day_model.h"
 #include "history_tab.h"
+#include "history_table_view.h"
 #include "tab_test_support.h"
 #include "trace_store.h"
 #include "zel_calendar.h"
@@ -10,6 +13,7 @@
 #include "zel_log_dialog.h"
 
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -17,6 +21,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
+#include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
 #include <QTextBlock>
@@ -315,15 +321,29 @@ void TestHistoryTab::exportWritesTheShownDayOrAllDaysAsCsv()
     Page page;
     QCOMPARE(page.cell(1, 6), QStringLiteral("SN-0042"));
     QCOMPARE(page.cell(0, 6), QString());
-    QVERIFY(page.tab.exportHistory(QStringLiteral("day.csv"), false));
+    auto *button = page.tab.findChild<QPushButton *>(QStringLiteral("export_btn"));
+    // The export runs on a thread of its own, one at a time: its button and a
+    // second start wait for it; its result comes as a signal.
+    const auto exported = [&page, button](const QString &path, bool allDays) {
+        QSignalSpy finished(&page.tab, &HistoryTab::exportFinished);
+        if (!page.tab.startExport(path, allDays) || button->isEnabled() ||
+            page.tab.startExport(QStringLiteral("second.csv"), allDays) ||
+            !finished.wait(10000) || !button->isEnabled() || QFile::exists("second.csv"))
+            return false;
+        return finished.first().first().toBool();
+    };
+    QVERIFY(exported(QStringLiteral("day.csv"), false));
     QCOMPARE(readFile(QStringLiteral("day.csv")), header + today);
-    QVERIFY(page.tab.exportHistory(QStringLiteral("all.csv"), true));
+    QVERIFY(exported(QStringLiteral("all.csv"), true));
     QCOMPARE(readFile(QStringLiteral("all.csv")),
              header +
                  line(QStringLiteral("1:2"), QStringLiteral("old.img"), early, 30,
                       QStringLiteral("成功")) +
                  today);
-    QVERIFY(!page.tab.exportHistory(QStringLiteral("no/such/folder/x.csv"), true));
+    QSignalSpy failed(&page.tab, &HistoryTab::exportFinished);
+    QVERIFY(page.tab.startExport(QStringLiteral("no/such/folder/x.csv"), true));
+    QVERIFY(failed.wait(10000));
+    QCOMPARE(failed.first().first().toBool(), false);
 }
 
 void TestHistoryTab::aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried()
@@ -366,4 +386,48 @@ void TestHistoryTab::aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried()
         QCOMPARE(page.cell(0, 2), QStringLiteral("b.img"));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("backup_tool"));
+}
+
+// The history view draws its grid itself and its cells from pictures it
+// keeps, for speed: it must look exactly as Qt's own table, with hidden rows
+// and columns, a selected row, coloured text, scrolled, short, and when it
+// draws from its pictures.
+void TestHistoryTab::theTableIsDrawnPixelForPixelAsQtDrawsIt()
+{
+    QStandardItemModel model(40, 5);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        for (int column = 0; column < model.columnCount(); ++column)
+            model.setItem(row, column, new QStandardItem(QStringLiteral("%1:%2").arg(row).arg(column)));
+        model.item(row, 2)->setForeground(QColor(row % 2 ? "#09983b" : "#de4745"));
+    }
+    QTableView reference;
+    HistoryTableView drawn;
+    drawn.setItemDelegate(new HistoryCellDelegate(&drawn));
+    for (QTableView *view : {&reference, static_cast<QTableView *>(&drawn)}) {
+        view->setObjectName(QStringLiteral("burn_history"));
+        view->setStyleSheet(consoleStyleSheet());
+        view->setModel(&model);
+        view->setAlternatingRowColors(true);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
+        view->setColumnHidden(1, true);
+        view->setRowHidden(3, true);
+        view->verticalHeader()->setVisible(false);
+        view->selectRow(5);
+        view->resize(400, 300);
+    }
+    const auto same = [&](const char *what) {
+        for (int paint = 0; paint < 2; ++paint) {
+            const QImage expected = reference.grab().toImage();
+            const QImage actual = drawn.grab().toImage();
+            QVERIFY2(expected == actual, what);
+        }
+    };
+    same("top of the table");
+    for (QTableView *view : {&reference, static_cast<QTableView *>(&drawn)}) {
+        view->verticalScrollBar()->setValue(7);
+        view->horizontalScrollBar()->setValue(20);
+    }
+    same("scrolled");
+    model.setRowCount(4);
+    same("fewer rows than the view holds");
 }

@@ -15,4 +15,5 @@ private slots:
     void deleteRemovesRowAndLogAndKeepsBothWhenTheRowCannotGo();
     void exportWritesTheShownDayOrAllDaysAsCsv();
     void aLockedDatabaseIsStillReadAndARefusedReadIsSaidAndRetried();
+    void theTableIsDrawnPixelForPixelAsQtDrawsIt();
 };

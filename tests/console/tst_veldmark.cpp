@@ -2,6 +2,7 @@
 
 #include "app_info.h"
 #include "application_font.h"
+#include "elided_label.h"
 #include "font_awesome.h"
 #include "history_database.h"
 #include "manual_tab.h"
@@ -66,6 +67,17 @@ void TestVeldmark::windowSizeAndDailyLog()
     QCOMPARE(window.size(), QSize(1024, 600));
     QCOMPARE(window.minimumSize(), QSize(1024, 600));
     QVERIFY(!window.styleSheet().isEmpty());
+    // A central history's long error is shortened on the burn page, whole in
+    // its tooltip, and never widens the window.
+    auto *central = window.findChild<ElidedLabel *>(QStringLiteral("central_state"));
+    const QString error = QStringLiteral("中央历史：") + QString(400, QLatin1Char('x'));
+    central->setFullText(error + QStringLiteral("\nDETAIL: y"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.width(), 1024);
+    QVERIFY(window.minimumSizeHint().width() <= 1024);
+    QVERIFY(central->text().endsWith(QChar(0x2026)));
+    QCOMPARE(central->toolTip(), error + QStringLiteral(" DETAIL: y"));
     const QString log = QStringLiteral("log/%1/main.log")
                             .arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
     QVERIFY2(QFileInfo::exists(log), qPrintable(log));
