@@ -13,7 +13,7 @@ constexpr int kAnswerWaitMs = 10000;
 // After an unanswered report the console is taken to hang (as Windows marks
 // a window that stops answering), and later reports wait only this long
 // until one is answered again: a stopped console costs a burn seconds, not
-// ten seconds per chunk.
+// ten seconds per report.
 constexpr int kHungConsoleWaitMs = 200;
 
 bool g_consoleHangs = false;

@@ -81,7 +81,7 @@ TEST_F(BurnE2E, FullBurnPutsEveryComponentOnTheBoardAndReportsInOrder)
         expectedBytes += paddedTo(static_cast<quint32>(c.bytes.size()), 512);
     }
 
-    // The board's identity first, then 1 with 0, progress per chunk, 2 and 3
+    // The board's identity first, then 1 with 0, rising progress, 2 and 3
     // around the restart, then 4 with 1.
     ASSERT_EQ(run.traces.size(), 1u);
     EXPECT_EQ(run.traces[0].slot, 2);
