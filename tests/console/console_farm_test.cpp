@@ -1,5 +1,6 @@
 // The real console window (offscreen) burning boards of a board farm with the
 // real ZelBurner workers, as an operator would use it.
+#include "burn_counters.h"
 #include "burn_session.h"
 #include "burn_tab.h"
 #include "farm_harness.h"
@@ -263,6 +264,7 @@ protected:
     BurnSession *m_session = nullptr;
     std::vector<QList<QPair<int, QString>>> m_states; // each slot's states, with the port shown
     int m_total = 0, m_successes = 0, m_failures = 0;
+    BurnCounters::Counts counted() const { return m_session->counters()->counts(); }
 };
 
 TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
@@ -333,6 +335,7 @@ TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
     }
 
     // Counters on disk; the image button is back once idle.
+    m_session->counters()->flush();
     QSettings ini(QDir(g_workDir).filePath(QStringLiteral("Veldmark.ini")), QSettings::IniFormat);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/total_count")).toInt(), m_total + 16);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/success_count")).toInt(), m_successes + 16);
@@ -387,8 +390,8 @@ TEST_F(ConsoleFarm, UnpluggedOrKilledMidBurnEndsFailedAndTheConsoleThenCloses)
     EXPECT_TRUE(waitForState(1, SlotDisconnected, 10000));
     ASSERT_EQ(historyOf(QStringLiteral("2:2")).size(), 1);
     EXPECT_EQ(historyOf(QStringLiteral("2:2"))[0].result, 0);
-    EXPECT_EQ(m_store->totalCount(), m_total + 2);
-    EXPECT_EQ(m_store->failCount(), m_failures + 2);
+    EXPECT_EQ(counted().total, m_total + 2);
+    EXPECT_EQ(counted().failed, m_failures + 2);
     EXPECT_TRUE(m_tab->isIdle());
     EXPECT_TRUE(m_window->close());
 }
@@ -452,7 +455,7 @@ TEST_F(ConsoleFarm, ABoardSwappedAtAPortWhileTheConsoleStallsIsBurnedAsANewBoard
     ASSERT_TRUE(waitForState(0, SlotSucceeded));
     EXPECT_EQ(fwcsAndRestarts(farm("state 4:1")), std::make_pair(5, 1));
     EXPECT_EQ(historyOf(QStringLiteral("4:1"))[1].result, 1);
-    EXPECT_EQ(m_store->successCount(), m_successes + 2);
+    EXPECT_EQ(counted().succeeded, m_successes + 2);
 }
 
 // A worker that has started but not reported yet leaves its slot Linked:
@@ -571,8 +574,8 @@ TEST_F(ConsoleFarm, ASecondConsoleInTheSameOrAnotherFolderIsRefusedAndEveryBoard
         ASSERT_EQ(historyOf(port).size(), 1);
         EXPECT_EQ(historyOf(port)[0].result, 1);
     }
-    EXPECT_EQ(m_store->totalCount(), m_total + 6);
-    EXPECT_EQ(m_store->successCount(), m_successes + 6);
+    EXPECT_EQ(counted().total, m_total + 6);
+    EXPECT_EQ(counted().succeeded, m_successes + 6);
 }
 
 TEST_F(ConsoleFarm, AConsoleKilledDuringALoaderRestartTakesItsWorkersAlongAndTheNextBurnsEachBoardOnce)
@@ -619,6 +622,7 @@ TEST_F(ConsoleFarm, AConsoleKilledDuringALoaderRestartTakesItsWorkersAlongAndThe
         rows += history.size();
     }
     EXPECT_EQ(rowsWithoutPortOrImage(), orphanRowsBefore);
+    m_session->counters()->flush();
     QSettings ini(QDir(g_workDir).filePath(QStringLiteral("Veldmark.ini")), QSettings::IniFormat);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/total_count")).toInt(), m_total + rows);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/success_count")).toInt(), m_successes + rows);
@@ -663,8 +667,8 @@ TEST_F(ConsoleFarm, EightBurnsThatEndWhileTheConsoleIsBusyAreRecordedAsSuccesses
         ASSERT_EQ(rows.size(), 1) << k;
         EXPECT_EQ(rows[0].result, 1) << k;
     }
-    EXPECT_EQ(m_store->successCount(), m_successes + 8);
-    EXPECT_EQ(m_store->failCount(), m_failures);
+    EXPECT_EQ(counted().succeeded, m_successes + 8);
+    EXPECT_EQ(counted().failed, m_failures);
 }
 
 TEST_F(ConsoleFarm, AWorkerThatFallsSilentIsEndedAndItsBurnFailsWhateverAnotherProcessClaims)
@@ -694,7 +698,7 @@ TEST_F(ConsoleFarm, AWorkerThatFallsSilentIsEndedAndItsBurnFailsWhateverAnotherP
     ASSERT_TRUE(failed);
     ASSERT_EQ(historyOf(QStringLiteral("7:1")).size(), 1);
     EXPECT_EQ(historyOf(QStringLiteral("7:1"))[0].result, 0);
-    EXPECT_EQ(m_store->failCount(), m_failures + 1);
+    EXPECT_EQ(counted().failed, m_failures + 1);
     // The operator finds why in the console's log.
     QFile log(QStringLiteral("%1/log/%2/main.log")
                   .arg(g_workDir, QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
