@@ -5,6 +5,7 @@
 #include "burn_tab.h"
 #include "farm_harness.h"
 #include "history_database.h"
+#include "history_tab.h"
 #include "report_channel.h"
 #include "report_endpoint_posix.h"
 #include "report_protocol.h"
@@ -27,6 +28,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
@@ -275,11 +277,18 @@ TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
     startConsole(image);
     ASSERT_EQ(m_session->slotCount(), 16);
 
+    // The operator exports every day while the boards burn.
+    auto *history = m_window->findChild<HistoryTab *>();
+    QSignalSpy exported(history, &HistoryTab::exportFinished);
+
     // Each wave arrives while the one before still burns: every arrival is a
     // rescan during other burns, which must start nothing new for them.
     for (int wave = 0; wave < 4; ++wave) {
         for (int k = wave * 4 + 1; k <= wave * 4 + 4; ++k)
             plug(QStringLiteral("1:%1").arg(k));
+        if (wave == 1) {
+            ASSERT_TRUE(history->startExport(QStringLiteral("during.csv"), true));
+        }
         ASSERT_TRUE(waitUntil(
             [&] {
                 for (int slot = wave * 4; slot < wave * 4 + 4; ++slot) {
@@ -333,6 +342,18 @@ TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
         EXPECT_TRUE(
             log.readAll().contains(QStringLiteral("Burn \"%1\" successfully!").arg(port).toUtf8()));
     }
+
+    ASSERT_TRUE(exported.count() == 1 || exported.wait(30000));
+    EXPECT_TRUE(exported.first().first().toBool());
+    // Afterwards the export holds every burn.
+    ASSERT_TRUE(history->startExport(QStringLiteral("after.csv"), true));
+    ASSERT_TRUE(exported.wait(30000));
+    EXPECT_TRUE(exported.last().first().toBool());
+    QFile csv(QStringLiteral("after.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QByteArray lines = csv.readAll();
+    for (int k = 1; k <= 16; ++k)
+        EXPECT_TRUE(lines.contains(QStringLiteral("\r\n1:%1,image.img,").arg(k).toUtf8())) << k;
 
     // Counters on disk; the image button is back once idle.
     m_session->counters()->flush();
