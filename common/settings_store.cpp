@@ -83,19 +83,14 @@ QString SettingsStore::value(const QString &group, const QString &key) const
 
 bool SettingsStore::setValue(const QString &group, const QString &key, const QString &text)
 {
-    return storeValue(group, key, text, true);
-}
-
-bool SettingsStore::storeValue(const QString &group, const QString &key, const QString &text,
-                               bool writeNow)
-{
     if (group.isEmpty() || key.isEmpty())
         return false;
     // QSettings keeps the first error it meets for good; a fresh object over the
     // same file tells whether this write reaches it. The new object is made
     // before the old one goes, so values not yet written stay pending in Qt's
     // shared copy of the file and are written once the file can take them.
-    // Only the console writes, on its GUI thread.
+    // Only the console writes: on its GUI thread, and its burn counters on a
+    // thread of their own with an object of their own.
     if (m_settings->status() != QSettings::NoError) {
         QSettings *fresh = openSettingsFile();
         delete m_settings;
@@ -105,14 +100,11 @@ bool SettingsStore::storeValue(const QString &group, const QString &key, const Q
     // Every write rewrites the whole file: a value the file holds already is not
     // written. The file is looked at first (a stat, reread only when it
     // changed), so a file removed or replaced meanwhile is written again.
-    if (writeNow)
-        m_settings->sync();
+    m_settings->sync();
     if (m_settings->status() == QSettings::NoError && m_settings->contains(settingsKey) &&
         m_settings->value(settingsKey).toString() == text)
         return true;
     m_settings->setValue(settingsKey, text);
-    if (!writeNow)
-        return m_settings->status() != QSettings::AccessError;
     // Written through at once: counters and bindings must survive a console
     // that is killed, and a worker started next must see the value.
     m_settings->sync();
@@ -240,21 +232,6 @@ PortMapping SettingsStore::portMapping() const
 bool SettingsStore::setPortMapping(const PortMapping &mapping)
 {
     return setValue(kCommon, QStringLiteral("port_mapping"), formatPortMapping(mapping));
-}
-
-// A burn result must not wait for the whole file to be rewritten (twice):
-// QSettings writes both counters together once the event loop runs again,
-// right after the report has been answered.
-bool SettingsStore::countResult(bool success)
-{
-    const bool totalWritten = storeValue(kStatistic, QStringLiteral("total_count"),
-                                         QString::number(totalCount() + 1), false);
-    const bool countWritten =
-        success ? storeValue(kStatistic, QStringLiteral("success_count"),
-                             QString::number(successCount() + 1), false)
-                : storeValue(kStatistic, QStringLiteral("fail_count"),
-                             QString::number(failCount() + 1), false);
-    return totalWritten && countWritten;
 }
 
 bool SettingsStore::resetCounters()

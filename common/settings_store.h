@@ -60,9 +60,6 @@ public:
     PortMapping portMapping() const;
     bool setPortMapping(const PortMapping &mapping);
 
-    // One burn result: total first, then success or fail, each read-modify-write;
-    // the file gets both at the next turn of the event loop.
-    bool countResult(bool success);
     // Writes 0 to total, fail and success, in that order; false if any write failed.
     bool resetCounters();
 
@@ -70,7 +67,6 @@ public:
     static PortMapping parsePortMapping(const QString &text);
 
 private:
-    bool storeValue(const QString &group, const QString &key, const QString &text, bool writeNow);
     int intWithDefault(const QString &key, int fallback);
 
     QSettings *m_settings;

@@ -1,5 +1,6 @@
 #include "burn_session.h"
 
+#include "burn_counters.h"
 #include "burn_identity.h"
 #include "device_change.h"
 #include "firmware_image.h"
@@ -43,7 +44,8 @@ BurnSession::BurnSession(int slotCount, BoardLister listBoards, BoardChecker che
     : QObject(parent), m_slots(slotCount), m_recheck(slotCount), m_showing(slotCount),
       m_mapping(SettingsStore::instance()->portMapping()), m_listBoards(std::move(listBoards)),
       m_checkBoard(std::move(checkBoard)), m_launcher(new WorkerLauncher(slotCount, this)),
-      m_recorder(new HistoryRecorder(HistoryDatabase::instance(), this))
+      m_recorder(new HistoryRecorder(HistoryDatabase::instance(), this)),
+      m_counters(new BurnCounters(this))
 {
     connect(m_launcher, &WorkerLauncher::workerEnded, this, &BurnSession::onWorkerEnded);
     // A row that only memory held is counted once it is kept for good.
@@ -353,6 +355,6 @@ void BurnSession::enableSelectionOnceIdle()
 
 void BurnSession::count(bool success)
 {
-    SettingsStore::instance()->countResult(success);
+    m_counters->count(success);
     emit countersChanged();
 }

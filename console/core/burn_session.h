@@ -18,6 +18,7 @@
 #include <memory>
 
 class FirmwareImage;
+class BurnCounters;
 class HistoryRecorder;
 class WorkerLauncher;
 
@@ -70,6 +71,7 @@ public:
     bool isIdle() const;
     void clearPortMapping();
     HistoryRecorder *recorder() const { return m_recorder; }
+    BurnCounters *counters() const { return m_counters; }
 
 signals:
     // The slot's port text, image name or state changed.
@@ -124,4 +126,5 @@ private:
     WorkerLauncher *m_launcher;
     bool m_burningDisabled = false;
     HistoryRecorder *m_recorder;
+    BurnCounters *m_counters;
 };

@@ -1,6 +1,7 @@
 #include "burn_tab.h"
 
 #include "board_listing.h"
+#include "burn_counters.h"
 #include "burn_identity.h"
 #include "burn_session.h"
 #include "central_history.h"
@@ -205,10 +206,17 @@ void BurnTab::loadImage(const QString &path)
 
 void BurnTab::refreshCounters()
 {
-    const SettingsStore *store = SettingsStore::instance();
-    showCount(m_totalCount, store->totalCount(), "#ff5722");
-    showCount(m_successCount, store->successCount(), "#09983b");
-    showCount(m_failCount, store->failCount(), "#de4745");
+    const BurnCounters::Counts counts = m_session->counters()->counts();
+    showCount(m_totalCount, counts.total, "#ff5722");
+    showCount(m_successCount, counts.succeeded, "#09983b");
+    showCount(m_failCount, counts.failed, "#de4745");
+}
+
+bool BurnTab::resetCounters()
+{
+    const bool written = m_session->counters()->reset();
+    refreshCounters();
+    return written;
 }
 
 void BurnTab::clearPortMapping()

@@ -41,6 +41,8 @@ public:
 
 public slots:
     void refreshCounters();
+    // Zero, and written; false when the settings file refused it.
+    bool resetCounters();
     void clearPortMapping();
 
 signals:

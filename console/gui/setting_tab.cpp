@@ -139,6 +139,11 @@ SettingTab::SettingTab(QWidget *parent, std::function<QDate()> today)
     layout->addWidget(bottomTip);
 }
 
+void SettingTab::setCounterReset(std::function<bool()> resetCounters)
+{
+    m_resetCounters = std::move(resetCounters);
+}
+
 void SettingTab::setBurnRunningCheck(std::function<bool()> isBurnRunning)
 {
     m_isBurnRunning = std::move(isBurnRunning);
@@ -232,7 +237,8 @@ void SettingTab::checkVersion()
 
 void SettingTab::resetStatistic()
 {
-    const bool written = SettingsStore::instance()->resetCounters();
+    const bool written =
+        m_resetCounters ? m_resetCounters() : SettingsStore::instance()->resetCounters();
     ZelDialog::alert(this,
                      written ? QStringLiteral("重置成功")
                              : QStringLiteral("重置失败：") + kUnsavedSettings,

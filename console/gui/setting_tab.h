@@ -25,6 +25,9 @@ public:
     // How to learn whether a board is being burned or restarting; the main
     // window wires it to the burn page. Without it no burn is assumed.
     void setBurnRunningCheck(std::function<bool()> isBurnRunning);
+    // How the counters are reset (by default in the settings file directly);
+    // answers whether the file took it.
+    void setCounterReset(std::function<bool()> resetCounters);
 
 signals:
     void statisticReseted();
@@ -53,4 +56,5 @@ private:
     ZelVersionTool *m_versionTool = nullptr;
     std::function<QDate()> m_today;
     std::function<bool()> m_isBurnRunning;
+    std::function<bool()> m_resetCounters;
 };

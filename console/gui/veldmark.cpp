@@ -71,6 +71,8 @@ Veldmark::Veldmark(QWidget *parent)
     connect(m_settingTab, &SettingTab::clearMapping, m_burnTab, &BurnTab::clearPortMapping);
     connect(m_settingTab, &SettingTab::clearHistory, m_historyTab, &HistoryTab::refresh);
     m_settingTab->setBurnRunningCheck([this] { return !m_burnTab->isIdle(); });
+    // Through the burn page, behind the counts it is still writing.
+    m_settingTab->setCounterReset([this] { return m_burnTab->resetCounters(); });
 
     auto *mainLayout = new QHBoxLayout(this);
     mainLayout->setContentsMargins(0, 0, 0, 0);

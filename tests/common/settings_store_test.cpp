@@ -108,17 +108,13 @@ TEST_F(SettingsStoreTest, EmptyGroupOrKeyNeitherReadsNorWrites)
     EXPECT_EQ(store.value(QString(), "k"), QString());
 }
 
-TEST_F(SettingsStoreTest, CountersAreReadModifyWrite)
+TEST_F(SettingsStoreTest, CountersAreReadAsNumbersAndReset)
 {
     writeFile(path("Veldmark.ini"), "[statistic]\ntotal_count=41\nsuccess_count=7\nfail_count=junk\n");
     SettingsStore store;
-    store.countResult(true);
-    EXPECT_EQ(store.totalCount(), 42);
-    EXPECT_EQ(store.successCount(), 8);
+    EXPECT_EQ(store.totalCount(), 41);
+    EXPECT_EQ(store.successCount(), 7);
     EXPECT_EQ(store.failCount(), 0);
-    store.countResult(false);
-    EXPECT_EQ(store.totalCount(), 43);
-    EXPECT_EQ(store.failCount(), 1);
     store.resetCounters();
     EXPECT_EQ(probe("statistic", "total_count"), QStringLiteral("0"));
     EXPECT_EQ(probe("statistic", "success_count"), QStringLiteral("0"));

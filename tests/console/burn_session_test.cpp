@@ -1,5 +1,6 @@
 // The burn page's decisions without a window: report bounds, counting and
 // recording of results, and what a worker that never reports means.
+#include "burn_counters.h"
 #include "burn_session.h"
 #include "history_database.h"
 #include "history_test_env.h"
@@ -142,13 +143,14 @@ TEST_F(BurnSessionTest, EveryResultIsCountedShownAndRecordedOnce)
     QSignalSpy enabled(&session, &BurnSession::selectionEnabled);
     SettingsStore *store = SettingsStore::instance();
     const int total = store->totalCount(), ok = store->successCount(), bad = store->failCount();
+    const auto counted = [&session] { return session.counters()->counts(); };
 
     session.handleReport(ReportProgress, payload(1, 0));
     session.handleReport(ReportResult, payload(0, 1));
     // Stored at once; shown, counted and announced once it is on the disk.
     EXPECT_EQ(historyRowsOf(QStringLiteral("2:1")), 1);
     EXPECT_EQ(session.slot(0).state, SlotLinked);
-    EXPECT_EQ(store->totalCount(), total);
+    EXPECT_EQ(counted().total, total);
     ASSERT_TRUE(waitFor([&] { return results.count() == 1; }));
     EXPECT_EQ(session.slot(0).state, SlotSucceeded);
     // Two results for one slot count twice.
@@ -166,10 +168,30 @@ TEST_F(BurnSessionTest, EveryResultIsCountedShownAndRecordedOnce)
     ASSERT_TRUE(waitFor([&] { return results.count() == 3; }));
     EXPECT_EQ(session.slot(1).state, SlotSucceeded);
 
-    EXPECT_EQ(store->totalCount(), total + 3);
-    EXPECT_EQ(store->successCount(), ok + 2);
-    EXPECT_EQ(store->failCount(), bad + 1);
+    EXPECT_EQ(counted().total, total + 3);
+    EXPECT_EQ(counted().succeeded, ok + 2);
+    EXPECT_EQ(counted().failed, bad + 1);
     EXPECT_EQ(results.count(), 3);
+    // The file follows on the counters' own thread; read as bytes, since Qt
+    // shares what this process's settings objects hold before it is written.
+    session.counters()->flush();
+    QFile file(SettingsStore::fileName());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    EXPECT_TRUE(written.contains("total_count=" + QByteArray::number(total + 3))) << written.data();
+    EXPECT_TRUE(written.contains("success_count=" + QByteArray::number(ok + 2)));
+    EXPECT_TRUE(written.contains("fail_count=" + QByteArray::number(bad + 1)));
+    // A reset is written behind the counts still on their way, never undone by them.
+    session.counters()->count(true);
+    session.counters()->count(false);
+    EXPECT_TRUE(session.counters()->reset());
+    session.counters()->flush();
+    QFile rewritten(SettingsStore::fileName());
+    ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
+    const QByteArray reset = rewritten.readAll();
+    for (const char *key : {"total_count=0", "success_count=0", "fail_count=0"})
+        EXPECT_TRUE(reset.contains(key)) << reset.data();
+    EXPECT_EQ(counted().total, 0);
 
     // Image selection comes back a second after the last result, once idle.
     EXPECT_TRUE(enabled.isEmpty());

@@ -1,9 +1,11 @@
 // The real console window (offscreen) burning boards of a board farm with the
 // real ZelBurner workers, as an operator would use it.
+#include "burn_counters.h"
 #include "burn_session.h"
 #include "burn_tab.h"
 #include "farm_harness.h"
 #include "history_database.h"
+#include "history_tab.h"
 #include "report_channel.h"
 #include "report_endpoint_posix.h"
 #include "report_protocol.h"
@@ -25,6 +27,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
@@ -262,6 +265,7 @@ protected:
     BurnSession *m_session = nullptr;
     std::vector<QList<QPair<int, QString>>> m_states; // each slot's states, with the port shown
     int m_total = 0, m_successes = 0, m_failures = 0;
+    BurnCounters::Counts counted() const { return m_session->counters()->counts(); }
 };
 
 TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
@@ -272,11 +276,18 @@ TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
     startConsole(image);
     ASSERT_EQ(m_session->slotCount(), 16);
 
+    // The operator exports every day while the boards burn.
+    auto *history = m_window->findChild<HistoryTab *>();
+    QSignalSpy exported(history, &HistoryTab::exportFinished);
+
     // Each wave arrives while the one before still burns: every arrival is a
     // rescan during other burns, which must start nothing new for them.
     for (int wave = 0; wave < 4; ++wave) {
         for (int k = wave * 4 + 1; k <= wave * 4 + 4; ++k)
             plug(QStringLiteral("1:%1").arg(k));
+        if (wave == 1) {
+            ASSERT_TRUE(history->startExport(QStringLiteral("during.csv"), true));
+        }
         ASSERT_TRUE(waitUntil(
             [&] {
                 for (int slot = wave * 4; slot < wave * 4 + 4; ++slot) {
@@ -331,7 +342,20 @@ TEST_F(ConsoleFarm, SixteenBoardsPluggedInWavesAreEachBurnedOnceAndRecorded)
             log.readAll().contains(QStringLiteral("Burn \"%1\" successfully!").arg(port).toUtf8()));
     }
 
+    ASSERT_TRUE(exported.count() == 1 || exported.wait(30000));
+    EXPECT_TRUE(exported.first().first().toBool());
+    // Afterwards the export holds every burn.
+    ASSERT_TRUE(history->startExport(QStringLiteral("after.csv"), true));
+    ASSERT_TRUE(exported.wait(30000));
+    EXPECT_TRUE(exported.last().first().toBool());
+    QFile csv(QStringLiteral("after.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QByteArray lines = csv.readAll();
+    for (int k = 1; k <= 16; ++k)
+        EXPECT_TRUE(lines.contains(QStringLiteral("\r\n1:%1,image.img,").arg(k).toUtf8())) << k;
+
     // Counters on disk; the image button is back once idle.
+    m_session->counters()->flush();
     QSettings ini(QDir(g_workDir).filePath(QStringLiteral("Veldmark.ini")), QSettings::IniFormat);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/total_count")).toInt(), m_total + 16);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/success_count")).toInt(), m_successes + 16);
@@ -386,8 +410,8 @@ TEST_F(ConsoleFarm, UnpluggedOrKilledMidBurnEndsFailedAndTheConsoleThenCloses)
     EXPECT_TRUE(waitForState(1, SlotDisconnected, 10000));
     ASSERT_EQ(historyOf(QStringLiteral("2:2")).size(), 1);
     EXPECT_EQ(historyOf(QStringLiteral("2:2"))[0].result, 0);
-    EXPECT_EQ(m_store->totalCount(), m_total + 2);
-    EXPECT_EQ(m_store->failCount(), m_failures + 2);
+    EXPECT_EQ(counted().total, m_total + 2);
+    EXPECT_EQ(counted().failed, m_failures + 2);
     EXPECT_TRUE(m_tab->isIdle());
     EXPECT_TRUE(m_window->close());
 }
@@ -451,7 +475,7 @@ TEST_F(ConsoleFarm, ABoardSwappedAtAPortWhileTheConsoleStallsIsBurnedAsANewBoard
     ASSERT_TRUE(waitForState(0, SlotSucceeded));
     EXPECT_EQ(fwcsAndRestarts(farm("state 4:1")), std::make_pair(5, 1));
     EXPECT_EQ(historyOf(QStringLiteral("4:1"))[1].result, 1);
-    EXPECT_EQ(m_store->successCount(), m_successes + 2);
+    EXPECT_EQ(counted().succeeded, m_successes + 2);
 }
 
 // A worker that has started but not reported yet leaves its slot Linked:
@@ -561,8 +585,8 @@ TEST_F(ConsoleFarm, ASecondConsoleInTheSameOrAnotherFolderIsRefusedAndEveryBoard
         ASSERT_EQ(historyOf(port).size(), 1);
         EXPECT_EQ(historyOf(port)[0].result, 1);
     }
-    EXPECT_EQ(m_store->totalCount(), m_total + 6);
-    EXPECT_EQ(m_store->successCount(), m_successes + 6);
+    EXPECT_EQ(counted().total, m_total + 6);
+    EXPECT_EQ(counted().succeeded, m_successes + 6);
 }
 
 TEST_F(ConsoleFarm, AConsoleKilledDuringALoaderRestartTakesItsWorkersAlongAndTheNextBurnsEachBoardOnce)
@@ -609,6 +633,7 @@ TEST_F(ConsoleFarm, AConsoleKilledDuringALoaderRestartTakesItsWorkersAlongAndThe
         rows += history.size();
     }
     EXPECT_EQ(rowsWithoutPortOrImage(), orphanRowsBefore);
+    m_session->counters()->flush();
     QSettings ini(QDir(g_workDir).filePath(QStringLiteral("Veldmark.ini")), QSettings::IniFormat);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/total_count")).toInt(), m_total + rows);
     EXPECT_EQ(ini.value(QStringLiteral("statistic/success_count")).toInt(), m_successes + rows);
@@ -653,8 +678,8 @@ TEST_F(ConsoleFarm, EightBurnsThatEndWhileTheConsoleIsBusyAreRecordedAsSuccesses
         ASSERT_EQ(rows.size(), 1) << k;
         EXPECT_EQ(rows[0].result, 1) << k;
     }
-    EXPECT_EQ(m_store->successCount(), m_successes + 8);
-    EXPECT_EQ(m_store->failCount(), m_failures);
+    EXPECT_EQ(counted().succeeded, m_successes + 8);
+    EXPECT_EQ(counted().failed, m_failures);
 }
 
 TEST_F(ConsoleFarm, AWorkerThatFallsSilentIsEndedAndItsBurnFailsWhateverAnotherProcessClaims)
@@ -684,7 +709,7 @@ TEST_F(ConsoleFarm, AWorkerThatFallsSilentIsEndedAndItsBurnFailsWhateverAnotherP
     ASSERT_TRUE(failed);
     ASSERT_EQ(historyOf(QStringLiteral("7:1")).size(), 1);
     EXPECT_EQ(historyOf(QStringLiteral("7:1"))[0].result, 0);
-    EXPECT_EQ(m_store->failCount(), m_failures + 1);
+    EXPECT_EQ(counted().failed, m_failures + 1);
     // The operator finds why in the console's log.
     QFile log(QStringLiteral("%1/log/%2/main.log")
                   .arg(g_workDir, QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd"))));
