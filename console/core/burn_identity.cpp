@@ -33,10 +33,16 @@ ImageIdentity imageIdentity(const FirmwareImage &image)
     return identity;
 }
 
+// Read once: a station keeps its name while its console runs, and a read of
+// the settings at every result waited for the counters' file writes.
 QString stationName()
 {
-    const QString name = SettingsStore::instance()->value(QStringLiteral("station"), QStringLiteral("name")).trimmed();
-    return name.isEmpty() ? QSysInfo::machineHostName() : name;
+    static const QString station = [] {
+        const QString name =
+            SettingsStore::instance()->value(QStringLiteral("station"), QStringLiteral("name")).trimmed();
+        return name.isEmpty() ? QSysInfo::machineHostName() : name;
+    }();
+    return station;
 }
 
 QString centralUrl()
