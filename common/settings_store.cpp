@@ -35,7 +35,7 @@ QString SettingsStore::fileName()
     return QStringLiteral("Veldmark.ini");
 }
 
-static QSettings *openSettingsFile()
+QSettings *SettingsStore::openFile()
 {
     auto *settings = new QSettings(SettingsStore::fileName(), QSettings::IniFormat);
     settings->setIniCodec(QTextCodec::codecForName("GB2312"));
@@ -64,7 +64,7 @@ static void setAsideOversizedFile()
 static QSettings *openOrSetAside()
 {
     setAsideOversizedFile();
-    return openSettingsFile();
+    return SettingsStore::openFile();
 }
 
 SettingsStore::SettingsStore() : m_settings(openOrSetAside()) {}
@@ -92,7 +92,7 @@ bool SettingsStore::setValue(const QString &group, const QString &key, const QSt
     // Only the console writes: on its GUI thread, and its burn counters on a
     // thread of their own with an object of their own.
     if (m_settings->status() != QSettings::NoError) {
-        QSettings *fresh = openSettingsFile();
+        QSettings *fresh = openFile();
         delete m_settings;
         m_settings = fresh;
     }

@@ -26,6 +26,9 @@ public:
     static SettingsStore *instance();
     // "Veldmark.ini", relative to the working directory.
     static QString fileName();
+    // A new settings object over that file, as it is read and written (the
+    // caller owns it).
+    static QSettings *openFile();
 
     SettingsStore();
     ~SettingsStore();

@@ -5,7 +5,6 @@
 #include <QDebug>
 #include <QMutex>
 #include <QSettings>
-#include <QTextCodec>
 
 namespace
 {
@@ -35,8 +34,8 @@ public:
             m_written = m_version;
         }
         if (!m_settings) {
-            m_settings = new QSettings(SettingsStore::fileName(), QSettings::IniFormat, this);
-            m_settings->setIniCodec(QTextCodec::codecForName("GB2312"));
+            m_settings = SettingsStore::openFile();
+            m_settings->setParent(this);
         }
         m_settings->setValue(QStringLiteral("statistic/total_count"), QString::number(counts.total));
         m_settings->setValue(QStringLiteral("statistic/success_count"),
